@@ -1,0 +1,135 @@
+// cCommandBlock<T, code, E, N>: typed view of a command or notification block.
+//
+// A command record is shared, not copied on write: whatever one holder writes through GetData()
+// every other holder sees. Its node also carries the list of bricks that have handled the
+// command, so a brick recognises a command that reaches it a second time; the list travels
+// with the command from brick to brick and only grows, N entries at a time. Command nodes are
+// not pooled: each is one malloc'd storage, made by the constructor and freed, with its visited
+// list, by the last unref.
+//
+// Locks: mLock guards the count (as in every node); mVisitedLock guards the visited list. The
+// two are never held together. The record itself is not guarded.
+#pragma once
+
+#include "cMemBlock.h"
+
+#include <cstdlib>
+#include <new>
+
+class CBrick;
+
+template <class T, uint32_t code, class E = CBrick*, int N = 10>
+class cCommandBlock : public cMemBlock {
+public:
+    class node : public cMemBlock::node {
+    public:
+        ~node() override {}
+
+        // At the last reference: frees the visited list, destroys the record, frees the storage.
+        void unref() override
+        {
+            mLock.Lock(INFINITE);
+            assert(mRefCount != 0 && "a node is never released twice");
+            const uint32_t left = --mRefCount;
+            mLock.Unlock();
+            if (left != 0)
+                return;
+            delete[] mVisited;
+            this->~node();
+            std::free(this);
+        }
+
+        // A node of count 1 with a fresh record and an empty visited list of capacity N.
+        // The caller owns the reference. Throws std::bad_alloc; nothing is left allocated then.
+        static node* Make()
+        {
+            void* storage = std::malloc(sizeof(node));
+            if (storage == nullptr)
+                throw std::bad_alloc();
+            node* p = nullptr;
+            try {
+                p = new (storage) node;
+                p->mVisited = new E[N];
+            } catch (...) {
+                if (p != nullptr)
+                    p->~node();
+                std::free(storage);
+                throw;
+            }
+            p->mVisitedCount = 0;
+            p->mVisitedCapacity = N;
+            p->mType = code;
+            p->mSize = sizeof(T);
+            return p;
+        }
+
+        E* mVisited;                  // bricks that handled the command, in order (new[])
+        int32_t mVisitedCount;        // entries used
+        int32_t mVisitedCapacity;     // entries allocated
+        CCriticalSection mVisitedLock; // guards the three fields above
+        T mData;
+
+    private:
+        node() : mVisited(nullptr), mVisitedCount(0), mVisitedCapacity(0), mVisitedLock(false) {}
+    };
+
+    // Makes a new command block: type `code`, size sizeof(T), record as T's constructor made it.
+    // The handle holds the node alone. Throws std::bad_alloc.
+    cCommandBlock() : cMemBlock(node::Make(), AdoptTag()) {}
+    // A view of an existing block: shares its node; nothing is tested or copied.
+    explicit cCommandBlock(const cMemBlock& block) : cMemBlock(block) {}
+    cCommandBlock(const cCommandBlock& other) : cMemBlock(other) {}
+    cCommandBlock& operator=(const cMemBlock& block)
+    {
+        cMemBlock::operator=(block);
+        return *this;
+    }
+    cCommandBlock& operator=(const cCommandBlock& other)
+    {
+        cMemBlock::operator=(other);
+        return *this;
+    }
+    ~cCommandBlock() override {}
+
+    // The shared record; no lock, no copy, whatever the count.
+    void* GetData() override { return &Node()->mData; }
+    const void* GetData() const override { return &Node()->mData; }
+
+    T& Record() { return Node()->mData; }
+    const T& Record() const { return Node()->mData; }
+
+    // Records `brick` as having handled the command. False when it already had; the list is
+    // then unchanged. Callable on a const view: the list belongs to the node.
+    bool MarkVisited(E brick) const
+    {
+        node* n = Node();
+        CSingleLock lock(&n->mVisitedLock, true);
+        for (int32_t i = 0; i < n->mVisitedCount; ++i) {
+            if (n->mVisited[i] == brick)
+                return false;
+        }
+        if (n->mVisitedCapacity <= n->mVisitedCount)
+            Grow(n);
+        n->mVisited[n->mVisitedCount++] = brick;
+        return true;
+    }
+
+    // Read access to the visited list, for hosts and tests.
+    int32_t VisitedCount() const { return Node()->mVisitedCount; }
+    int32_t VisitedCapacity() const { return Node()->mVisitedCapacity; }
+    E Visited(int32_t i) const { return Node()->mVisited[i]; }
+
+private:
+    // Called with the visited lock held.
+    static void Grow(node* n)
+    {
+        const int32_t capacity = n->mVisitedCapacity + N;
+        E* grown = new E[capacity];
+        for (int32_t i = 0; i < n->mVisitedCount; ++i)
+            grown[i] = n->mVisited[i];
+        delete[] n->mVisited;
+        n->mVisited = grown;
+        n->mVisitedCapacity = capacity;
+    }
+    node* Node() const { return static_cast<node*>(mNode); }
+};

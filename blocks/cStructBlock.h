@@ -1,0 +1,203 @@
+// cStructBlock<T, code>: typed view of a block whose data is one record T and extra bytes.
+//
+// Handles and views share nodes; writing goes through GetData(), which copies a shared node
+// into one of the writer's own first (copy on write), so a block that was received or passed
+// on is never changed under another holder. A view checks neither the block's type code nor its
+// size: callers test GetType() and GetSize() before they make one.
+//
+// Nodes are pooled per record type. When the last reference goes, the node's record is
+// destroyed but its storage goes to the front of the type's pool, mChain; the next block of the
+// type is built in the front storage if it fits (measured by the size that storage last held),
+// otherwise that storage is freed and fresh storage taken. Only the front entry is looked at,
+// so taking and returning storage is constant time. A pool is made during the library's static
+// initialisation and frees every pooled storage when the library is unloaded, by which time no
+// block of the type may be live.
+//
+// Locks: each node's mLock guards its count; each pool's mChain.mLock guards the pool. When both
+// are held, the node lock is taken first (the last unref); nothing takes a node lock while
+// holding a pool lock. GetData() const takes no lock.
+#pragma once
+
+#include "cMemBlock.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <list>
+#include <new>
+#include <type_traits>
+
+template <class T, uint32_t code>
+class cStructBlock : public cMemBlock {
+public:
+    class node : public cMemBlock::node {
+    public:
+        // The pool of one record type: released storage, most recently released first.
+        class chainlist : public std::list<node*> {
+        public:
+            chainlist() : mLock(false) {}
+            // Frees every pooled storage. Pooled nodes were destroyed when they were pooled.
+            virtual ~chainlist()
+            {
+                while (!this->empty()) {
+                    std::free(this->front());
+                    this->pop_front();
+                }
+            }
+            CCriticalSection mLock; // guards the list
+        };
+
+        ~node() override {}
+
+        // Returns a node with count 1, the given type and size; when `source` (the record of
+        // another node of this type) is given, the data holds `size` bytes copied from it.
+        // The caller owns the returned reference. Throws std::bad_alloc when no storage is
+        // to be had; nothing is then allocated or constructed.
+        static node* alloc(uint32_t type, uint32_t size, const T* source)
+        {
+            node* p = TakePooled(size);
+            if (p == nullptr) {
+                if (size > SIZE_MAX - sizeof(node))
+                    throw std::bad_alloc();
+                p = static_cast<node*>(std::malloc(sizeof(node) + size));
+                if (p == nullptr)
+                    throw std::bad_alloc();
+            }
+            new (p) node;
+            p->mType = type;
+            p->mSize = size;
+            if (source != nullptr && size != 0)
+                p->CopyFrom(*source, size);
+            return p;
+        }
+
+        // Returns a node that the caller holds alone: this one if nobody else holds it, else a
+        // copy, giving up the caller's reference on this node.
+        node* unical()
+        {
+            CSingleLock lock(&mLock, true);
+            if (mRefCount == 1)
+                return this;
+            node* copy = alloc(mType, mSize, &mData);
+            --mRefCount; // at least 2 before: this node lives on for its other holders
+            return copy;
+        }
+
+        // At the last reference: destroy the record and put the storage at the pool's front.
+        void unref() override
+        {
+            mLock.Lock(INFINITE);
+            assert(mRefCount != 0 && "a node is never released twice");
+            if (--mRefCount != 0) {
+                mLock.Unlock();
+                return;
+            }
+            CSingleLock pool(&mChain.mLock, true); // node lock before pool lock
+            mLock.Unlock();
+            this->~node(); // the storage stays; mSize keeps its last value
+            mChain.push_front(this);
+        }
+
+        uint8_t* Extra() { return reinterpret_cast<uint8_t*>(&mData) + sizeof(T); }
+        const uint8_t* Extra() const { return reinterpret_cast<const uint8_t*>(&mData) + sizeof(T); }
+
+        T mData;
+
+        static chainlist mChain;
+
+    private:
+        node() {}
+
+        // Front storage of the pool if it can hold `size` bytes; too small front storage is
+        // freed. Only the front entry is looked at.
+        static node* TakePooled(uint32_t size)
+        {
+            CSingleLock lock(&mChain.mLock, true);
+            if (mChain.empty())
+                return nullptr;
+            node* p = mChain.front();
+            mChain.pop_front();
+            if (size > p->mSize) {
+                std::free(p);
+                return nullptr;
+            }
+            return p;
+        }
+
+        // Copies the record of a node of this type and the extra bytes behind it. A record
+        // with owning members is assigned member by member, whatever the size; a plain record
+        // is copied as the bytes the size names.
+        void CopyFrom(const T& source, uint32_t size)
+        {
+            if constexpr (std::is_trivially_copyable<T>::value) {
+                if (size == sizeof(T))
+                    mData = source;
+                else
+                    std::memmove(&mData, &source, size);
+            } else {
+                mData = source;
+                if (size > sizeof(T))
+                    std::memmove(Extra(), reinterpret_cast<const uint8_t*>(&source) + sizeof(T), size - sizeof(T));
+            }
+        }
+    };
+
+    // Makes a new block of `extra` extra bytes and type `type`, whose record holds what T's
+    // constructor set; when `extraSource` is given, the extra bytes are copied from it. The
+    // handle holds the new node alone. Throws std::bad_alloc.
+    explicit cStructBlock(uint32_t extra = 0, uint32_t type = code, const void* extraSource = nullptr)
+        : cMemBlock(node::alloc(type, RecordPlus(extra), nullptr), AdoptTag())
+    {
+        if (extraSource != nullptr && extra != 0)
+            std::memmove(Node()->Extra(), extraSource, extra);
+    }
+
+    // A view of an existing block: shares its node; nothing is tested or copied.
+    explicit cStructBlock(const cMemBlock& block) : cMemBlock(block) {}
+    cStructBlock(const cStructBlock& other) : cMemBlock(other) {}
+    cStructBlock& operator=(const cMemBlock& block)
+    {
+        cMemBlock::operator=(block);
+        return *this;
+    }
+    cStructBlock& operator=(const cStructBlock& other)
+    {
+        cMemBlock::operator=(other);
+        return *this;
+    }
+    ~cStructBlock() override {}
+
+    // The record in a node this handle holds alone; a shared node is copied first.
+    void* GetData() override
+    {
+        mNode = Node()->unical();
+        return &Node()->mData;
+    }
+    // The record, read only. No lock, no copy.
+    const void* GetData() const override { return &Node()->mData; }
+    // Data bytes after the record. Ask it only of blocks at least as large as the record.
+    virtual uint32_t GetExtraSize() const { return mNode->mSize - static_cast<uint32_t>(sizeof(T)); }
+
+    // Typed access. Record() is GetData(): it may copy the node.
+    T& Record() { return *static_cast<T*>(GetData()); }
+    const T& Record() const { return Node()->mData; }
+    // The extra bytes, read only, and writable (after Record() or GetData() has made the node
+    // this handle's own).
+    const uint8_t* Extra() const { return Node()->Extra(); }
+    uint8_t* OwnExtra()
+    {
+        GetData();
+        return Node()->Extra();
+    }
+
+private:
+    static uint32_t RecordPlus(uint32_t extra)
+    {
+        if (extra > UINT32_MAX - sizeof(T))
+            throw std::bad_alloc();
+        return static_cast<uint32_t>(sizeof(T)) + extra;
+    }
+    node* Node() const { return static_cast<node*>(mNode); }
+};
+
+template <class T, uint32_t code>
+typename cStructBlock<T, code>::node::chainlist cStructBlock<T, code>::node::mChain;

@@ -1,0 +1,216 @@
+// The host's brick: connections, the two queues, and delivery of queued blocks to handlers.
+#include "../blocks/CBrick.h"
+
+#include "../records/Codes.h"
+#include "CBrickPrivate.h"
+#include "CPipeline.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+std::atomic<uint32_t> gNextSignature{1};
+
+void RunOnCreateOnce(CBrick* brick, CBrickPrivate* d)
+{
+    if (d->created && !d->onCreateRan) {
+        d->onCreateRan = true;
+        brick->onCreate(d->config);
+    }
+}
+
+// Delivers the front block of one of the brick's queues to its handler. The block is taken
+// out under the queue lock and handled after it is given back, so senders never wait for a
+// handler. False when the queue was empty.
+bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
+{
+    RunOnCreateOnce(brick, d);
+    std::unique_lock<std::mutex> lock(d->mutex);
+    std::deque<cMemBlock>& queue = control ? d->control : d->data;
+    if (queue.empty())
+        return false;
+    cMemBlock block(queue.front());
+    queue.pop_front();
+    lock.unlock();
+    if (control)
+        brick->onCtrl(block);
+    else if (block.GetType() == kCodeNtfy)
+        brick->onNotify(block);
+    else
+        brick->onData(block);
+    if (d->pipeline != nullptr)
+        d->pipeline->BlockDelivered();
+    return true;
+}
+
+bool Push(CBrickPrivate* d, std::deque<cMemBlock>& queue, const cMemBlock& block)
+{
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        if (d->stopped)
+            return false;
+        if (d->pipeline != nullptr)
+            d->pipeline->BlockQueued();
+        queue.push_back(block);
+    }
+    d->wake.notify_one();
+    return true;
+}
+
+} // namespace
+
+CBrick::CBrick() : d(new CBrickPrivate)
+{
+    d->signature = gNextSignature.fetch_add(1);
+}
+
+CBrick::~CBrick()
+{
+    DisconnectFromAll();
+    for (auto it = d->owned.rbegin(); it != d->owned.rend(); ++it)
+        delete *it;
+    delete d;
+}
+
+bool CBrick::DoCtrl()
+{
+    return DeliverFront(this, d, true);
+}
+
+bool CBrick::DoData()
+{
+    return DeliverFront(this, d, false);
+}
+
+bool CBrick::ConnectAfter(CBrick* previous)
+{
+    if (previous == nullptr || previous == this)
+        return false;
+    d->previous = previous;
+    previous->d->next = this;
+    return true;
+}
+
+bool CBrick::ConnectOwned(CBrick* owned)
+{
+    if (owned == nullptr || owned == this)
+        return false;
+    d->owned.push_back(owned);
+    return true;
+}
+
+bool CBrick::DisconnectFrom(CBrick* other)
+{
+    bool found = false;
+    if (other != nullptr && d->next == other) {
+        d->next = nullptr;
+        if (other->d->previous == this)
+            other->d->previous = nullptr;
+        found = true;
+    }
+    if (other != nullptr && d->previous == other) {
+        d->previous = nullptr;
+        if (other->d->next == this)
+            other->d->next = nullptr;
+        found = true;
+    }
+    return found;
+}
+
+void CBrick::DisconnectFromAll()
+{
+    if (d->next != nullptr)
+        DisconnectFrom(d->next);
+    if (d->previous != nullptr)
+        DisconnectFrom(d->previous);
+}
+
+bool CBrick::Create(const TBrickConfig& config)
+{
+    d->config = config;
+    d->created = true;
+    return true;
+}
+
+void CBrick::SetStopped(bool stopped)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->stopped = stopped;
+}
+
+bool CBrick::HasNextBrick()
+{
+    return d->next != nullptr;
+}
+
+bool CBrick::HasPreviousBrick()
+{
+    return d->previous != nullptr;
+}
+
+uint32_t CBrick::GetSignature()
+{
+    return d->signature;
+}
+
+bool CBrick::IsKnownInput(const TContentDescriptor& input)
+{
+    return d->created && std::memcmp(&input, &d->config.input, sizeof input) == 0;
+}
+
+bool CBrick::IsKnownOutput(const TContentDescriptor& output)
+{
+    return d->created && std::memcmp(&output, &d->config.output, sizeof output) == 0;
+}
+
+bool CBrick::enqueueControl(const cMemBlock& block)
+{
+    return Push(d, d->control, block);
+}
+
+bool CBrick::enqueueData(const cMemBlock& block)
+{
+    return Push(d, d->data, block);
+}
+
+bool CBrick::DisconnectOwned(CBrick* owned)
+{
+    for (auto it = d->owned.begin(); it != d->owned.end(); ++it) {
+        if (*it == owned) {
+            d->owned.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CBrick::onCtrl(cMemBlock&)
+{
+    return false;
+}
+
+bool CBrick::onData(const cMemBlock&)
+{
+    return false;
+}
+
+bool CBrick::onNotify(const cMemBlock&)
+{
+    return false;
+}
+
+bool CBrick::onCreate(const TBrickConfig&)
+{
+    return true;
+}
+
+bool CBrick::SendData(const cMemBlock& block)
+{
+    return d->next != nullptr && d->next->enqueueData(block);
+}
+
+bool CBrick::SendCmd(const cMemBlock& block)
+{
+    return d->previous != nullptr && d->previous->enqueueControl(block);
+}

@@ -1,0 +1,32 @@
+// The host's own state of a brick, behind CBrick's private pointer.
+//
+// Connections, owned bricks and the configuration are touched only while the pipeline is being
+// built or torn down, by one thread. The two queues are shared between the threads that send
+// blocks to the brick and the one thread that delivers them: they are guarded by `mutex`, and
+// `wake` tells the brick's thread that a block arrived.
+#pragma once
+
+#include "../blocks/CBrick.h"
+#include "../blocks/cMemBlock.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+struct CBrickPrivate {
+    CBrick* next = nullptr;
+    CBrick* previous = nullptr;
+    std::vector<CBrick*> owned;         // destroyed with this brick
+    TBrickConfig config{};
+    bool created = false;               // Create stored a configuration
+    bool onCreateRan = false;
+    bool stopped = false;
+    uint32_t signature = 0;
+    CPipeline* pipeline = nullptr;      // the pipeline that runs this brick, if any
+
+    std::mutex mutex;                   // guards the two queues
+    std::condition_variable wake;
+    std::deque<cMemBlock> control;
+    std::deque<cMemBlock> data;
+};

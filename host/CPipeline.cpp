@@ -1,0 +1,111 @@
+// Running a chain of bricks: the synchronous loop, the brick threads, and idle detection.
+//
+// Idle detection counts blocks: every block queued to a brick of the pipeline adds one, every
+// block delivered to a handler takes one away after the handler returns. A handler queues what
+// it sends before its own block is counted off, so the count reaches 0 only when no block is
+// queued and no handler runs.
+#include "CPipeline.h"
+
+#include "CBrickPrivate.h"
+
+#include <atomic>
+#include <thread>
+
+struct CPipelinePrivate {
+    std::vector<CBrick*> bricks;          // chain order; owned
+    std::vector<std::thread> threads;     // one per brick while threaded
+    std::atomic<bool> stopping{false};    // set under each brick's lock, so no wake-up is missed
+    std::atomic<int64_t> pending{0};      // blocks queued or being handled
+    std::mutex idleMutex;                 // with `idle`: wakes WaitIdle
+    std::condition_variable idle;
+};
+
+CPipeline::CPipeline() : d(new CPipelinePrivate) {}
+
+CPipeline::~CPipeline()
+{
+    Stop();
+    for (auto it = d->bricks.rbegin(); it != d->bricks.rend(); ++it)
+        delete *it;
+    delete d;
+}
+
+CBrick* CPipeline::Add(CBrick* brick)
+{
+    if (!d->bricks.empty())
+        brick->ConnectAfter(d->bricks.back());
+    brick->d->pipeline = this;
+    d->bricks.push_back(brick);
+    return brick;
+}
+
+uint64_t CPipeline::RunUntilIdle()
+{
+    uint64_t delivered = 0;
+    bool progress = true;
+    while (progress) {
+        progress = false;
+        for (CBrick* brick : d->bricks) {
+            while (brick->DoCtrl() || brick->DoData()) {
+                ++delivered;
+                progress = true;
+            }
+        }
+    }
+    return delivered;
+}
+
+void CPipeline::Start()
+{
+    if (!d->threads.empty())
+        return;
+    d->stopping = false;
+    for (CBrick* brick : d->bricks) {
+        d->threads.emplace_back([this, brick] {
+            CBrickPrivate* b = brick->d;
+            for (;;) {
+                {
+                    std::unique_lock<std::mutex> lock(b->mutex);
+                    b->wake.wait(lock, [&] { return d->stopping || !b->control.empty() || !b->data.empty(); });
+                    if (b->control.empty() && b->data.empty())
+                        return; // stopping, and nothing left to deliver
+                }
+                if (!brick->DoCtrl())
+                    brick->DoData();
+            }
+        });
+    }
+}
+
+void CPipeline::WaitIdle()
+{
+    std::unique_lock<std::mutex> lock(d->idleMutex);
+    d->idle.wait(lock, [this] { return d->pending.load() == 0; });
+}
+
+void CPipeline::Stop()
+{
+    if (d->threads.empty())
+        return;
+    d->stopping = true;
+    for (CBrick* brick : d->bricks)
+        std::lock_guard<std::mutex>{brick->d->mutex}; // a waiter between test and sleep now sees it
+    for (CBrick* brick : d->bricks)
+        brick->d->wake.notify_all();
+    for (std::thread& thread : d->threads)
+        thread.join();
+    d->threads.clear();
+}
+
+void CPipeline::BlockQueued()
+{
+    d->pending.fetch_add(1);
+}
+
+void CPipeline::BlockDelivered()
+{
+    if (d->pending.fetch_sub(1) == 1) {
+        std::lock_guard<std::mutex> lock(d->idleMutex);
+        d->idle.notify_all();
+    }
+}

@@ -1,0 +1,47 @@
+// CPipeline: runs a chain of bricks, synchronously or with one thread per brick.
+//
+// Bricks are added in chain order; each added brick is connected after the one added before
+// it, and the pipeline owns it from then on, destroying every brick (through its virtual
+// destructor, last added first) when the pipeline goes. Blocks reach the chain through a
+// brick's enqueueData/enqueueControl or a brick's own SendData/SendCmd.
+//
+// Synchronous: RunUntilIdle delivers queued blocks, control blocks first, brick by brick, until
+// every queue is empty. Deterministic; for tests. Threaded: Start gives every brick a thread that
+// delivers its blocks as they come; WaitIdle returns once every queue is empty and no handler
+// runs; Stop (and the destructor) ends the threads. One handler call at a time per brick, in
+// both modes. Build the chain before Start; the pipeline object itself is used by one thread.
+#pragma once
+
+#include "../blocks/CBrick.h"
+#include "../blocks/HostApi.h"
+
+#include <cstdint>
+
+struct CPipelinePrivate;
+
+class VRN3_HOST_API CPipeline {
+public:
+    CPipeline();
+    ~CPipeline();
+
+    CPipeline(const CPipeline&) = delete;
+    CPipeline& operator=(const CPipeline&) = delete;
+
+    // Takes ownership of `brick` and connects it after the brick added before. Returns it.
+    CBrick* Add(CBrick* brick);
+
+    // Synchronous run: deliver until all queues are empty. Returns the blocks delivered.
+    uint64_t RunUntilIdle();
+
+    // Threaded run.
+    void Start();
+    void WaitIdle();
+    void Stop();
+
+    // Called by the host's bricks: a block was queued / delivered.
+    void BlockQueued();
+    void BlockDelivered();
+
+private:
+    CPipelinePrivate* d;
+};

@@ -1,0 +1,26 @@
+// The typed blocks of the stream: one name per record and code.
+#pragma once
+
+#include "../blocks/cCommandBlock.h"
+#include "../blocks/cStructBlock.h"
+#include "ControlRecords.h"
+#include "StreamRecords.h"
+
+// Data path: pooled structure blocks, copied on write.
+using cHeaderBlock = cStructBlock<HDR_T, kCodeHdr3>;
+using cDataBlock = cStructBlock<DATA_T, kCodeDat3>;
+using cVideoBlock = cStructBlock<DATA_T_VIDEO, kCodeVid3Record>;
+using cTagBlock = cStructBlock<TStreamTag, kCodeTag>;
+using cSoundBlock = cStructBlock<TSoundData, kCodeSCDA>;
+
+// Control and notification path: shared command records with a visited list.
+using cChunkCmdBlock = cCommandBlock<TCmdRequestChunk, kCodeChun, CBrick*, 10>;
+using cPlayCmdBlock = cCommandBlock<TCmdPlay, kCodePlay, CBrick*, 10>;
+using cNotifyBlock = cCommandBlock<TNotifyBase, kCodeNtfy, CBrick*, 10>;
+using cSoundCfgBlock = cCommandBlock<TSoundStreamCfg, kCodeNtfy, CBrick*, 10>;
+using cMessageBlock = cCommandBlock<TNotifyMessage, kCodeNtfy, CBrick*, 10>;
+using cEventListBlock = cCommandBlock<TEventList, kCodeNtfy, CBrick*, 10>;
+using cReadyBlock = cCommandBlock<TReadyNotification, kCodeNtfy, CBrick*, 10>;
+using cResetBlock = cCommandBlock<TVRN3ResetNotify, kCodeNtfy, CBrick*, 10>;
+using cTimeRangeBlock = cCommandBlock<TSrcTimeRange, kCodeNtfy, CBrick*, 10>;
+using cGistBlock = cCommandBlock<TActivityGist, kCodeNtfy, CBrick*, 10>;
