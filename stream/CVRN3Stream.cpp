@@ -1,0 +1,343 @@
+// Lifecycle and dispatch of the stream brick base, its delayed send queue, and chunk requests.
+#include "CVRN3Stream.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+// The pools of the record types this module makes or views.
+template class cStructBlock<HDR_T, kCodeHdr3>;
+template class cStructBlock<DATA_T, kCodeDat3>;
+template class cStructBlock<TStreamTag, kCodeTag>;
+
+namespace {
+
+// Largest number of characters of the stream number text that can lie inside a configuration.
+constexpr size_t kStreamTextMax = sizeof(TBrickConfig) - offsetof(TBrickConfig, streamNumber);
+
+// The empty record the reassembly buffer starts with: a bare DATA_T, zeroed.
+cDataBlock EmptyRecord()
+{
+    cDataBlock block;
+    std::memset(&block.Record(), 0, sizeof(DATA_T));
+    return block;
+}
+
+// True for a "Tag " block whose tag closes a chunk.
+bool IsTagF(const cMemBlock& block)
+{
+    if (block.GetType() != kCodeTag || block.GetSize() < sizeof(TStreamTag))
+        return false;
+    const cTagBlock tag(block);
+    return tag.Record().code == kCodeTagF;
+}
+
+} // namespace
+
+CVRN3Stream::CVRN3Stream()
+    : mStreamNumber(kNoStream), mDefragBlock(EmptyRecord()), mFrameRateScales(0), mFrameRate(0.0f),
+      mPresetFrameRate(0.0f), mChunkRequestCount(0), mArchiveBegin(0), mArchiveEnd(UINT64_MAX),
+      mTagStreamKind(0), mForwardPlay(true), mHeaderReceived(false), mDefragOpen(false)
+{
+}
+
+// Members go in reverse order: the queue with every held block, the reassembly block, the text.
+CVRN3Stream::~CVRN3Stream() {}
+
+bool CVRN3Stream::onCreate(const TBrickConfig& config)
+{
+    // The text is read only within the configuration, even when it has no NUL of its own.
+    char text[kStreamTextMax + 1];
+    std::strncpy(text, config.streamNumber, kStreamTextMax);
+    text[kStreamTextMax] = '\0';
+    const long number = std::strtol(text, nullptr, 10);
+    mStreamNumber = static_cast<TStreamNumber>(number < INT32_MIN ? INT32_MIN : number > INT32_MAX ? INT32_MAX : number);
+    return true;
+}
+
+bool CVRN3Stream::onData(const cMemBlock& block)
+{
+    if (block.GetType() != kCodeHdr3)
+        return true;
+    if (block.GetSize() < sizeof(HDR_T))
+        return true; // malformed: too short to hold a header; dropped
+    const cHeaderBlock header(block);
+    const bool status = OnHeader(header);
+    mHeaderReceived = true;
+    return status;
+}
+
+bool CVRN3Stream::onCtrl(cMemBlock& block)
+{
+    const uint32_t type = block.GetType();
+    if (type == kCodeChun) {
+        if (block.GetSize() >= sizeof(TCmdRequestChunk))
+            ProcessChunkCmd(cChunkCmdBlock(block));
+    } else if (type == kCodePlay) {
+        if (block.GetSize() >= offsetof(TCmdPlay, forward) + sizeof(bool))
+            ProcessPlayCmd(cPlayCmdBlock(block));
+    } else if (type == kCodeGTmR) {
+        SendCmd(block);
+    }
+    return true;
+}
+
+bool CVRN3Stream::OnHeader(const cHeaderBlock&)
+{
+    return false;
+}
+
+void CVRN3Stream::ProcessActivityHist(const cGistBlock&) {}
+
+bool CVRN3Stream::ProcessPlayCmd(const cPlayCmdBlock& play)
+{
+    mForwardPlay = play.Record().forward;
+    return SendCmd(play);
+}
+
+void CVRN3Stream::DoReset()
+{
+    mDelayedBlocks.clear();
+    mChunkRequestCount = 0;
+}
+
+void CVRN3Stream::DecChunkRequestCount()
+{
+    assert(mChunkRequestCount > 0 && "the request count never goes below zero");
+    --mChunkRequestCount;
+}
+
+void CVRN3Stream::DelayableSend(const cMemBlock& block)
+{
+    if (!mHeaderReceived)
+        return;
+    mDelayedBlocks.append(block);
+    DelayedSend();
+}
+
+void CVRN3Stream::DelayedSend()
+{
+    while (HasChunkRequests() && !mDelayedBlocks.isEmpty()) {
+        const cMemBlock& front = mDelayedBlocks.front();
+        if (IsTagF(front))
+            DecChunkRequestCount();
+        SendData(front);
+        mDelayedBlocks.removeFirst();
+    }
+}
+
+void CVRN3Stream::ProcessChunkCmd(const cChunkCmdBlock& request)
+{
+    if (!request.MarkVisited(this))
+        return;
+    const uint64_t t = request.Record().time;
+    if (!mForwardPlay && t <= mArchiveBegin) {
+        SendBeginOfStreamSequence(request);
+        return;
+    }
+    if (mForwardPlay && t >= mArchiveEnd) {
+        SendEndOfStreamSequence(request);
+        return;
+    }
+    OnChunkCmd(request);
+    IncChunkRequestCount();
+    if (mHeaderReceived)
+        DelayedSend();
+    if (HasChunkRequests())
+        SendCmd(request);
+}
+
+void CVRN3Stream::SendBeginOfStreamSequence(const cChunkCmdBlock& request)
+{
+    const TCmdRequestChunk& r = request.Record();
+    uint64_t steps = (mArchiveBegin - r.time) / kChunkLength;
+    if (r.mode == kModeOneMoreStep)
+        ++steps;
+    SendEdgeTags(mArchiveBegin - steps * kChunkLength, mTagStreamKind);
+}
+
+void CVRN3Stream::SendEndOfStreamSequence(const cChunkCmdBlock& request)
+{
+    const TCmdRequestChunk& r = request.Record();
+    uint64_t steps = (r.time - mArchiveEnd) / kChunkLength;
+    if (r.mode == kModeOneMoreStep)
+        ++steps;
+    SendEdgeTags(mArchiveEnd + steps * kChunkLength, kEndOfStreamKind);
+}
+
+// Answers a request with an empty chunk of the brick's own: "TagS" at `start`, "TagF" 2970
+// later. Before the first header the tags could not leave, so the request is not counted
+// either: a count without its "TagF" would release a later chunk's data one request early.
+void CVRN3Stream::SendEdgeTags(uint64_t start, uint32_t startKind)
+{
+    if (!mHeaderReceived)
+        return;
+    IncChunkRequestCount();
+    const uint32_t codes[2] = {kCodeTagS, kCodeTagF};
+    const uint64_t times[2] = {start, start + kTagFOffset};
+    const uint32_t kinds[2] = {startKind, mTagStreamKind};
+    for (int i = 0; i < 2; ++i) {
+        cTagBlock tag;
+        TStreamTag& record = tag.Record();
+        record.time = times[i];
+        std::memset(record.reserved8, 0, sizeof record.reserved8);
+        record.code = codes[i];
+        record.kind = kinds[i];
+        record.streamNumber = i == 0 ? static_cast<uint32_t>(mStreamNumber) : 0;
+        record.reserved28 = 0;
+        DelayableSend(tag);
+    }
+}
+
+bool CVRN3Stream::onNotify(const cMemBlock& block)
+{
+    if (block.GetSize() < sizeof(TNotifyBase)) {
+        SendData(block); // no code to read: passed on as any unknown notification
+        return true;
+    }
+    const cNotifyBlock notification(block);
+    const uint32_t code = notification.Record().notifyCode;
+    if (code == kCodeTimR)
+        HandleTimeRange(block);
+    else if (code == kCodeRset)
+        HandleReset(block);
+    else if (code == kCodeEvt) {
+        if (block.GetSize() >= sizeof(TEventList))
+            ProcessEventList(cEventListBlock(block));
+    } else if (code == kCodeGist)
+        ProcessActivityHist(cGistBlock(block));
+    else
+        SendData(block);
+    return true;
+}
+
+void CVRN3Stream::HandleTimeRange(const cMemBlock& block)
+{
+    if (block.GetSize() < sizeof(TSrcTimeRange))
+        return; // malformed: dropped, the range stays
+    const cTimeRangeBlock range(block);
+    mArchiveBegin = range.Record().begin;
+    mArchiveEnd = range.Record().end;
+    SendData(block);
+}
+
+// A reset empties the queue and the request count; one "Rdy " echoing its values leaves in its
+// place.
+void CVRN3Stream::HandleReset(const cMemBlock& block)
+{
+    if (block.GetSize() < sizeof(TVRN3ResetNotify))
+        return; // malformed: dropped without a reset
+    const cResetBlock reset(block);
+    DoReset();
+    cReadyBlock ready;
+    TReadyNotification& answer = ready.Record();
+    answer.value1 = reset.Record().value1;
+    answer.value2 = reset.Record().value2;
+    answer.flag = reset.Record().flag;
+    answer.value3 = reset.Record().value3;
+    SendData(ready);
+}
+
+void CVRN3Stream::ProcessEventList(const cEventListBlock& list)
+{
+    cEventListBlock narrowed;
+    QList<TEventListEntry>& mine = narrowed.Record().entries;
+    for (const TEventListEntry& entry : list.Record().entries) {
+        if (entry.streamNumber == static_cast<uint32_t>(mStreamNumber))
+            mine.append(entry);
+    }
+    if (!mine.isEmpty())
+        SendData(narrowed);
+}
+
+// Shares of the base rate of 75 for this stream: three streams of kind 1 split it one half
+// (stream 0) and two quarters; otherwise each of the streams of kind 1 takes one share.
+void CVRN3Stream::CalcFrameRateScales(const HDR_T& header, TStreamNumber stream)
+{
+    uint32_t count = 0;
+    for (const STREAM_T& entry : header.streams) {
+        if (entry.kind == 1)
+            ++count;
+    }
+    if (count == 3)
+        mFrameRateScales = stream == 0 ? 2 : 4;
+    else
+        mFrameRateScales = count;
+}
+
+void CVRN3Stream::CalcFrameRate(unsigned long divisor)
+{
+    constexpr double kBaseRate = 75.0;
+    if (mFrameRateScales == 0) {
+        mFrameRate = __builtin_nanf("");
+        return;
+    }
+    double rate = mPresetFrameRate >= 1.0f ? static_cast<double>(mPresetFrameRate) : kBaseRate / mFrameRateScales;
+    if (divisor != 1) {
+        const double divided = rate / static_cast<double>(divisor);
+        rate = std::ceil(divided);
+    }
+    mFrameRate = static_cast<float>(rate / static_cast<double>(kChunkLength));
+}
+
+// The text after the first occurrence of `key` up to the next blank (or the end). Both are
+// searched as C strings, so the search stops at the first NUL; a value without a blank runs to
+// the end of the whole text.
+void CVRN3Stream::ExtractParamStr(const std::string& text, const std::string& key, std::string& value)
+{
+    value.clear();
+    const char* found = std::strstr(text.c_str(), key.c_str());
+    if (found == nullptr)
+        return;
+    const size_t start = static_cast<size_t>(found - text.c_str());
+    const size_t valueStart = start + key.size();
+    const char* blank = std::strchr(found, ' ');
+    const size_t blankAt = blank == nullptr ? std::string::npos : static_cast<size_t>(blank - text.c_str());
+    if (blankAt == std::string::npos || blankAt < valueStart)
+        value.assign(text, valueStart, std::string::npos);
+    else
+        value.assign(text, valueStart, blankAt - valueStart);
+}
+
+// Fragments of one record come together in mDefragBlock: a whole or first fragment is taken
+// as it is (shared, not copied); a middle or last fragment extends the open record into a new
+// block of this brick's own. A continuation with no open record (its first fragment was lost,
+// or the record it belonged to was discarded) is dropped: it can only make a record with part
+// of its sound missing or another record's sound in front.
+bool CVRN3Stream::Defragmentation(const cDataBlock& fragment)
+{
+    const uint8_t kind = FragmentKind(fragment.Record().flags);
+    if (kind == kFragmentWhole || kind == kFragmentFirst) {
+        mDefragBlock = fragment;
+        mDefragOpen = kind == kFragmentFirst;
+        return kind == kFragmentWhole;
+    }
+    if (!mDefragOpen)
+        return false;
+    if (!AppendFragment(fragment)) {
+        mDefragBlock = EmptyRecord(); // the record outgrew its bound: discarded
+        mDefragOpen = false;
+        return false;
+    }
+    mDefragOpen = kind != kFragmentLast;
+    return kind == kFragmentLast;
+}
+
+// Appends a continuation's `length` bytes, clipped to the payload the fragment really has.
+// False when the record would outgrow kMaxRecordPayload.
+bool CVRN3Stream::AppendFragment(const cDataBlock& fragment)
+{
+    const uint32_t payload = fragment.GetExtraSize();
+    const uint32_t length = fragment.Record().length < payload ? fragment.Record().length : payload;
+    const uint32_t held = mDefragBlock.GetSize();
+    if (held - sizeof(DATA_T) + length > kMaxRecordPayload)
+        return false;
+    cDataBlock record(held - static_cast<uint32_t>(sizeof(DATA_T)) + length, mDefragBlock.GetType());
+    uint8_t* out = static_cast<uint8_t*>(record.GetData());
+    const cDataBlock& open = mDefragBlock;
+    std::memcpy(out, &open.Record(), held);
+    std::memcpy(out + held, fragment.Extra(), length);
+    mDefragBlock = record;
+    return true;
+}

@@ -1,0 +1,116 @@
+// CVRN3Stream: the base of bricks that extract one elementary stream of a VRN3 stream.
+//
+// It takes the number of its stream from the configuration, hands every stream header to the
+// derived brick (OnHeader), dispatches control blocks (chunk requests, play commands, "GTmR"),
+// answers notifications (time range, reset, event lists), reassembles fragmented records, and
+// holds every block it produces in a queue until a chunk request asks for it: each "TagF" tag
+// that leaves settles one request. Requests beyond the archive's edge in the play direction are
+// answered here with a tag pair of the brick's own.
+//
+// Life: constructed by the derived brick's constructor; onCreate sets the stream number; the
+// first header opens the queue (blocks offered before it are dropped); a reset empties the queue
+// and the request count; the destructor drops whatever is still queued.
+//
+// Threads: the brick has no lock of its own. The host delivers one handler call at a time, and
+// all fields are touched only from the handlers. The blocks lock their own nodes.
+//
+// The field order and the virtual slot order are a binary interface for derived bricks.
+#pragma once
+
+#include "../blocks/CBrick.h"
+#include "../records/BlockTypes.h"
+
+#include <QList>
+
+#include <cstdint>
+#include <string>
+
+using TStreamNumber = int32_t;
+
+class CVRN3Stream : public CBrick {
+public:
+    // Largest payload a record under reassembly may reach. A sound record is a fraction of a
+    // second of sound (a few KiB); 4 MiB holds over 20 s of 48 kHz 16-bit stereo PCM, so no real
+    // record comes near it, and memory stays bounded under an endless run of fragments.
+    static constexpr uint32_t kMaxRecordPayload = 4u << 20;
+    // "TagF" of an answered chunk: this many units after its "TagS" (30 short of a chunk).
+    static constexpr uint64_t kTagFOffset = 2970;
+    // Request mode that moves the answered chunk one more step away from the archive's bound.
+    static constexpr uint32_t kModeOneMoreStep = 2;
+    // Tag kind of the "TagS" of the end-of-stream pair.
+    static constexpr uint32_t kEndOfStreamKind = 3;
+    // Stream number before onCreate: selects no entry of a header's stream table.
+    static constexpr TStreamNumber kNoStream = kStreamCount;
+
+    CVRN3Stream();
+    ~CVRN3Stream() override;
+
+    bool onCtrl(cMemBlock& block) override;
+    bool onData(const cMemBlock& block) override;
+    bool onNotify(const cMemBlock& block) override;
+    bool onCreate(const TBrickConfig& config) override;
+
+    // Called for each chunk request passed on, before it is counted.
+    virtual void OnChunkCmd(const cChunkCmdBlock& request) = 0;
+    // Empties the queue without sending and sets the request count to 0.
+    virtual void DoReset();
+    // Activity summaries stop here; a derived brick may use them.
+    virtual void ProcessActivityHist(const cGistBlock& gist);
+    // Called for every well-formed header; the status is onData's.
+    virtual bool OnHeader(const cHeaderBlock& header);
+
+    // Playback state, for derived bricks, hosts and tests.
+    TStreamNumber StreamNumber() const { return mStreamNumber; }
+    int32_t ChunkRequestCount() const { return mChunkRequestCount; }
+    uint64_t ArchiveBegin() const { return mArchiveBegin; }
+    uint64_t ArchiveEnd() const { return mArchiveEnd; }
+    bool ForwardPlay() const { return mForwardPlay; }
+    bool HeaderReceived() const { return mHeaderReceived; }
+    int QueuedBlocks() const { return mDelayedBlocks.size(); }
+    float FrameRate() const { return mFrameRate; }
+    uint32_t FrameRateScales() const { return mFrameRateScales; }
+
+    // Value of `key` in a blank-separated parameter text (empty when the key is absent).
+    static void ExtractParamStr(const std::string& text, const std::string& key, std::string& value);
+
+protected:
+    bool ProcessPlayCmd(const cPlayCmdBlock& play);
+    void IncChunkRequestCount() { ++mChunkRequestCount; }
+    void DecChunkRequestCount();
+    bool HasChunkRequests() const { return mChunkRequestCount > 0; }
+
+    void DelayableSend(const cMemBlock& block);
+    void DelayedSend();
+
+    void CalcFrameRateScales(const HDR_T& header, TStreamNumber stream);
+    void CalcFrameRate(unsigned long divisor);
+
+    void ProcessChunkCmd(const cChunkCmdBlock& request);
+    void SendBeginOfStreamSequence(const cChunkCmdBlock& request);
+    void SendEndOfStreamSequence(const cChunkCmdBlock& request);
+
+    void ProcessEventList(const cEventListBlock& list);
+
+    bool Defragmentation(const cDataBlock& fragment);
+
+    std::string mParamText;
+    TStreamNumber mStreamNumber;
+    cDataBlock mDefragBlock;        // the record under reassembly, or the last one completed
+    uint32_t mFrameRateScales;
+    float mFrameRate;
+    float mPresetFrameRate;         // counts when at least 1.0; set by derived bricks
+    int32_t mChunkRequestCount;     // requests whose data has not left yet; never negative
+    uint64_t mArchiveBegin;
+    uint64_t mArchiveEnd;
+    uint32_t mTagStreamKind;        // kind written into the tags this brick makes
+    bool mForwardPlay;
+    bool mHeaderReceived;           // never cleared once set
+    bool mDefragOpen;               // mDefragBlock holds a record still awaiting fragments
+    QList<cMemBlock> mDelayedBlocks; // first in, first out; handles share their blocks
+
+private:
+    void HandleTimeRange(const cMemBlock& block);
+    void HandleReset(const cMemBlock& block);
+    void SendEdgeTags(uint64_t start, uint32_t startKind);
+    bool AppendFragment(const cDataBlock& fragment);
+};
