@@ -4,6 +4,8 @@
 // framework are made by the library's static initialisation and freed at unload, after fini.
 #include "CVrn3StreamSound.h"
 
+#include <memory>
+
 #define VRN3_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
@@ -23,9 +25,9 @@ VRN3_EXPORT CBrick* CreateBrick(const TBrickConfig& config)
 {
     if (!Is(config.input, kCodeSnd3, kCodeDat3) || !Is(config.output, kCodeIma1, kCodeSCDA))
         return nullptr;
-    CVrn3StreamSound* brick = new CVrn3StreamSound;
-    brick->Create(config);
-    return brick;
+    std::unique_ptr<CVrn3StreamSound> brick(new CVrn3StreamSound);
+    brick->Create(config); // its status does not decide: the brick is returned whatever it says
+    return brick.release();
 }
 
 VRN3_EXPORT int DllMain(void*, unsigned long, void*)
