@@ -21,8 +21,9 @@
 #include "cMemBlock.h"
 
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
-#include <list>
+#include <iterator>
 #include <new>
 #include <type_traits>
 
@@ -32,18 +33,92 @@ public:
     class node : public cMemBlock::node {
     public:
         // The pool of one record type: released storage, most recently released first.
-        class chainlist : public std::list<node*> {
+        //
+        // The list is intrusive: the link to the next pooled storage is kept in the first word
+        // of the pooled storage itself, where the destroyed node's virtual table pointer was. A
+        // pooled node is at least sizeof(node) bytes and its record is destroyed, so the word
+        // is free, and its mSize (the size the storage last held, the pool's measure) stays
+        // untouched. Putting storage into the pool and taking it out thus allocate nothing,
+        // where a list of pointers would allocate an entry on every release.
+        class chainlist {
         public:
-            chainlist() : mLock(false) {}
+            // Walks the pooled storage from the front, for hosts and tests; the pool lock must
+            // be held, or the pool left alone by every other thread, while it is walked.
+            class const_iterator {
+            public:
+                using iterator_category = std::forward_iterator_tag;
+                using value_type = node*;
+                using difference_type = std::ptrdiff_t;
+                using pointer = node* const*;
+                using reference = node* const&;
+
+                explicit const_iterator(node* at = nullptr) : mAt(at) {}
+                node* const& operator*() const { return mAt; }
+                const_iterator& operator++()
+                {
+                    mAt = Next(mAt);
+                    return *this;
+                }
+                const_iterator operator++(int)
+                {
+                    const_iterator before = *this;
+                    mAt = Next(mAt);
+                    return before;
+                }
+                bool operator==(const const_iterator& other) const { return mAt == other.mAt; }
+                bool operator!=(const const_iterator& other) const { return mAt != other.mAt; }
+
+            private:
+                node* mAt;
+            };
+
+            chainlist() : mLock(false), mFront(nullptr), mCount(0) {}
+            chainlist(const chainlist&) = delete;
+            chainlist& operator=(const chainlist&) = delete;
             // Frees every pooled storage. Pooled nodes were destroyed when they were pooled.
             virtual ~chainlist()
             {
-                while (!this->empty()) {
-                    std::free(this->front());
-                    this->pop_front();
+                while (!empty()) {
+                    node* p = front();
+                    pop_front();
+                    std::free(p);
                 }
             }
+
+            bool empty() const { return mFront == nullptr; }
+            size_t size() const { return mCount; }
+            node* front() const { return mFront; }
+            const_iterator begin() const { return const_iterator(mFront); }
+            const_iterator end() const { return const_iterator(); }
+
+            // Puts the storage of a destroyed node at the front. Called with mLock held.
+            void push_front(node* p)
+            {
+                SetNext(p, mFront);
+                mFront = p;
+                ++mCount;
+            }
+            // Takes the front storage out. Called with mLock held, on a non-empty pool.
+            void pop_front()
+            {
+                assert(mFront != nullptr && "nothing is taken from an empty pool");
+                mFront = Next(mFront);
+                --mCount;
+            }
+
             CCriticalSection mLock; // guards the list
+
+        private:
+            static node* Next(const node* p)
+            {
+                node* next;
+                std::memcpy(&next, static_cast<const void*>(p), sizeof next);
+                return next;
+            }
+            static void SetNext(node* p, node* next) { std::memcpy(static_cast<void*>(p), &next, sizeof next); }
+
+            node* mFront;  // most recently pooled storage, or null
+            size_t mCount; // storage in the pool
         };
 
         ~node() override {}
