@@ -18,9 +18,8 @@
 #pragma once
 
 #include "../blocks/CBrick.h"
+#include "../blocks/cBlockQueue.h"
 #include "../records/BlockTypes.h"
-
-#include <QList>
 
 #include <cstdint>
 #include <string>
@@ -106,7 +105,7 @@ protected:
     bool mForwardPlay;
     bool mHeaderReceived;           // never cleared once set
     bool mDefragOpen;               // mDefragBlock holds a record still awaiting fragments
-    QList<cMemBlock> mDelayedBlocks; // first in, first out; handles share their blocks
+    cBlockQueue mDelayedBlocks;     // first in, first out; handles share their blocks
 
 private:
     void HandleTimeRange(const cMemBlock& block);

@@ -1,0 +1,103 @@
+// cBlockQueue: a first-in first-out queue of block handles, for the blocks a brick holds back.
+//
+// The queue is one pointer wide: it points at shared storage holding its bookkeeping and a ring
+// of handle slots (null until the first append). Appending copies a handle (the block is shared,
+// not copied); removing the front releases that handle. The ring doubles when it is full and
+// never shrinks, and clear() keeps it, so a queue that has reached its working size allocates
+// nothing more: appending and removing are constant time and allocation free. Destroying the
+// queue releases every handle it holds and frees the ring.
+//
+// Like any container of handles it is used by one thread at a time; the blocks it holds lock
+// their own nodes.
+#pragma once
+
+#include "cMemBlock.h"
+
+#include <cstdlib>
+#include <new>
+
+class cBlockQueue {
+public:
+    cBlockQueue() : mRing(nullptr) {}
+    ~cBlockQueue()
+    {
+        clear();
+        std::free(mRing);
+    }
+    cBlockQueue(const cBlockQueue&) = delete;
+    cBlockQueue& operator=(const cBlockQueue&) = delete;
+
+    bool isEmpty() const { return size() == 0; }
+    int size() const { return mRing == nullptr ? 0 : static_cast<int>(mRing->count); }
+
+    // Appends a handle sharing `block`. Throws std::bad_alloc when the ring cannot grow; the
+    // queue is then unchanged.
+    void append(const cMemBlock& block)
+    {
+        if (mRing == nullptr || mRing->count == mRing->capacity)
+            Grow();
+        new (&mRing->Slot(mRing->head + mRing->count)) cMemBlock(block);
+        ++mRing->count;
+    }
+
+    // The oldest handle. The queue must not be empty.
+    const cMemBlock& front() const
+    {
+        assert(!isEmpty() && "front of an empty queue");
+        return mRing->Slot(mRing->head);
+    }
+
+    // Releases the oldest handle. The queue must not be empty.
+    void removeFirst()
+    {
+        assert(!isEmpty() && "removing from an empty queue");
+        mRing->Slot(mRing->head).~cMemBlock();
+        mRing->head = (mRing->head + 1) & (mRing->capacity - 1);
+        --mRing->count;
+    }
+
+    // Releases every handle, oldest first; the ring is kept.
+    void clear()
+    {
+        while (!isEmpty())
+            removeFirst();
+    }
+
+private:
+    // Slots first, oldest at `head`, wrapping around; capacity is a power of two.
+    struct Ring {
+        uint32_t capacity;
+        uint32_t head;
+        uint32_t count;
+        cMemBlock& Slot(uint32_t i) { return reinterpret_cast<cMemBlock*>(this + 1)[i & (capacity - 1)]; }
+    };
+    static_assert(sizeof(Ring) % alignof(cMemBlock) == 0, "slots follow the bookkeeping aligned");
+
+    static constexpr uint32_t kFirstCapacity = 64;
+
+    // Moves the handles into a ring twice as large (copies, then releases the old slots).
+    void Grow()
+    {
+        const uint32_t capacity = mRing == nullptr ? kFirstCapacity : mRing->capacity * 2;
+        if (capacity == 0 || capacity > (SIZE_MAX - sizeof(Ring)) / sizeof(cMemBlock))
+            throw std::bad_alloc();
+        Ring* grown = static_cast<Ring*>(std::malloc(sizeof(Ring) + capacity * sizeof(cMemBlock)));
+        if (grown == nullptr)
+            throw std::bad_alloc();
+        grown->capacity = capacity;
+        grown->head = 0;
+        grown->count = 0;
+        if (mRing != nullptr) {
+            for (uint32_t i = 0; i < mRing->count; ++i)
+                new (&grown->Slot(i)) cMemBlock(mRing->Slot(mRing->head + i));
+            grown->count = mRing->count;
+            clear();
+            std::free(mRing);
+        }
+        mRing = grown;
+    }
+
+    Ring* mRing;
+};
+
+static_assert(sizeof(cBlockQueue) == sizeof(void*), "one pointer, as the queue it replaces");
