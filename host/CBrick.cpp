@@ -27,11 +27,11 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
 {
     RunOnCreateOnce(brick, d);
     std::unique_lock<std::mutex> lock(d->mutex);
-    std::deque<cMemBlock>& queue = control ? d->control : d->data;
-    if (queue.empty())
+    cBlockQueue& queue = control ? d->control : d->data;
+    if (queue.isEmpty())
         return false;
     cMemBlock block(queue.front());
-    queue.pop_front();
+    queue.removeFirst();
     lock.unlock();
     if (control)
         brick->onCtrl(block);
@@ -44,7 +44,7 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
     return true;
 }
 
-bool Push(CBrickPrivate* d, std::deque<cMemBlock>& queue, const cMemBlock& block)
+bool Push(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
 {
     {
         std::lock_guard<std::mutex> lock(d->mutex);
@@ -52,7 +52,7 @@ bool Push(CBrickPrivate* d, std::deque<cMemBlock>& queue, const cMemBlock& block
             return false;
         if (d->pipeline != nullptr)
             d->pipeline->BlockQueued();
-        queue.push_back(block);
+        queue.append(block);
     }
     d->wake.notify_one();
     return true;

@@ -7,10 +7,10 @@
 #pragma once
 
 #include "../blocks/CBrick.h"
+#include "../blocks/cBlockQueue.h"
 #include "../blocks/cMemBlock.h"
 
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -27,6 +27,6 @@ struct CBrickPrivate {
 
     std::mutex mutex;                   // guards the two queues
     std::condition_variable wake;
-    std::deque<cMemBlock> control;
-    std::deque<cMemBlock> data;
+    cBlockQueue control;                // rings: no allocation per block once grown
+    cBlockQueue data;
 };

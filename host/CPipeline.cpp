@@ -66,8 +66,8 @@ void CPipeline::Start()
             for (;;) {
                 {
                     std::unique_lock<std::mutex> lock(b->mutex);
-                    b->wake.wait(lock, [&] { return d->stopping || !b->control.empty() || !b->data.empty(); });
-                    if (b->control.empty() && b->data.empty())
+                    b->wake.wait(lock, [&] { return d->stopping || !b->control.isEmpty() || !b->data.isEmpty(); });
+                    if (b->control.isEmpty() && b->data.isEmpty())
                         return; // stopping, and nothing left to deliver
                 }
                 if (!brick->DoCtrl())
