@@ -1,0 +1,103 @@
+# Install rules and Debian packages of the plug-in, the stand-in host and the headers.
+#
+# `cmake --install <build> [--prefix P]` lays out, under P (default /usr):
+#   lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1   the plug-in          (plugin)
+#   lib/i386-linux-gnu/libvrn3host.so.1                        stand-in host        (host)
+#   bin/vrn3-play                                              command-line host    (play)
+#   include/vrn3/{blocks,records,host}/*.h, lib/.../libvrn3host.so  for host authors (dev)
+# The part in brackets is the install component, and each component is one .deb:
+#   plugin -> vrn3soundstream, host -> libvrn3host1, play -> vrn3-play, dev -> vrn3soundstream-dev.
+#
+# Where the plug-in goes: lib/i386-linux-gnu is the Debian multiarch folder of i386 libraries,
+# so the i386 plug-in sits beside the i386 Qt and C++ runtime it needs and never collides with
+# an amd64 build of anything. A plug-in is opened by path with dlopen, not found by the dynamic
+# linker, so it goes into a private folder of its own below that (as Debian keeps plug-ins in
+# /usr/lib/<triplet>/<package>/), where a host can list every plug-in it may load; ldconfig never
+# sees it and no program links against it, so it has no development symlink.
+#
+# Why the host library is a package of its own: the plug-in needs *a* host framework that
+# exports CBrick, the locks and cMemBlock's out-of-line parts under the SONAME libvrn3host.so.1;
+# in production that is the real host's library, and our stand-in must not be forced on such a
+# machine. So the stand-in package provides the virtual package vrn3-host-abi-1 and the plug-in
+# depends on that virtual package: any host framework of this binary interface satisfies it.
+#
+# Depends are written here, not computed: dpkg-shlibdeps needs the i386 libraries registered in
+# dpkg's database, and this build takes them from a sysroot instead. The lower bounds are the
+# versions this build compiles and links against (the C library of the toolchain, the compiler's
+# libstdc++, the sysroot's Qt), which the binaries may need and never exceed.
+# scripts/package-check.sh checks that every NEEDED library of every packaged binary is covered.
+
+set(VRN3_INSTALL_LIBDIR "lib/i386-linux-gnu")
+set(VRN3_INSTALL_PLUGINDIR "${VRN3_INSTALL_LIBDIR}/vrn3/plugins")
+set(VRN3_INSTALL_INCLUDEDIR "include/vrn3")
+set(VRN3_PACKAGE_VERSION "1.0.0")
+
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+    set(CMAKE_INSTALL_PREFIX "/usr" CACHE PATH "Install prefix" FORCE)
+endif()
+
+install(TARGETS VRN3SoundStream
+    LIBRARY DESTINATION "${VRN3_INSTALL_PLUGINDIR}" COMPONENT plugin NAMELINK_SKIP)
+
+install(TARGETS vrn3host
+    LIBRARY DESTINATION "${VRN3_INSTALL_LIBDIR}" COMPONENT host NAMELINK_COMPONENT dev)
+
+if(TARGET vrn3-play)
+    install(TARGETS vrn3-play RUNTIME DESTINATION bin COMPONENT play)
+endif()
+
+# What a host author compiles against: the brick interface and block framework (blocks/), the
+# code table and record layouts (records/), and the stand-in's pipeline (host/CPipeline.h).
+# The headers include each other by relative paths, which this layout keeps.
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/blocks" "${PROJECT_SOURCE_DIR}/records"
+    DESTINATION "${VRN3_INSTALL_INCLUDEDIR}" COMPONENT dev FILES_MATCHING PATTERN "*.h")
+install(FILES "${PROJECT_SOURCE_DIR}/host/CPipeline.h"
+    DESTINATION "${VRN3_INSTALL_INCLUDEDIR}/host" COMPONENT dev)
+
+# Lower bounds of the runtime packages (see above).
+execute_process(COMMAND getconf GNU_LIBC_VERSION OUTPUT_VARIABLE _vrn3_libc OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REGEX MATCH "[0-9]+\\.[0-9]+" _vrn3_libc "${_vrn3_libc}")
+string(REGEX MATCH "^[0-9]+" _vrn3_gcc "${CMAKE_CXX_COMPILER_VERSION}")
+set(_vrn3_runtime "libc6 (>= ${_vrn3_libc}), libgcc-s1 (>= 3.0), libstdc++6 (>= ${_vrn3_gcc})")
+set(_vrn3_qt "libqt5core5a (>= ${Qt5Core_VERSION})")
+set(_vrn3_exact "(= ${VRN3_PACKAGE_VERSION})")
+
+set(CPACK_GENERATOR "DEB")
+set(CPACK_PACKAGE_NAME "vrn3soundstream")
+set(CPACK_PACKAGE_VERSION "${VRN3_PACKAGE_VERSION}")
+set(CPACK_PACKAGE_VENDOR "VRN3SoundStream developers")
+set(CPACK_PACKAGE_CONTACT "VRN3SoundStream maintainers <maintainers@vrn3.invalid>")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL plugin host dev)
+if(TARGET vrn3-play)
+    list(APPEND CPACK_COMPONENTS_ALL play)
+endif()
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+
+set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME "vrn3soundstream")
+set(CPACK_DEBIAN_PLUGIN_PACKAGE_DEPENDS "${_vrn3_runtime}, ${_vrn3_qt}, vrn3-host-abi-1")
+set(CPACK_COMPONENT_PLUGIN_DESCRIPTION "VRN3 sound stream extractor plug-in (brick) for the host media framework\nlibVRN3SoundStream.so.1 picks one sound stream out of a demultiplexed VRN3 stream and hands\nits sound records to the next brick, chunk by chunk as the host requests them.")
+
+set(CPACK_DEBIAN_HOST_PACKAGE_NAME "libvrn3host1")
+set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${_vrn3_runtime}")
+set(CPACK_DEBIAN_HOST_PACKAGE_PROVIDES "vrn3-host-abi-1")
+set(CPACK_DEBIAN_HOST_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_COMPONENT_HOST_DESCRIPTION "Stand-in host brick framework for VRN3 plug-ins\nlibvrn3host.so.1: bricks, locks, blocks and a pipeline runner with the binary interface\nof the host framework, for running and testing plug-ins without the real host.")
+
+set(CPACK_DEBIAN_PLAY_PACKAGE_NAME "vrn3-play")
+set(CPACK_DEBIAN_PLAY_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PLAY_PACKAGE_DEPENDS
+    "${_vrn3_runtime}, ${_vrn3_qt}, libvrn3host1 ${_vrn3_exact}, vrn3soundstream ${_vrn3_exact}")
+set(CPACK_COMPONENT_PLAY_DESCRIPTION "Command-line host for the VRN3 sound stream plug-in\nvrn3-play runs the plug-in in the stand-in host on a stream made from a sound file.")
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME "vrn3soundstream-dev")
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libvrn3host1 ${_vrn3_exact}, qtbase5-dev")
+set(CPACK_COMPONENT_DEV_DESCRIPTION "Headers for hosts of the VRN3 sound stream plug-in\nThe brick interface, block framework and record layouts that a host shares with the plug-in.")
+
+include(CPack)

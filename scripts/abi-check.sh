@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Pins the binary interface of the plug-in and of the stand-in host library.
+#   scripts/abi-check.sh <build dir>            compare with the baselines in abi/; fails on
+#                                               any change
+#   scripts/abi-check.sh <build dir> --update   write new baselines (a deliberate interface
+#                                               change: commit them with the change)
+# Each library's interface is written with abidw (exported symbols, SONAME, NEEDED and the types
+# in its debug information) without anything that depends on where the tree or the build lives:
+# no corpus or compilation paths, no source locations, and the source root cut from the names of
+# the compilation units. The check then runs abidiff against the baseline, which explains what
+# changed, and also compares the two descriptions as text, so that a change abidiff deems
+# harmless (a new member of a brick class, a new type) still fails until it is renewed on purpose.
+# Run it on a build with debug information (test.sh's release build has -g).
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BASELINES="$ROOT/abi"
+LIBS=("sound/libVRN3SoundStream.so.1" "host/libvrn3host.so.1")
+
+usage() { echo "usage: $0 <build dir> [--update]" >&2; exit 2; }
+[ $# -ge 1 ] && [ $# -le 2 ] || usage
+BUILD="$(cd "$1" && pwd)"
+UPDATE=0
+if [ $# -eq 2 ]; then [ "$2" = "--update" ] || usage; UPDATE=1; fi
+
+# The source tree the build was configured from; its path is cut from the description.
+SRC="$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$BUILD/CMakeCache.txt" 2>/dev/null || true)"
+[ -n "$SRC" ] || SRC="$ROOT"
+
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+
+describe() {
+    abidw --no-corpus-path --no-comp-dir-path --no-show-locs "$1" |
+        sed -e "s#path='$SRC/#path='#g" -e "s#path='$ROOT/#path='#g"
+}
+
+status=0
+mkdir -p "$BASELINES"
+for lib in "${LIBS[@]}"; do
+    name="$(basename "$lib")"
+    file="$BUILD/$lib"
+    baseline="$BASELINES/$name.abi"
+    [ -f "$file" ] || { echo "abi-check: $file is not built" >&2; exit 1; }
+    describe "$file" > "$WORK/$name.abi"
+    if grep -q "$SRC" "$WORK/$name.abi"; then
+        echo "abi-check: $name: the description still holds the path $SRC" >&2
+        exit 1
+    fi
+    if [ "$UPDATE" = 1 ]; then
+        cp "$WORK/$name.abi" "$baseline"
+        echo "abi-check: renewed abi/$name.abi"
+        continue
+    fi
+    [ -f "$baseline" ] || { echo "abi-check: no baseline abi/$name.abi (run with --update)" >&2; status=1; continue; }
+    if ! abidiff --harmless "$baseline" "$WORK/$name.abi" > "$WORK/$name.report" 2>&1; then
+        echo "abi-check: $name: abidiff reports a change against abi/$name.abi:"
+        cat "$WORK/$name.report"
+        status=1
+    elif ! diff -u "$baseline" "$WORK/$name.abi" > "$WORK/$name.diff"; then
+        echo "abi-check: $name: the interface description differs from abi/$name.abi:"
+        head -n 80 "$WORK/$name.diff"
+        status=1
+    else
+        echo "abi-check: $name: same interface as abi/$name.abi"
+    fi
+done
+
+if [ "$status" != 0 ]; then
+    echo "abi-check: FAILED. If the change is intended: scripts/abi-check.sh $1 --update, and commit abi/."
+fi
+exit "$status"

@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# Checks of what a host relies on in the shipped binaries, read back from the files themselves:
+#   exports  <lib>                         dynamic symbols are exactly the four entry points
+#   dynamic  <lib> <soname> <needed...> [-- <optional...>]
+#                                          SONAME, NEEDED (all required present, nothing else
+#                                          but the optional ones) and no RPATH/RUNPATH
+#   layouts  <plugin> <probe> <srcdir>     every size/offset the headers pin with static_assert
+#                                          equals the debug information of the built code
+#   doc      <plugin> <probe> <records.md> every record table of the reference equals the
+#                                          debug information, member for member
+#   headers  <stage> <c++ compiler> <include dirs...>
+#                                          every installed header compiles on its own
+# Layouts come from the plug-in's debug information; a record the plug-in never uses (and so
+# carries no type information for) is read from the probe program, built with the same flags.
+# Exits non-zero with one line per difference.
+set -euo pipefail
+
+fail=0
+bad() { echo "FAIL: $*"; fail=1; }
+
+# Records the plug-in itself exchanges with the host and the neighbouring bricks: their layouts
+# must be in its own debug information, not only in the probe's.
+PLUGIN_RECORDS="HDR_T STREAM_T DATA_T DATA_T_VIDEO TStreamTag TSoundData TSoundStreamCfg
+  TCmdRequestChunk TCmdPlay TReadyNotification TVRN3ResetNotify TSrcTimeRange TEventList
+  TEventListEntry TBrickConfig TContentDescriptor"
+# Records whose size must stay pinned in the headers (a deleted static_assert fails here).
+PINNED_RECORDS="$PLUGIN_RECORDS TNotifyMessage"
+
+# dwarf_layouts <lib> <type,type,...>: "Type size N" and "Type member offset width" lines.
+dwarf_layouts() {
+    pahole -C "$2" "$1" 2>/dev/null | awk '
+        /^(struct|class|union) [A-Za-z_][A-Za-z0-9_]* \{/ { type = $2; next }
+        /^\}/ { type = ""; next }
+        type != "" && /\/\* size: [0-9]+/ {
+            match($0, /size: [0-9]+/); print type, "size", substr($0, RSTART + 6, RLENGTH - 6); next }
+        type != "" && /;[ \t]*\/\*[ \t]*[0-9]+[ \t]+[0-9]+[ \t]*\*\/[ \t]*$/ {
+            decl = $0; sub(/;.*/, "", decl); n = split(decl, w, /[ \t*&]+/); name = w[n]
+            sub(/\[.*/, "", name)
+            nums = $0; sub(/.*\/\*[ \t]*/, "", nums); split(nums, v, /[ \t]+/)
+            print type, name, v[1], v[2] }'
+}
+
+# layouts_of <plugin> <probe> <types...>: the layouts, each type from the plug-in if it has it,
+# else from the probe.
+layouts_of() {
+    local plugin="$1" probe="$2"; shift 2
+    local list; list="$(echo "$@" | tr ' ' '\n' | sort -u | paste -sd, -)"
+    local from_plugin from_probe
+    from_plugin="$(dwarf_layouts "$plugin" "$list")"
+    echo "$from_plugin"
+    local t
+    for t in $(echo "$@" | tr ' ' '\n' | sort -u); do
+        if ! grep -q "^$t size " <<<"$from_plugin"; then
+            case " $(echo $PLUGIN_RECORDS) " in
+                *" $t "*) bad "$t: no layout in the plug-in's debug information" ;;
+            esac
+            from_probe="$(dwarf_layouts "$probe" "$t")"
+            echo "$from_probe"
+        fi
+    done
+}
+
+# compare <expected lines> <actual lines> <what>: each expected "Type key value [width]" line
+# must be among the actual ones.
+compare() {
+    local t k rest have
+    while read -r t k rest; do
+        [ -n "$t" ] || continue
+        grep -qxF "$t $k $rest" <<<"$2" && continue
+        have="$(grep -m1 "^$t $k " <<<"$2" || true)"
+        bad "$3: expected '$t $k $rest', the binary has '${have:-nothing}'"
+    done <<<"$1"
+}
+
+mode="${1:-}"; shift || true
+case "$mode" in
+exports)
+    got="$(nm -D --defined-only "$1" | awk '{print $NF}' | sort | paste -sd' ' -)"
+    [ "$got" = "CreateBrick DllMain fini init" ] || bad "exported symbols are '$got'"
+    ;;
+dynamic)
+    lib="$1" soname="$2"; shift 2
+    required=() optional=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do required+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    optional=("$@")
+    dyn="$(readelf -d "$lib")"
+    got_soname="$(sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p' <<<"$dyn")"
+    [ "$got_soname" = "$soname" ] || bad "SONAME is '$got_soname', not '$soname'"
+    needed="$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dyn")"
+    for n in "${required[@]}"; do grep -qxF "$n" <<<"$needed" || bad "NEEDED lacks $n"; done
+    for n in $needed; do
+        case " ${required[*]} ${optional[*]} " in *" $n "*) ;; *) bad "unexpected NEEDED $n" ;; esac
+    done
+    if grep -qE '\((RPATH|RUNPATH)\)' <<<"$dyn"; then
+        bad "installed file keeps a library path: $(grep -E '\((RPATH|RUNPATH)\)' <<<"$dyn")"
+    fi
+    ;;
+layouts)
+    plugin="$1" probe="$2" src="$3"
+    headers=("$src/records/StreamRecords.h" "$src/records/ControlRecords.h" "$src/blocks/TBrickConfig.h")
+    pins="$( { grep -ohE 'sizeof\([A-Za-z_][A-Za-z0-9_]*\) == [0-9]+' "${headers[@]}" |
+                 sed -E 's/sizeof\((.*)\) == ([0-9]+)/\1 size \2/'
+               grep -ohE 'offsetof\([A-Za-z_][A-Za-z0-9_]*, [A-Za-z_][A-Za-z0-9_]*\) == [0-9]+' "${headers[@]}" |
+                 sed -E 's/offsetof\((.*), (.*)\) == ([0-9]+)/\1 \2 \3/'
+             } | grep -v '^bool ' | sort -u)"
+    for t in $PINNED_RECORDS; do
+        grep -q "^$t size " <<<"$pins" || bad "$t: its size is no longer pinned by a static_assert"
+    done
+    types="$(cut -d' ' -f1 <<<"$pins" | sort -u)"
+    actual="$(layouts_of "$plugin" "$probe" $types)"
+    # An offset pin names no width: compare "Type member offset" against the first three words.
+    compare "$pins" "$(awk 'NF == 4 {print $1, $2, $3; next} {print}' <<<"$actual")" "static_assert"
+    echo "checked $(wc -l <<<"$pins") pinned sizes and offsets of $(wc -l <<<"$types") records"
+    ;;
+doc)
+    plugin="$1" probe="$2" doc="$3"
+    # "### `Type` ... N bytes" opens a record; "| offset | width | `field` | ..." rows follow.
+    expected="$(awk '
+        /^### / { type = ""; if (match($0, /`[A-Za-z_][A-Za-z0-9_]*`/)) {
+                      type = substr($0, RSTART + 1, RLENGTH - 2)
+                      if (match($0, /[0-9]+ bytes/)) print type, "size", substr($0, RSTART, RLENGTH - 6) } next }
+        /^#/ { type = ""; next }
+        type != "" && /^\|[ \t]*[0-9]+[ \t]*\|[ \t]*[0-9]+[ \t]*\|/ {
+            n = split($0, c, /\|/); f = c[4]; gsub(/[` \t]/, "", f); sub(/\[.*/, "", f)
+            o = c[2]; gsub(/[ \t]/, "", o); w = c[3]; gsub(/[ \t]/, "", w); print type, f, o, w }' "$doc")"
+    [ -n "$expected" ] || bad "no record tables found in $doc"
+    types="$(cut -d' ' -f1 <<<"$expected" | sort -u)"
+    for t in $PINNED_RECORDS; do grep -q "^$t size " <<<"$expected" || bad "$doc: no table for $t"; done
+    actual="$(layouts_of "$plugin" "$probe" $types)"
+    compare "$expected" "$actual" "$doc"
+    # And the other way round: every member of a documented record is in its table.
+    while read -r t m rest; do
+        [ "$m" = size ] && continue
+        grep -q "^$t $m " <<<"$expected" || bad "$doc: $t.$m ($rest) is missing from the table"
+    done <<<"$(grep -E "^($(paste -sd'|' - <<<"$types")) " <<<"$actual")"
+    echo "checked $(wc -l <<<"$expected") rows of $(wc -l <<<"$types") record tables"
+    # The code table: each constant's text as in records/Codes.h, its value spelled by the text.
+    codes_h="$(dirname "$doc")/../records/Codes.h"
+    code_rows="$(sed -nE 's/^\| `(kCode[A-Za-z0-9]+)` \| "(....)" \| (0x[0-9A-Fa-f]{8}) \|.*/\1|\2|\3/p' "$doc")"
+    [ -n "$code_rows" ] || bad "$doc: no code table"
+    while IFS='|' read -r name text value; do
+        in_code="$(sed -nE "s/.*constexpr uint32_t $name = FourCC\(\"(....)\"\).*/\1/p" "$codes_h")"
+        [ "$in_code" = "$text" ] || bad "$doc: $name is \"$text\" here, \"$in_code\" in Codes.h"
+        spelled=0
+        for i in 3 2 1 0; do spelled=$(( (spelled << 8) | $(printf '%d' "'${text:$i:1}") )); done
+        [ "$(printf '0x%08X' "$spelled")" = "$(tr a-f A-F <<<"${value#0x}" | sed 's/^/0x/')" ] ||
+            bad "$doc: $name \"$text\" has the value $(printf '0x%08X' "$spelled"), not $value"
+    done <<<"$code_rows"
+    for name in $(sed -nE 's/^constexpr uint32_t (kCode[A-Za-z0-9]+) = FourCC.*/\1/p' "$codes_h"); do
+        grep -q "^$name|" <<<"$code_rows" || bad "$doc: $name is missing from the code table"
+    done
+    echo "checked $(wc -l <<<"$code_rows") codes"
+    ;;
+headers)
+    stage="$1" cxx="$2"; shift 2
+    incs=(-I "$stage/include/vrn3")
+    for d in "$@"; do incs+=(-I "$d"); done
+    count=0
+    while IFS= read -r h; do
+        rel="${h#"$stage/include/vrn3/"}"
+        echo "#include <$rel>" | "$cxx" -m32 -D_GLIBCXX_USE_CXX11_ABI=0 -fPIC -std=c++17 -Wall -Wextra -Werror \
+            -fsyntax-only "${incs[@]}" -x c++ - || bad "installed header $rel does not compile on its own"
+        count=$((count + 1))
+    done < <(find "$stage/include/vrn3" -name '*.h' | sort)
+    for h in blocks/CBrick.h blocks/TBrickConfig.h blocks/cMemBlock.h records/BlockTypes.h host/CPipeline.h; do
+        [ -f "$stage/include/vrn3/$h" ] || bad "header $h is not installed"
+    done
+    echo "compiled $count installed headers"
+    ;;
+*)
+    echo "usage: $0 exports|dynamic|layouts|doc|headers ..." >&2
+    exit 2
+    ;;
+esac
+exit "$fail"
