@@ -264,6 +264,19 @@ public:
         return Node()->Extra();
     }
 
+    // Sets the data size of a block that this handle holds alone to `size` bytes, in place: the
+    // bytes keep their places; nothing is allocated, copied or cleared. The caller must know that
+    // the node's storage holds `size` data bytes (it made the block at least that large and has
+    // held it alone since). False, with nothing changed, when another holder shares the node.
+    bool ResizeOwn(uint32_t size)
+    {
+        CSingleLock lock(&mNode->mLock, true);
+        if (mNode->mRefCount != 1)
+            return false;
+        mNode->mSize = size;
+        return true;
+    }
+
 private:
     static uint32_t RecordPlus(uint32_t extra)
     {

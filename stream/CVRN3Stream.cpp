@@ -38,7 +38,8 @@ bool IsTagF(const cMemBlock& block)
 CVRN3Stream::CVRN3Stream()
     : mStreamNumber(kNoStream), mDefragBlock(EmptyRecord()), mFrameRateScales(0), mFrameRate(0.0f),
       mPresetFrameRate(0.0f), mChunkRequestCount(0), mArchiveBegin(0), mArchiveEnd(UINT64_MAX),
-      mTagStreamKind(0), mForwardPlay(true), mHeaderReceived(false), mDefragOpen(false)
+      mTagStreamKind(0), mForwardPlay(true), mHeaderReceived(false), mDefragOpen(false),
+      mDefragRoom(0)
 {
 }
 
@@ -301,14 +302,15 @@ void CVRN3Stream::ExtractParamStr(const std::string& text, const std::string& ke
 }
 
 // Fragments of one record come together in mDefragBlock: a whole or first fragment is taken
-// as it is (shared, not copied); a middle or last fragment extends the open record into a new
-// block of this brick's own. A continuation with no open record (its first fragment was lost,
-// or the record it belonged to was discarded) is dropped: it can only make a record with part
-// of its sound missing or another record's sound in front.
+// as it is (shared, not copied); a middle or last fragment extends the open record in a block of
+// this brick's own. A continuation with no open record (its first fragment was lost, or the
+// record it belonged to was discarded) is dropped: it can only make a record with part of its
+// sound missing or another record's sound in front.
 bool CVRN3Stream::Defragmentation(const cDataBlock& fragment)
 {
     const uint8_t kind = FragmentKind(fragment.Record().flags);
     if (kind == kFragmentWhole || kind == kFragmentFirst) {
+        DropDefragBlock();
         mDefragBlock = fragment;
         mDefragOpen = kind == kFragmentFirst;
         return kind == kFragmentWhole;
@@ -316,6 +318,7 @@ bool CVRN3Stream::Defragmentation(const cDataBlock& fragment)
     if (!mDefragOpen)
         return false;
     if (!AppendFragment(fragment)) {
+        DropDefragBlock();
         mDefragBlock = EmptyRecord(); // the record outgrew its bound: discarded
         mDefragOpen = false;
         return false;
@@ -326,6 +329,11 @@ bool CVRN3Stream::Defragmentation(const cDataBlock& fragment)
 
 // Appends a continuation's `length` bytes, clipped to the payload the fragment really has.
 // False when the record would outgrow kMaxRecordPayload.
+//
+// The brick's own block is made with room to spare (a power of two, at least the room the last
+// record needed) and grows in place while it has room and nobody else holds it, so a record of
+// n fragments costs one copy of its bytes rather than n copies of everything gathered so far.
+// Only the bytes up to the block's size are ever seen: what leaves the brick is unchanged.
 bool CVRN3Stream::AppendFragment(const cDataBlock& fragment)
 {
     const uint32_t payload = fragment.GetExtraSize();
@@ -333,11 +341,45 @@ bool CVRN3Stream::AppendFragment(const cDataBlock& fragment)
     const uint32_t held = mDefragBlock.GetSize();
     if (held - sizeof(DATA_T) + length > kMaxRecordPayload)
         return false;
-    cDataBlock record(held - static_cast<uint32_t>(sizeof(DATA_T)) + length, mDefragBlock.GetType());
-    uint8_t* out = static_cast<uint8_t*>(record.GetData());
-    const cDataBlock& open = mDefragBlock;
-    std::memcpy(out, &open.Record(), held);
-    std::memcpy(out + held, fragment.Extra(), length);
-    mDefragBlock = record;
+    const uint32_t size = held + length;
+    const bool roomy = (mDefragRoom & kDefragOwn) != 0 && size <= 1u << (mDefragRoom & kDefragRoomBits);
+    if (!roomy || !mDefragBlock.ResizeOwn(size))
+        NewDefragBlock(size);
+    std::memcpy(static_cast<uint8_t*>(mDefragBlock.GetData()) + held, fragment.Extra(), length);
     return true;
+}
+
+// Moves the bytes held so far into a new block of the brick's own of data size `size`, with
+// room for at least that (a power of two, no less than the last record's room).
+void CVRN3Stream::NewDefragBlock(uint32_t size)
+{
+    constexpr uint8_t kLeastRoom = 8; // 256 bytes
+    uint8_t room = mDefragRoom & kDefragRoomBits;
+    if (room < kLeastRoom)
+        room = kLeastRoom;
+    while ((1u << room) < size)
+        ++room;
+    const uint32_t held = mDefragBlock.GetSize();
+    cDataBlock record((1u << room) - static_cast<uint32_t>(sizeof(DATA_T)), mDefragBlock.GetType());
+    const cDataBlock& open = mDefragBlock;
+    std::memcpy(record.GetData(), &open.Record(), held);
+    record.ResizeOwn(size); // made here, held alone
+    DropDefragBlock();
+    mDefragBlock = record;
+    mDefragRoom = static_cast<uint8_t>(kDefragOwn | room);
+}
+
+// Before the brick's own block is let go: its size is set back to its whole room, so that its
+// pool measures the storage by what it really holds and the next record's block is served
+// from it; the room the dropped record needed is kept as the next one's first guess.
+void CVRN3Stream::DropDefragBlock()
+{
+    if ((mDefragRoom & kDefragOwn) == 0)
+        return;
+    const uint32_t held = mDefragBlock.GetSize();
+    mDefragBlock.ResizeOwn(1u << (mDefragRoom & kDefragRoomBits));
+    uint8_t needed = 0;
+    while ((1u << needed) < held)
+        ++needed;
+    mDefragRoom = needed;
 }

@@ -105,6 +105,8 @@ protected:
     bool mForwardPlay;
     bool mHeaderReceived;           // never cleared once set
     bool mDefragOpen;               // mDefragBlock holds a record still awaiting fragments
+    uint8_t mDefragRoom;            // kDefragOwn: mDefragBlock is the brick's own; low bits: log2 of
+                                    // its data room (kept as the next record's first guess)
     cBlockQueue mDelayedBlocks;     // first in, first out; handles share their blocks
 
 private:
@@ -112,4 +114,9 @@ private:
     void HandleReset(const cMemBlock& block);
     void SendEdgeTags(uint64_t start, uint32_t startKind);
     bool AppendFragment(const cDataBlock& fragment);
+    void NewDefragBlock(uint32_t size);
+    void DropDefragBlock();
+
+    static constexpr uint8_t kDefragOwn = 0x80;
+    static constexpr uint8_t kDefragRoomBits = 0x1F;
 };
