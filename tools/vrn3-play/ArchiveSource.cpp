@@ -1,0 +1,175 @@
+// The demultiplexer's side of the protocol: header, time range, and chunks answered on request.
+#include "ArchiveSource.h"
+
+#include "records/BlockTypes.h"
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+// A chunk's "TagF" comes this many units after its "TagS": 30 short of the next chunk.
+constexpr uint64_t kTagFOffset = 2970;
+// Video frames carry offsets within their chunk; time modes up to 3 reduce them modulo 3000.
+constexpr uint8_t kVideoTimeMode = 0;
+// Bytes of a stand-in video frame; the brick does not read them.
+constexpr size_t kVideoFrameSize = 48;
+// The second sound stream: mu-law bytes of silence, one record of this size per WAV block.
+constexpr size_t kSecondSoundSize = 160;
+constexpr uint8_t kMuLawSilence = 0xFF;
+// Kind bytes of the stream table: 1 marks a video stream (the frame-rate arithmetic counts them).
+constexpr uint8_t kKindVideo = 1;
+constexpr uint8_t kKindSound = 2;
+
+uint8_t KindFlags(uint8_t kind)
+{
+    return static_cast<uint8_t>(kind << 6);
+}
+
+} // namespace
+
+ArchiveSource::ArchiveSource(const WavFile& wav, uint16_t fragment, Tracer& tracer)
+    : mWav(wav), mFragment(fragment), mTracer(tracer), mSecondSound(kSecondSoundSize, kMuLawSilence)
+{
+    const uint64_t rate = wav.SampleRate();
+    uint64_t samples = 0;
+    for (size_t i = 0; i < wav.BlockCount(); ++i) {
+        mTimes.push_back(samples * kUnitsPerSecond / rate);
+        samples += WavFile::SamplesIn(static_cast<uint32_t>(wav.BlockSize(i)));
+    }
+    mEnd = (samples * kUnitsPerSecond + rate - 1) / rate;
+}
+
+void ArchiveSource::Start()
+{
+    SendHeader();
+    SendTimeRange();
+}
+
+bool ArchiveSource::onCtrl(cMemBlock& block)
+{
+    if (block.GetType() == kCodePlay && block.GetSize() >= sizeof(TCmdPlay)) {
+        mTracer.Block(Tracer::kBrickToSource, true, block);
+        mForward = cPlayCmdBlock(block).Record().forward;
+    } else if (block.GetType() == kCodeChun && block.GetSize() >= sizeof(TCmdRequestChunk)) {
+        mTracer.Block(Tracer::kBrickToSource, true, block);
+        SendChunk(cChunkCmdBlock(block).Record().time);
+    }
+    return true;
+}
+
+void ArchiveSource::SendHeader()
+{
+    cHeaderBlock header(0, kCodeHdr3);
+    HDR_T& hdr = header.Record();
+    hdr.reserved0 = 0;
+    hdr.reserved4 = 0;
+    for (STREAM_T& stream : hdr.streams) {
+        stream.reserved0 = 0;
+        stream.kind = 0;
+    }
+    hdr.streams[kVideoStream].kind = kKindVideo;
+    hdr.streams[kVideoStream].codec = "H264";
+    hdr.streams[kVideoStream].params = "-fps=25 -width=320 -height=240";
+    hdr.streams[kSoundStream].kind = kKindSound;
+    hdr.streams[kSoundStream].codec = "ima1";
+    hdr.streams[kSoundStream].params = "-rate=" + std::to_string(mWav.SampleRate()) + " -bits=16 -channels=1";
+    hdr.streams[kSecondSoundStream].kind = kKindSound;
+    hdr.streams[kSecondSoundStream].codec = "pcmu";
+    hdr.streams[kSecondSoundStream].params = "-rate=8000 -bits=8 -channels=1";
+    Send(header);
+}
+
+void ArchiveSource::SendTimeRange()
+{
+    cTimeRangeBlock range;
+    range.Record().notifyCode = kCodeTimR;
+    range.Record().begin = 0;
+    range.Record().end = mEnd;
+    Send(range);
+}
+
+void ArchiveSource::SendChunk(uint64_t request)
+{
+    if (mForward ? request >= mEnd : request == 0)
+        return; // beyond the archive: nothing to send
+    const uint64_t start = mForward ? request : (request < kChunkLength ? 0 : request - kChunkLength);
+    const uint64_t stop = mForward ? request + kChunkLength : request;
+    SendTag(kCodeTagS, start);
+    auto first = std::lower_bound(mTimes.begin(), mTimes.end(), start);
+    auto last = std::lower_bound(first, mTimes.end(), stop);
+    for (auto it = first; it != last; ++it) {
+        const size_t i = static_cast<size_t>(it - mTimes.begin());
+        SendVideoFrame(static_cast<uint16_t>(*it - start));
+        SendRecord(mWav.Block(i), mWav.BlockSize(i));
+    }
+    SendTag(kCodeTagF, start + kTagFOffset);
+}
+
+void ArchiveSource::SendTag(uint32_t code, uint64_t time)
+{
+    cTagBlock tag(0, kCodeTag);
+    TStreamTag& record = tag.Record();
+    record.time = time;
+    std::fill(record.reserved8, record.reserved8 + sizeof record.reserved8, 0);
+    record.code = code;
+    record.kind = 0;
+    record.streamNumber = kSoundStream;
+    record.reserved28 = 0;
+    Send(tag);
+}
+
+void ArchiveSource::SendVideoFrame(uint16_t offset)
+{
+    const std::vector<uint8_t> frame(kVideoFrameSize, 0x10);
+    cVideoBlock video(static_cast<uint32_t>(frame.size()), kCodeVid3, frame.data());
+    DATA_T_VIDEO& record = video.Record();
+    record.reserved0[0] = record.reserved0[1] = 0;
+    record.flags = KindFlags(kFragmentWhole);
+    record.reserved3 = kVideoStream;
+    record.frameTime = offset;
+    record.timeMode = kVideoTimeMode;
+    record.reserved7 = 0;
+    Send(video);
+}
+
+// The wanted stream's fragments alternate with the second stream's, so that a fragment of the
+// other stream lies between any two fragments of one record.
+void ArchiveSource::SendRecord(const uint8_t* data, size_t size)
+{
+    const std::vector<cMemBlock> mine = Fragments(kSoundStream, data, size);
+    const std::vector<cMemBlock> other = Fragments(kSecondSoundStream, mSecondSound.data(), mSecondSound.size());
+    for (size_t i = 0; i < std::max(mine.size(), other.size()); ++i) {
+        if (i < mine.size())
+            Send(mine[i]);
+        if (i < other.size())
+            Send(other[i]);
+    }
+}
+
+std::vector<cMemBlock> ArchiveSource::Fragments(uint8_t stream, const uint8_t* data, size_t size) const
+{
+    const size_t step = mFragment == 0 || mFragment >= size ? size : mFragment;
+    std::vector<cMemBlock> fragments;
+    for (size_t at = 0; at < size; at += step) {
+        const size_t n = std::min(step, size - at);
+        cDataBlock fragment(static_cast<uint32_t>(n), kCodeSnd3, data + at);
+        DATA_T& record = fragment.Record();
+        const bool first = at == 0;
+        const bool last = at + n == size;
+        record.length = static_cast<uint16_t>(n);
+        record.flags = KindFlags(first && last ? kFragmentWhole
+                                 : first       ? kFragmentFirst
+                                 : last        ? kFragmentLast
+                                               : kFragmentMiddle);
+        record.streamNumber = stream;
+        fragments.push_back(fragment);
+    }
+    return fragments;
+}
+
+void ArchiveSource::Send(const cMemBlock& block)
+{
+    mTracer.Block(Tracer::kSourceToBrick, false, block);
+    SendData(block);
+}

@@ -1,0 +1,100 @@
+// The player's side of the protocol: requests chunk by chunk, keeps configuration and sound.
+#include "PlayerSink.h"
+
+#include "records/BlockTypes.h"
+
+#include <cstring>
+
+namespace {
+
+// The "TagS" of the plug-in's end-of-stream pair carries this kind.
+constexpr uint32_t kEndOfStreamKind = 3;
+
+} // namespace
+
+PlayerSink::PlayerSink(bool forward, Tracer& tracer) : mForward(forward), mTracer(tracer) {}
+
+bool PlayerSink::onNotify(const cMemBlock& block)
+{
+    mTracer.Block(Tracer::kBrickToSink, false, block);
+    if (block.GetSize() < sizeof(TNotifyBase))
+        return true;
+    const uint32_t code = cNotifyBlock(block).Record().notifyCode;
+    if (code == kCodeSCfg && block.GetSize() >= sizeof(TSoundStreamCfg)) {
+        mConfig = cSoundCfgBlock(block).Record();
+        mHasConfig = true;
+    } else if (code == kCodeTimR && block.GetSize() >= sizeof(TSrcTimeRange) && !mStarted) {
+        const TSrcTimeRange& range = cTimeRangeBlock(block).Record();
+        Begin(range.begin, range.end);
+    }
+    return true;
+}
+
+bool PlayerSink::onData(const cMemBlock& block)
+{
+    mTracer.Block(Tracer::kBrickToSink, false, block);
+    const uint32_t type = block.GetType();
+    if (type == kCodeSCDA && block.GetSize() >= sizeof(TSoundData)) {
+        const cSoundBlock sound(block);
+        mRecords.push_back(Record{sound.Record().time,
+                                  std::vector<uint8_t>(sound.Extra(), sound.Extra() + sound.GetExtraSize())});
+    } else if (type == kCodeTag && block.GetSize() >= sizeof(TStreamTag)) {
+        OnTag(cTagBlock(block).Record());
+    }
+    return true;
+}
+
+void PlayerSink::OnTag(const TStreamTag& tag)
+{
+    if (tag.code == kCodeTagS) {
+        mOpenTagKind = tag.kind;
+        mRecordsAtOpen = mRecords.size();
+        return;
+    }
+    if (tag.code != kCodeTagF || mFinished || !mProblem.empty())
+        return;
+    if (!mEdgeRequested) {
+        Request(mForward ? mRequest + kChunkLength : mRequest - kChunkLength);
+        return;
+    }
+    // The answer to the request beyond the edge: the plug-in's own empty pair.
+    if (mRecords.size() != mRecordsAtOpen)
+        mProblem = "sound arrived in the chunk beyond the archive's edge";
+    else if (mForward && mOpenTagKind != kEndOfStreamKind)
+        mProblem = "the chunk beyond the archive's end did not open with an end-of-stream tag";
+    mFinished = mProblem.empty();
+}
+
+// Starts the play once the archive's range is known. Backward play starts at the grid point
+// at or after the end, whose request asks for the last chunk.
+void PlayerSink::Begin(uint64_t begin, uint64_t end)
+{
+    mStarted = true;
+    mBegin = begin;
+    mEnd = end;
+    if (!mForward) {
+        cPlayCmdBlock play;
+        std::memset(&play.Record(), 0, sizeof(TCmdPlay));
+        play.Record().forward = false;
+        Send(play);
+    }
+    const uint64_t chunks = end <= begin ? 0 : (end - begin + kChunkLength - 1) / kChunkLength;
+    Request(mForward ? begin : begin + chunks * kChunkLength);
+}
+
+void PlayerSink::Request(uint64_t time)
+{
+    mRequest = time;
+    mEdgeRequested = mForward ? time >= mEnd : time <= mBegin;
+    ++mChunksRequested;
+    cChunkCmdBlock chunk;
+    std::memset(&chunk.Record(), 0, sizeof(TCmdRequestChunk));
+    chunk.Record().time = time;
+    Send(chunk);
+}
+
+void PlayerSink::Send(const cMemBlock& block)
+{
+    mTracer.Block(Tracer::kSinkToBrick, true, block);
+    SendCmd(block);
+}
