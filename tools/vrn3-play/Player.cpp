@@ -91,6 +91,8 @@ WavFile Assemble(std::vector<PlayerSink::Record>& records, int32_t rate)
                                              " is no IMA ADPCM block");
         blockAlign = std::max(blockAlign, record.bytes.size());
     }
+    if (!WavFile::IsBlockAlign(static_cast<uint32_t>(blockAlign)))
+        throw Failure(kExitProtocol, "sound records of " + std::to_string(blockAlign) + " bytes are no IMA ADPCM blocks");
     WavFile wav(static_cast<uint32_t>(rate), static_cast<uint16_t>(blockAlign));
     for (const PlayerSink::Record& record : records)
         wav.AppendBlock(record.bytes.data(), record.bytes.size());

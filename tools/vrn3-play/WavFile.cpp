@@ -87,8 +87,8 @@ void ParseFormat(const uint8_t* p, uint32_t size, const std::string& name, uint3
         Bad(name, Printed("IMA ADPCM of %u bits per sample; only 4 is played", bits));
     if (size < kImaFmtSize)
         Bad(name, "the fmt chunk lacks the samples-per-block field");
-    if (blockAlign <= WavFile::kBlockHeader)
-        Bad(name, Printed("block align %u is too small for IMA ADPCM", blockAlign));
+    if (!WavFile::IsBlockAlign(blockAlign))
+        Bad(name, Printed("block align %u is not a 4-byte block header and whole 4-byte words", blockAlign));
     const uint16_t perBlock = Le16(p + 18);
     if (perBlock != WavFile::SamplesIn(blockAlign))
         Bad(name, Printed("%u samples per block do not fit block align %u (expected %u)", perBlock, blockAlign,
@@ -113,14 +113,16 @@ WavFile WavFile::Read(const std::string& path)
     if (file == nullptr)
         Bad(path, std::string("cannot read: ") + std::strerror(errno));
     std::vector<uint8_t> bytes;
+    struct stat info;
     int error = 0;
-    if (std::fseek(file, 0, SEEK_END) != 0 || std::ftell(file) < 0) {
+    if (fstat(fileno(file), &info) != 0) {
         error = errno;
-    } else if (std::ftell(file) > kMaxFileSize) {
+    } else if (S_ISDIR(info.st_mode)) {
+        error = EISDIR;
+    } else if (info.st_size > kMaxFileSize) {
         error = EFBIG;
     } else {
-        bytes.resize(static_cast<size_t>(std::ftell(file)));
-        std::rewind(file);
+        bytes.resize(static_cast<size_t>(info.st_size));
         if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size())
             error = errno != 0 ? errno : EIO;
     }

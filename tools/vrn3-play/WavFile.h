@@ -24,7 +24,8 @@ public:
     // Bytes of the block header (first sample and step index) of one mono IMA ADPCM block.
     static constexpr uint32_t kBlockHeader = 4;
 
-    // An empty file of the given rate and block align; blocks are appended afterwards.
+    // An empty file of the given rate and block align (IsBlockAlign); blocks are appended
+    // afterwards.
     WavFile(uint32_t sampleRate, uint16_t blockAlign);
 
     // Reads and parses a file. Throws Failure(kExitInput).
@@ -52,6 +53,8 @@ public:
     uint64_t SampleCount() const;
     size_t DataSize() const { return mData.size(); }
 
+    // A full mono block is the header and whole 4-byte words of coded samples.
+    static bool IsBlockAlign(uint32_t size) { return size > kBlockHeader && (size - kBlockHeader) % 4 == 0; }
     // Samples a mono block of `size` bytes decodes to.
     static uint32_t SamplesIn(uint32_t size) { return size < kBlockHeader ? 0 : (size - kBlockHeader) * 2 + 1; }
 

@@ -56,6 +56,9 @@ int main(int argc, char** argv)
     CLI::App app{"Plays an IMA ADPCM WAV file (mono) as a VRN3 archive through the VRN3 sound stream plug-in\n"
                  "and writes the sound the plug-in extracted, in time order, as an IMA ADPCM WAV file.",
                  "vrn3-play"};
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return "vrn3-play: " + std::string(e.what()) + " (see --help)\n";
+    });
     app.set_version_flag("--version", "vrn3-play " VRN3_PLAY_VERSION);
     app.add_option("input", options.input, "IMA ADPCM WAV file to play")->capture_default_str();
     app.add_option("-o,--output", options.output, "WAV file to write (default: <input>.extracted.wav)");
