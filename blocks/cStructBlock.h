@@ -191,11 +191,22 @@ public:
                 return nullptr;
             node* p = mChain.front();
             mChain.pop_front();
-            if (size > p->mSize) {
+            if (size > PooledSize(p)) {
                 std::free(p);
                 return nullptr;
             }
             return p;
+        }
+
+        // The size a pooled storage last held. The node there is destroyed, so its mSize is read
+        // as bytes of the storage, at the offset it has in every node, not through the dead object.
+        static uint32_t PooledSize(const node* p)
+        {
+            const cMemBlock::node& live = cMemBlock::mDefNode;
+            const std::ptrdiff_t at = reinterpret_cast<const char*>(&live.mSize) - reinterpret_cast<const char*>(&live);
+            uint32_t size;
+            std::memcpy(&size, reinterpret_cast<const char*>(p) + at, sizeof size);
+            return size;
         }
 
         // Copies the record of a node of this type and the extra bytes behind it. A record
@@ -244,6 +255,15 @@ public:
     // The record in a node this handle holds alone; a shared node is copied first.
     void* GetData() override
     {
+        if (mNode == &mDefNode) {
+            // A view of no block: the default node is always shared and is no node of this
+            // class, so the handle gets a node of its own, of the same type and size 0.
+            node* own = node::alloc(mDefNode.mType, 0, nullptr);
+            CSingleLock lock(&mDefNode.mLock, true);
+            --mDefNode.mRefCount; // never the last reference: the host holds one
+            mNode = own;
+            return &own->mData;
+        }
         mNode = Node()->unical();
         return &Node()->mData;
     }
