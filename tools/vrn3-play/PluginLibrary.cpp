@@ -13,10 +13,11 @@ PluginLibrary::PluginLibrary(const std::string& path) : mPath(path), mHandle(nul
     dlerror();
     void* symbol = dlsym(mHandle, "CreateBrick");
     if (symbol == nullptr) {
-        const char* why = dlerror();
+        // The loader's message lives only until the next dl call: copied before dlclose.
+        const char* error = dlerror();
+        const std::string why = error != nullptr ? std::string(" (") + error + ")" : std::string();
         dlclose(mHandle);
-        throw Failure(kExitPlugin, path + ": no factory CreateBrick in the plug-in" +
-                                       (why != nullptr ? std::string(" (") + why + ")" : std::string()));
+        throw Failure(kExitPlugin, path + ": no factory CreateBrick in the plug-in" + why);
     }
     mFactory = reinterpret_cast<TFactory>(symbol);
 }
