@@ -93,7 +93,10 @@ void CVRN3Stream::ProcessActivityHist(const cGistBlock&) {}
 
 bool CVRN3Stream::ProcessPlayCmd(const cPlayCmdBlock& play)
 {
-    mForwardPlay = play.Record().forward;
+    // The sender's byte may hold any value: any but 0 means forward.
+    uint8_t forward;
+    std::memcpy(&forward, &play.Record().forward, sizeof forward);
+    mForwardPlay = forward != 0;
     return SendCmd(play);
 }
 
@@ -292,7 +295,7 @@ void CVRN3Stream::ExtractParamStr(const std::string& text, const std::string& ke
     if (found == nullptr)
         return;
     const size_t start = static_cast<size_t>(found - text.c_str());
-    const size_t valueStart = start + key.size();
+    const size_t valueStart = start + std::strlen(key.c_str()); // the key as searched, up to its NUL
     const char* blank = std::strchr(found, ' ');
     const size_t blankAt = blank == nullptr ? std::string::npos : static_cast<size_t>(blank - text.c_str());
     if (blankAt == std::string::npos || blankAt < valueStart)
