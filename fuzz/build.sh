@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of fuzz/ for i386 with clang-14, ASan and UBSan:
+#   fuzz/build.sh [build-dir]          (default build/fuzz)
+# The project's CMake build uses g++, which has no libFuzzer, so the targets are built here:
+# the host library and the brick sources are compiled once with coverage hooks and linked
+# statically into each target, Qt 5 Core comes from the i386 sysroot of scripts/setup.sh.
+# Assertions stay on. Alignment checks are off: the stream's packed records hold std::string
+# members at unaligned offsets, which x86 reads fine. The vptr check is off too: a typed view
+# reads any block's node through its own node class (a notification is read as TNotifyBase
+# whatever record its sender built), which is how blocks are meant to be viewed.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+OUT="${1:-$ROOT/build/fuzz}"
+SYSROOT="$ROOT/build/deps/sysroot"
+QTINC="$SYSROOT/usr/include/i386-linux-gnu/qt5"
+LIBDIRS="$SYSROOT/usr/lib/i386-linux-gnu:$SYSROOT/lib/i386-linux-gnu"
+CXX="${CXX_FUZZ:-clang++-14}"
+
+[ -f "$QTINC/QtCore/QList" ] || bash "$ROOT/scripts/setup.sh"
+
+FLAGS=(-m32 -D_GLIBCXX_USE_CXX11_ABI=0 -std=c++17 -g -O1 -fPIC -fno-omit-frame-pointer
+       -fsanitize=address,undefined -fno-sanitize=alignment,vptr -fno-sanitize-recover=all
+       -Wall -Wextra -Werror -I"$ROOT" -isystem "$QTINC" -isystem "$QTINC/QtCore")
+LINK=(-L"$SYSROOT/usr/lib/i386-linux-gnu" -lQt5Core -lpthread -Wl,--disable-new-dtags
+      -Wl,-rpath,"$SYSROOT/usr/lib/i386-linux-gnu" -Wl,-rpath,"$SYSROOT/lib/i386-linux-gnu"
+      -Wl,-rpath-link,"$LIBDIRS")
+SOURCES=(host/CBrick.cpp host/CCriticalSection.cpp host/CPipeline.cpp host/cMemBlock.cpp
+         stream/CVRN3Stream.cpp sound/CVrn3StreamSound.cpp sound/VRN3SoundStream.cpp)
+
+mkdir -p "$OUT/obj"
+# Objects built with other flags or another compiler are rebuilt.
+stamp="$CXX ${FLAGS[*]}"
+if [ "$(cat "$OUT/obj/flags" 2>/dev/null)" != "$stamp" ]; then
+    rm -f "$OUT"/obj/*.o
+    printf '%s' "$stamp" > "$OUT/obj/flags"
+fi
+objects=()
+pids=()
+for src in "${SOURCES[@]}"; do
+    obj="$OUT/obj/$(echo "$src" | tr / _).o"
+    objects+=("$obj")
+    if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ] || [ -n "$(find "$ROOT/blocks" "$ROOT/records" "$ROOT/host" "$ROOT/stream" "$ROOT/sound" -name '*.h' -newer "$obj" | head -n 1)" ]; then
+        echo "fuzz: compiling $src"
+        "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer-no-link -c "$ROOT/$src" -o "$obj" &
+        pids+=($!)
+    fi
+done
+for pid in "${pids[@]}"; do
+    wait "$pid"
+done
+
+for target in fuzz_brick fuzz_params; do
+    echo "fuzz: linking $target"
+    "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer "$ROOT/fuzz/$target.cpp" "${objects[@]}" "${LINK[@]}" -o "$OUT/$target"
+done
+echo "fuzz: targets in $OUT"

@@ -1,0 +1,97 @@
+// Fuzz target: the parameter text and the configuration number parsing.
+//
+// The input is split into a parameter text and a key (both may hold NULs) for ExtractParamStr,
+// whose value is compared with a plain model of the rule: the key and the text are searched as
+// C strings, the value runs from the end of the key's occurrence up to the next blank at or
+// after the occurrence, or to the end of the whole text. The rest of the input becomes a brick
+// configuration for CreateBrick and onCreate; the stream number is compared with a model of a
+// decimal parse clamped to 32 bits, and a refused configuration must name other codes.
+#include "../records/BlockTypes.h"
+#include "../sound/CVrn3StreamSound.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+extern "C" CBrick* CreateBrick(const TBrickConfig& config);
+
+namespace {
+
+[[noreturn]] void Finding(const char* what)
+{
+    std::fprintf(stderr, "fuzz_params: %s\n", what);
+    std::abort();
+}
+
+std::string ModelValue(const std::string& text, const std::string& key)
+{
+    const std::string searched(text.c_str());
+    const std::string wanted(key.c_str());
+    const size_t at = searched.find(wanted);
+    if (at == std::string::npos)
+        return std::string();
+    const size_t start = at + wanted.size();
+    const size_t blank = searched.find(' ', at);
+    if (blank == std::string::npos || blank < start)
+        return text.substr(start);
+    return text.substr(start, blank - start);
+}
+
+int32_t ModelNumber(const char* text, size_t limit)
+{
+    size_t i = 0;
+    while (i < limit && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < limit && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    int64_t magnitude = 0;
+    for (; i < limit && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (magnitude <= INT64_C(0x100000000))
+            magnitude = magnitude * 10 + (text[i] - '0');
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    return static_cast<int32_t>(value < INT32_MIN ? INT32_MIN : value > INT32_MAX ? INT32_MAX : value);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    const std::string text = in.ConsumeRandomLengthString(200);
+    const std::string key = in.ConsumeRandomLengthString(12);
+    std::string value = "stale";
+    CVRN3Stream::ExtractParamStr(text, key, value);
+    if (value != ModelValue(text, key))
+        Finding("ExtractParamStr disagrees with the model");
+
+    TBrickConfig config;
+    std::memset(&config, 0, sizeof config);
+    std::vector<uint8_t> bytes = in.ConsumeRemainingBytes<uint8_t>();
+    if (bytes.size() > sizeof config)
+        bytes.resize(sizeof config);
+    if (!bytes.empty())
+        std::memcpy(&config, bytes.data(), bytes.size());
+    if (bytes.size() < 24 || (bytes[0] & 1)) { // mostly an accepted configuration
+        config.input = {kCodeSnd3, kCodeDat3};
+        config.output = {kCodeIma1, kCodeSCDA};
+    }
+    const bool accepted = config.input.contentCode == kCodeSnd3 && config.input.recordCode == kCodeDat3 &&
+                          config.output.contentCode == kCodeIma1 && config.output.recordCode == kCodeSCDA;
+    std::unique_ptr<CBrick> made(CreateBrick(config));
+    if ((made != nullptr) != accepted)
+        Finding("CreateBrick decided against the codes");
+    if (made == nullptr)
+        return 0;
+    CVrn3StreamSound* brick = static_cast<CVrn3StreamSound*>(made.get());
+    brick->onCreate(config);
+    if (brick->StreamNumber() != ModelNumber(config.streamNumber, sizeof config.streamNumber))
+        Finding("stream number disagrees with the model");
+    return 0;
+}
