@@ -27,9 +27,15 @@ static_assert(sizeof(std::atomic<int>) == sizeof(int), "the futex word is a plai
 
 CSyncObject::~CSyncObject() {}
 
-CCriticalSection::CCriticalSection(bool) : mState(kFree) {}
+CCriticalSection::CCriticalSection(bool) : mState(kFree)
+{
+    VRN3_LOCK_CREATED(this);
+}
 
-CCriticalSection::~CCriticalSection() {}
+CCriticalSection::~CCriticalSection()
+{
+    VRN3_LOCK_DESTROYED(this);
+}
 
 bool CCriticalSection::LockContended(unsigned long timeout)
 {
