@@ -1,0 +1,188 @@
+// The stream brick base's own arithmetic and parsing, which leave little or no trace in a
+// brick's output: parameter extraction, frame-rate arithmetic, the stream number read from the
+// configuration, and what the reassembly buffer holds. A minimal concrete brick opens the
+// protected members to the tests.
+#include "stream/CVRN3Stream.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+class Probe : public CVRN3Stream {
+public:
+    void OnChunkCmd(const cChunkCmdBlock&) override {}
+    using CVRN3Stream::CalcFrameRate;
+    using CVRN3Stream::CalcFrameRateScales;
+    using CVRN3Stream::Defragmentation;
+    using CVRN3Stream::mDefragBlock;
+    using CVRN3Stream::mPresetFrameRate;
+};
+
+uint32_t Bits(float f)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    return bits;
+}
+
+TEST(ExtractParamStr, ValueRunsFromTheKeyToTheNextBlank)
+{
+    using namespace std::string_literals;
+    const struct {
+        std::string text, key, value;
+    } cases[] = {
+        {"-rate=8000 -bits=4", "-rate=", "8000"},
+        {"-rate=8000 -bits=4", "-bits=", "4"},
+        {"-rate= -bits=4", "-rate=", ""},            // key followed by a blank
+        {"-bits=4 -rate=", "-rate=", ""},            // key at the very end
+        {"-bits=4", "-rate=", ""},                   // absent: the old value is gone too
+        {"-rate=1 -rate=2", "-rate=", "1"},          // first occurrence
+        {"--rate=3 -x", "-rate=", "3"},              // inside an item
+        {"-Rate=3", "-rate=", ""},                   // case-sensitive
+        {"ab cd", "", "ab"},                         // empty key matches at the start
+        {"abcd", "", "abcd"},
+        {"-rate=5\t-bits=8 -x", "-rate=", "5\t-bits=8"}, // a tab is no blank
+        {"xa b=1 c", "a b", "=1 c"},                 // the blank inside the key does not end it
+        {"-a=1\0-rate=2 x"s, "-rate=", ""},          // searched only up to the first NUL...
+        {"-rate=12\0ab"s, "-rate=", "12\0ab"s},      // ...but a value without a blank runs to the end
+    };
+    for (const auto& c : cases) {
+        std::string value = "stale";
+        CVRN3Stream::ExtractParamStr(c.text, c.key, value);
+        EXPECT_EQ(c.value, value) << "text \"" << c.text << "\" key \"" << c.key << "\"";
+    }
+}
+
+// Frame rate for a header whose first `kindOne` entries (counted from the top of the table, so
+// entry 255 is among them) have kind 1 and every other entry kind 2.
+struct FrameRate {
+    uint32_t scales;
+    float rate;
+};
+
+FrameRate Calc(int kindOne, TStreamNumber stream, float preset, unsigned long divisor)
+{
+    std::unique_ptr<HDR_T> header(new HDR_T());
+    for (int i = 0; i < kStreamCount; ++i)
+        header->streams[kStreamCount - 1 - i].kind = i < kindOne ? 1 : 2;
+    Probe p;
+    p.mPresetFrameRate = preset;
+    p.CalcFrameRateScales(*header, stream);
+    p.CalcFrameRate(divisor);
+    return {p.FrameRateScales(), p.FrameRate()};
+}
+
+TEST(FrameRate, SharesOfTheBaseRatePresetAndDivisor)
+{
+    const float nan = std::nanf("");
+    const struct {
+        int kindOne;
+        TStreamNumber stream;
+        float preset;
+        unsigned long divisor;
+        uint32_t scales;
+        double rate; // before the division by 3000
+    } cases[] = {
+        {1, 0, 0.0f, 1, 1, 75.0},     {3, 0, 0.0f, 1, 2, 37.5},      {3, 1, 0.0f, 1, 4, 18.75},
+        {3, -1, 0.0f, 1, 4, 18.75},   {2, 0, 0.0f, 1, 2, 37.5},      {4, 0, 0.0f, 1, 4, 18.75},
+        {2, 7, 0.0f, 1, 2, 37.5},     {256, 3, 0.0f, 1, 256, 75.0 / 256},
+        {1, 0, 25.0f, 1, 1, 25.0},    {4, 0, 25.0f, 1, 4, 25.0},     {1, 0, 0.5f, 1, 1, 75.0},
+        {2, 0, 1.0f, 1, 2, 1.0},      {2, 0, nan, 1, 2, 37.5},       // a NaN preset counts as not given
+        {3, 1, 0.0f, 2, 4, 10.0},     {1, 0, 25.0f, 2, 1, 13.0},     {1, 0, 0.0f, 7, 1, 11.0},
+        {1, 0, 0.0f, 0, 1, HUGE_VAL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.kindOne << " streams of kind 1, stream " << c.stream << ", preset "
+                                        << c.preset << ", divisor " << c.divisor);
+        const FrameRate r = Calc(c.kindOne, c.stream, c.preset, c.divisor);
+        EXPECT_EQ(c.scales, r.scales);
+        EXPECT_EQ(static_cast<float>(c.rate / 3000.0), r.rate);
+    }
+    // No entry of kind 1: no shares, and the rate is the quiet NaN whatever the preset.
+    EXPECT_EQ(0u, Calc(0, 0, 25.0f, 1).scales);
+    EXPECT_EQ(0x7FC00000u, Bits(Calc(0, 0, 25.0f, 1).rate));
+}
+
+TEST(FrameRate, StartsUnknown)
+{
+    Probe p;
+    EXPECT_EQ(0u, p.FrameRateScales());
+    EXPECT_EQ(0.0f, p.mPresetFrameRate);
+    EXPECT_EQ(0.0f, p.FrameRate());
+    p.CalcFrameRate(1);
+    EXPECT_EQ(0x7FC00000u, Bits(p.FrameRate())) << "scales start at 0";
+}
+
+// The configuration lives in storage of exactly its size, so a read past its end is caught by
+// AddressSanitizer even when the stream number text has no NUL of its own.
+TEST(StreamNumber, ReadFromTheConfigurationTextAsStrtolReadsIt)
+{
+    const struct {
+        const char* text;
+        TStreamNumber number;
+    } cases[] = {
+        {"   7", 7}, {"\t\n+42", 42}, {"12abc", 12}, {"-1", -1}, {"300", 300}, {"abc", 0}, {"", 0},
+        {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN},
+    };
+    std::unique_ptr<TBrickConfig> config(new TBrickConfig());
+    for (const auto& c : cases) {
+        Probe p;
+        EXPECT_EQ(256, p.StreamNumber()) << "no stream before onCreate";
+        std::memset(config->streamNumber, 0, sizeof config->streamNumber);
+        std::strcpy(config->streamNumber, c.text);
+        p.onCreate(*config);
+        EXPECT_EQ(c.number, p.StreamNumber()) << '"' << c.text << '"';
+    }
+    // No NUL within the field: the text ends with the configuration.
+    Probe blanks, digits;
+    std::memset(config->streamNumber, ' ', sizeof config->streamNumber);
+    config->streamNumber[sizeof config->streamNumber - 1] = '7';
+    blanks.onCreate(*config);
+    EXPECT_EQ(7, blanks.StreamNumber());
+    std::memset(config->streamNumber, '1', sizeof config->streamNumber);
+    digits.onCreate(*config);
+    EXPECT_EQ(INT32_MAX, digits.StreamNumber());
+}
+
+// A first or whole fragment is held shared; continuations build a new record that keeps the
+// first fragment's record bytes and block type.
+TEST(Defragmentation, HoldsFirstFragmentsSharedAndExtendsIntoNewRecords)
+{
+    Probe p;
+    const cDataBlock& held = p.mDefragBlock;
+    ASSERT_EQ(4u, held.GetSize());
+    const uint8_t zero[4] = {};
+    EXPECT_EQ(0, std::memcmp(zero, &held.Record(), 4)) << "the initial empty record is zeroed";
+
+    auto fragment = [](uint8_t flags, uint32_t bytes, uint16_t length) {
+        cDataBlock b(bytes, kCodeSnd3);
+        b.Record() = DATA_T{length, flags, 5};
+        std::memset(b.OwnExtra(), flags, bytes);
+        return b;
+    };
+    const cDataBlock whole = fragment(0xC1, 3, 0);
+    EXPECT_TRUE(p.Defragmentation(whole));
+    EXPECT_EQ(static_cast<const cMemBlock&>(whole).GetData(), static_cast<const cMemBlock&>(held).GetData());
+
+    const cDataBlock first = fragment(0x83, 100, 7);
+    EXPECT_FALSE(p.Defragmentation(first));
+    EXPECT_EQ(static_cast<const cMemBlock&>(first).GetData(), static_cast<const cMemBlock&>(held).GetData());
+    EXPECT_FALSE(p.Defragmentation(fragment(0x00, 10, 10)));
+    EXPECT_TRUE(p.Defragmentation(fragment(0x40, 20, 20)));
+    ASSERT_EQ(134u, held.GetSize());
+    EXPECT_EQ(kCodeSnd3, held.GetType());
+    EXPECT_EQ(7u, held.Record().length);
+    EXPECT_EQ(0x83u, held.Record().flags);
+    EXPECT_EQ(5u, held.Record().streamNumber);
+    EXPECT_EQ(0x83u, held.Extra()[99]);
+    EXPECT_EQ(0x00u, held.Extra()[100]);
+    EXPECT_EQ(0x40u, held.Extra()[129]);
+    EXPECT_EQ(100u + 4u, first.GetSize()) << "the first fragment itself is untouched";
+}
+
+} // namespace
