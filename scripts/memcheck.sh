@@ -47,8 +47,8 @@ for program in "${programs[@]}"; do
     else
         status=$?
     fi
-    summary="$(grep -E 'ERROR SUMMARY' "$log" | tail -n 1 | sed -E 's/^==[0-9]+== //')"
-    lost="$(grep -E '(definitely|indirectly) lost:' "$log" | sed -E 's/^==[0-9]+== +//' | tr '\n' ' ')"
+    summary="$(grep -E 'ERROR SUMMARY' "$log" | tail -n 1 | sed -E 's/^==[0-9]+== //' || true)"
+    lost="$(grep -E '(definitely|indirectly) lost:|no leaks are possible' "$log" | sed -E 's/^==[0-9]+== +//' | tr '\n' ' ' || true)"
     echo "memcheck: $name: ${summary:-no summary} ${lost:-no leaks}"
     if [ "$status" -ne 0 ]; then
         echo "memcheck: $name failed (status $status); see $log and $log.out" >&2

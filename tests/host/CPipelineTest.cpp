@@ -173,8 +173,11 @@ TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDeliver
         producers.emplace_back([a, p] {
             for (uint32_t i = 1; i <= kPerProducer; ++i) {
                 a->enqueueData(Numbered(p << 24 | i, i % 10 == 0 ? kCodeNtfy : kCodeTag));
-                if (i % 7 == 0)
-                    a->enqueueControl(cChunkCmdBlock()); // control into a running brick
+                if (i % 7 == 0) { // control into a running brick
+                    cChunkCmdBlock chunk;
+                    chunk.Record() = TCmdRequestChunk{i, 0};
+                    a->enqueueControl(chunk);
+                }
             }
         });
     }
