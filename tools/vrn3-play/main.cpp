@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace {
 
 // in.wav -> in.extracted.wav, beside the input.
@@ -45,13 +47,29 @@ void PrintSummary(const PlayOptions& options, const PlayReport& report)
     std::printf("  written     %s\n", options.output.c_str());
 }
 
+// The plug-in where an installed program finds it (bin/ -> lib/i386-linux-gnu/vrn3/plugins/),
+// else the one built with this program.
+std::string DefaultPlugin()
+{
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) {
+        const std::string program(self, static_cast<size_t>(length));
+        const std::string installed =
+            program.substr(0, program.find_last_of('/')) + "/../lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1";
+        if (access(installed.c_str(), R_OK) == 0)
+            return installed;
+    }
+    return VRN3_DEFAULT_PLUGIN;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     PlayOptions options;
     options.input = VRN3_DEFAULT_SAMPLE;
-    options.plugin = VRN3_DEFAULT_PLUGIN;
+    options.plugin = DefaultPlugin();
     options.fragment = 100;
     CLI::App app{"Plays an IMA ADPCM WAV file (mono) as a VRN3 archive through the VRN3 sound stream plug-in\n"
                  "and writes the sound the plug-in extracted, in time order, as an IMA ADPCM WAV file.",
