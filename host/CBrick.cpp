@@ -44,16 +44,16 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
     return true;
 }
 
+// The brick's thread is woken while the queue lock is still held, so race checkers see every
+// wake-up ordered with the queue change it announces.
 bool Push(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
 {
-    {
-        std::lock_guard<std::mutex> lock(d->mutex);
-        if (d->stopped)
-            return false;
-        if (d->pipeline != nullptr)
-            d->pipeline->BlockQueued();
-        queue.append(block);
-    }
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (d->stopped)
+        return false;
+    if (d->pipeline != nullptr)
+        d->pipeline->BlockQueued();
+    queue.append(block);
     d->wake.notify_one();
     return true;
 }

@@ -88,10 +88,10 @@ void CPipeline::Stop()
     if (d->threads.empty())
         return;
     d->stopping = true;
-    for (CBrick* brick : d->bricks)
-        std::lock_guard<std::mutex>{brick->d->mutex}; // a waiter between test and sleep now sees it
-    for (CBrick* brick : d->bricks)
+    for (CBrick* brick : d->bricks) {
+        std::lock_guard<std::mutex> lock(brick->d->mutex); // no waiter is between test and sleep
         brick->d->wake.notify_all();
+    }
     for (std::thread& thread : d->threads)
         thread.join();
     d->threads.clear();
