@@ -92,6 +92,19 @@ cMemBlock MakeRawCommand(uint32_t type, size_t sizeChoice, const std::vector<uin
     }
 }
 
+// Raw bytes never spell the event list code at the start: that record holds a container, which
+// only a real event list can fill (any other sender's list is trusted as the host trusts it).
+void NoEventListCode(std::vector<uint8_t>& bytes)
+{
+    uint32_t code = 0;
+    if (bytes.size() >= sizeof code)
+        std::memcpy(&code, bytes.data(), sizeof code);
+    if (code == kCodeEvt) {
+        code = kCodeGist;
+        std::memcpy(bytes.data(), &code, sizeof code);
+    }
+}
+
 // Reads every byte of a block in one checked copy, so that ASan sees any block whose size lies
 // about its storage.
 uint32_t Touch(const cMemBlock& block)
@@ -313,8 +326,9 @@ Step NextBlock(FuzzedDataProvider& in, int stream)
     case 11: { // data block of any type and size
         const uint32_t type = PickCode(in, kDataTypes, sizeof kDataTypes / sizeof *kDataTypes);
         if (type == kCodeNtfy || type == kCodeHdr3) { // only command nodes, only real headers
-            step.block = MakeRawCommand(kCodeNtfy, in.ConsumeIntegral<uint8_t>(),
-                                        in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 40)));
+            std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 40));
+            NoEventListCode(bytes);
+            step.block = MakeRawCommand(kCodeNtfy, in.ConsumeIntegral<uint8_t>(), bytes);
             break;
         }
         step.block = RawDataBlock(type, in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 64)));
