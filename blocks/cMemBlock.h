@@ -83,13 +83,6 @@ public:
 
     // Bytes of data the block holds (for a typed block: its record and the extra bytes).
     uint32_t GetSize() const { return mNode->mSize; }
-    // Exchanges the nodes of two handles; no count changes.
-    void Swap(cMemBlock& other)
-    {
-        node* mine = mNode;
-        mNode = other.mNode;
-        other.mNode = mine;
-    }
 
     static node mDefNode;
 

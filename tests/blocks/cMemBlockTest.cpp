@@ -110,19 +110,6 @@ TEST(cMemBlock, ATypedBlockHeldOnlyByPlainHandlesStillReturnsToItsPool)
     EXPECT_EQ(n, cRecBlock::node::mChain.front());
 }
 
-TEST(cMemBlock, SwapExchangesNodesWithoutCounting)
-{
-    cRecBlock a;
-    cRecBlock b;
-    cMemBlock::node* na = NodeOf::Get(a);
-    cMemBlock::node* nb = NodeOf::Get(b);
-    a.Swap(b);
-    EXPECT_EQ(nb, NodeOf::Get(a));
-    EXPECT_EQ(na, NodeOf::Get(b));
-    EXPECT_EQ(1u, na->mRefCount);
-    EXPECT_EQ(1u, nb->mRefCount);
-}
-
 // A node whose size is 0 is empty whatever its type; a typed block with a record is not.
 TEST(cMemBlock, EmptinessFollowsTheSizeNotTheType)
 {
