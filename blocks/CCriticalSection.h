@@ -15,7 +15,8 @@
 
 // Race checkers cannot see a lock made of atomics and a futex. A build for one of them
 // (VRN3_ANNOTATE_LOCKS=drd or helgrind in CMake) tells it where each lock is taken and given
-// back; in every other build these are no-ops.
+// back, and that the lock's own atomic word is no data race; in every other build these are
+// no-ops.
 #if defined(VRN3_ANNOTATE_LOCKS_DRD)
 #include <valgrind/drd.h>
 #elif defined(VRN3_ANNOTATE_LOCKS_HELGRIND)
@@ -26,11 +27,13 @@
 #define VRN3_LOCK_DESTROYED(lock) ANNOTATE_RWLOCK_DESTROY(lock)
 #define VRN3_LOCK_ACQUIRED(lock) ANNOTATE_RWLOCK_ACQUIRED(lock, 1)
 #define VRN3_LOCK_RELEASED(lock) ANNOTATE_RWLOCK_RELEASED(lock, 1)
+#define VRN3_LOCK_WORD(word) ANNOTATE_BENIGN_RACE_SIZED(&(word), sizeof(word), "the lock's own atomic word")
 #else
 #define VRN3_LOCK_CREATED(lock) ((void)0)
 #define VRN3_LOCK_DESTROYED(lock) ((void)0)
 #define VRN3_LOCK_ACQUIRED(lock) ((void)0)
 #define VRN3_LOCK_RELEASED(lock) ((void)0)
+#define VRN3_LOCK_WORD(word) ((void)0)
 #endif
 
 // The timeout that means "wait without limit".

@@ -29,6 +29,7 @@ CSyncObject::~CSyncObject() {}
 
 CCriticalSection::CCriticalSection(bool) : mState(kFree)
 {
+    VRN3_LOCK_WORD(mState);
     VRN3_LOCK_CREATED(this);
 }
 
