@@ -4,7 +4,11 @@
 #   lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1   the plug-in          (plugin)
 #   lib/i386-linux-gnu/libvrn3host.so.1                        stand-in host        (host)
 #   bin/vrn3-play                                              command-line host    (play)
-#   include/vrn3/{blocks,records,host}/*.h, lib/.../libvrn3host.so  for host authors (dev)
+#   include/vrn3/{blocks,records,host}/*.h, lib/.../libvrn3host.so,
+#   lib/.../cmake/VRN3SoundStream/ (CMake package), lib/.../pkgconfig/vrn3host.pc   (dev)
+# Nothing installed names P or the build tree, so P may be moved: the CMake package and the
+# pkg-config file find P from their own place, and vrn3-play finds the host library through
+# $ORIGIN (scripts/example-check.sh proves it, with examples/minimal-host).
 # The part in brackets is the install component, and each component is one .deb:
 #   plugin -> vrn3soundstream, host -> libvrn3host1, play -> vrn3-play, dev -> vrn3soundstream-dev.
 #
@@ -29,12 +33,52 @@
 
 set(VRN3_INSTALL_LIBDIR "lib/i386-linux-gnu")
 set(VRN3_INSTALL_PLUGINDIR "${VRN3_INSTALL_LIBDIR}/vrn3/plugins")
-set(VRN3_INSTALL_INCLUDEDIR "include/vrn3")
+set(VRN3_INSTALL_INCLUDEROOT "include")
+set(VRN3_INSTALL_INCLUDEDIR "${VRN3_INSTALL_INCLUDEROOT}/vrn3")
+set(VRN3_INSTALL_CMAKEDIR "${VRN3_INSTALL_LIBDIR}/cmake/VRN3SoundStream")
+set(VRN3_INSTALL_PCDIR "${VRN3_INSTALL_LIBDIR}/pkgconfig")
 set(VRN3_PACKAGE_VERSION "1.0.0")
+
+# The Qt flavour everything links: 5 (Debian's Qt 5 Core) unless the build chose Qt 4, whose Core
+# comes from the folder VRN3_QT4_DIR (include/QtCore, lib/libQtCore.so.4) outside any package.
+if(DEFINED VRN3_QT)
+    set(VRN3_QT_FLAVOUR "${VRN3_QT}")
+else()
+    set(VRN3_QT_FLAVOUR 5)
+endif()
 
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
     set(CMAKE_INSTALL_PREFIX "/usr" CACHE PATH "Install prefix" FORCE)
 endif()
+
+# Library search paths. Built here, our programs carry a DT_RPATH naming the sysroot and the
+# build's host folder. Installed, nothing may name the build tree or the prefix:
+# - the host library and the plug-in carry no search path at all, in the build tree and
+#   installed: the host library needs only the C/C++ runtime, and the plug-in is loaded into a
+#   host process that has already loaded the host framework and Qt Core (a build-tree program's
+#   DT_RPATH serves the libraries it loads, too);
+# - the installed vrn3-play finds the host library beside itself, through $ORIGIN.
+# CMake's own rewriting of an installed target's path pads the build-tree path with a trailing
+# ':' (room for the rewrite), which is an empty entry: the loader then searches the working
+# folder. So vrn3-play is installed as a file whose path is set after the copy, and the two
+# libraries have none to rewrite.
+set_target_properties(vrn3host VRN3SoundStream PROPERTIES SKIP_BUILD_RPATH ON)
+set(VRN3_PLAY_INSTALL_RPATH "$ORIGIN/../${VRN3_INSTALL_LIBDIR}")
+
+# Debug information names source files relative to the source tree and the build tree, as
+# Debian's builds do, and the sysroot's headers by their paths on an i386 system, so that no
+# folder of the build machine shows in an installed file or a debug package. (The last map
+# that matches wins.)
+set(_vrn3_prefix_maps "-ffile-prefix-map=${PROJECT_BINARY_DIR}/=" "-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=")
+if(VRN3_SYSROOT)
+    get_filename_component(_vrn3_sysroot_real "${VRN3_SYSROOT}" REALPATH)
+    list(APPEND _vrn3_prefix_maps "-ffile-prefix-map=${VRN3_SYSROOT}=" "-ffile-prefix-map=${_vrn3_sysroot_real}=")
+endif()
+foreach(_vrn3_target vrn3host VRN3SoundStream vrn3play vrn3-play)
+    if(TARGET ${_vrn3_target})
+        target_compile_options(${_vrn3_target} PRIVATE ${_vrn3_prefix_maps})
+    endif()
+endforeach()
 
 install(TARGETS VRN3SoundStream
     LIBRARY DESTINATION "${VRN3_INSTALL_PLUGINDIR}" COMPONENT plugin NAMELINK_SKIP)
@@ -43,7 +87,12 @@ install(TARGETS vrn3host
     LIBRARY DESTINATION "${VRN3_INSTALL_LIBDIR}" COMPONENT host NAMELINK_COMPONENT dev)
 
 if(TARGET vrn3-play)
-    install(TARGETS vrn3-play RUNTIME DESTINATION bin COMPONENT play)
+    install(PROGRAMS "$<TARGET_FILE:vrn3-play>" DESTINATION bin COMPONENT play)
+    install(CODE "set(_vrn3_play \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/vrn3-play\")
+        file(RPATH_SET FILE \"\${_vrn3_play}\" NEW_RPATH \"${VRN3_PLAY_INSTALL_RPATH}\")
+        if(CMAKE_INSTALL_DO_STRIP)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" \"\${_vrn3_play}\")
+        endif()" COMPONENT play)
 endif()
 
 # What a host author compiles against: the brick interface and block framework (blocks/), the
@@ -53,6 +102,32 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/blocks" "${PROJECT_SOURCE_DIR}/records"
     DESTINATION "${VRN3_INSTALL_INCLUDEDIR}" COMPONENT dev FILES_MATCHING PATTERN "*.h")
 install(FILES "${PROJECT_SOURCE_DIR}/host/CPipeline.h"
     DESTINATION "${VRN3_INSTALL_INCLUDEDIR}/host" COMPONENT dev)
+
+# The CMake package (VRN3SoundStream::host, VRN3SoundStream_PLUGIN) and the pkg-config file of the
+# host library; both find the prefix from their own place.
+include(CMakePackageConfigHelpers)
+set(VRN3_QT5_MIN "")
+if(VRN3_QT_FLAVOUR EQUAL 5)
+    set(VRN3_QT5_MIN "${Qt5Core_VERSION_MAJOR}.${Qt5Core_VERSION_MINOR}")
+    set(VRN3_PC_REQUIRES "Qt5Core >= ${VRN3_QT5_MIN}")
+else()
+    set(VRN3_PC_REQUIRES "")
+    set(VRN3_PC_QT_LIBS "-L${VRN3_QT4_DIR}/lib -lQtCore")
+    set(VRN3_PC_QT_CFLAGS "-I${VRN3_QT4_DIR}/include -I${VRN3_QT4_DIR}/include/QtCore")
+endif()
+configure_package_config_file("${PROJECT_SOURCE_DIR}/packaging/VRN3SoundStreamConfig.cmake.in"
+    "${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfig.cmake"
+    INSTALL_DESTINATION "${VRN3_INSTALL_CMAKEDIR}"
+    PATH_VARS VRN3_INSTALL_LIBDIR VRN3_INSTALL_INCLUDEROOT VRN3_INSTALL_PLUGINDIR)
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfigVersion.cmake"
+    VERSION "${VRN3_PACKAGE_VERSION}" COMPATIBILITY SameMajorVersion)
+file(RELATIVE_PATH VRN3_PC_TO_PREFIX "/prefix/${VRN3_INSTALL_PCDIR}" "/prefix")
+string(REGEX REPLACE "/$" "" VRN3_PC_TO_PREFIX "${VRN3_PC_TO_PREFIX}")
+configure_file("${PROJECT_SOURCE_DIR}/packaging/vrn3host.pc.in" "${PROJECT_BINARY_DIR}/packaging/vrn3host.pc" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfig.cmake"
+              "${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfigVersion.cmake"
+    DESTINATION "${VRN3_INSTALL_CMAKEDIR}" COMPONENT dev)
+install(FILES "${PROJECT_BINARY_DIR}/packaging/vrn3host.pc" DESTINATION "${VRN3_INSTALL_PCDIR}" COMPONENT dev)
 
 # Lower bounds of the runtime packages (see above).
 execute_process(COMMAND getconf GNU_LIBC_VERSION OUTPUT_VARIABLE _vrn3_libc OUTPUT_STRIP_TRAILING_WHITESPACE)
