@@ -129,12 +129,41 @@ install(FILES "${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfig.cmake"
     DESTINATION "${VRN3_INSTALL_CMAKEDIR}" COMPONENT dev)
 install(FILES "${PROJECT_BINARY_DIR}/packaging/vrn3host.pc" DESTINATION "${VRN3_INSTALL_PCDIR}" COMPONENT dev)
 
+# Package names and Qt: the Qt 4 flavour's packages carry the suffix -qt4 (they hold the same
+# files as the Qt 5 ones, so each conflicts with its Qt 5 twin). Debian has no Qt 4 package; the
+# Qt 4 flavour depends on nothing of Qt and the host provides libQtCore.so.4.
+if(VRN3_QT_FLAVOUR EQUAL 4)
+    set(_vrn3_suffix "-qt4")
+    set(_vrn3_qt "")
+    set(_vrn3_qt_dev "")
+else()
+    set(_vrn3_suffix "")
+    set(_vrn3_qt ", libqt5core5a (>= ${Qt5Core_VERSION})")
+    set(_vrn3_qt_dev ", qtbase5-dev")
+endif()
+set(_vrn3_pkg_plugin "vrn3soundstream${_vrn3_suffix}")
+set(_vrn3_pkg_host "libvrn3host1${_vrn3_suffix}")
+set(_vrn3_pkg_play "vrn3-play${_vrn3_suffix}")
+set(_vrn3_pkg_dev "vrn3soundstream-dev${_vrn3_suffix}")
+
+# Every package carries the project's copyright file and its changelog, as Debian wants them.
+set(_vrn3_changelog "${PROJECT_BINARY_DIR}/packaging/changelog.gz")
+execute_process(COMMAND gzip -9n -c "${PROJECT_SOURCE_DIR}/packaging/debian/changelog"
+    OUTPUT_FILE "${_vrn3_changelog}" RESULT_VARIABLE _vrn3_rc)
+if(NOT _vrn3_rc EQUAL 0)
+    message(FATAL_ERROR "could not compress packaging/debian/changelog")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/packaging/debian/changelog")
+foreach(_vrn3_component plugin host play dev)
+    install(FILES "${PROJECT_SOURCE_DIR}/packaging/debian/copyright" "${_vrn3_changelog}"
+        DESTINATION "share/doc/${_vrn3_pkg_${_vrn3_component}}" COMPONENT ${_vrn3_component})
+endforeach()
+
 # Lower bounds of the runtime packages (see above).
 execute_process(COMMAND getconf GNU_LIBC_VERSION OUTPUT_VARIABLE _vrn3_libc OUTPUT_STRIP_TRAILING_WHITESPACE)
 string(REGEX MATCH "[0-9]+\\.[0-9]+" _vrn3_libc "${_vrn3_libc}")
 string(REGEX MATCH "^[0-9]+" _vrn3_gcc "${CMAKE_CXX_COMPILER_VERSION}")
 set(_vrn3_runtime "libc6 (>= ${_vrn3_libc}), libgcc-s1 (>= 3.0), libstdc++6 (>= ${_vrn3_gcc})")
-set(_vrn3_qt "libqt5core5a (>= ${Qt5Core_VERSION})")
 set(_vrn3_exact "(= ${VRN3_PACKAGE_VERSION})")
 
 set(CPACK_GENERATOR "DEB")
@@ -153,26 +182,48 @@ set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+# Binaries are stripped; their debug information goes into a -dbgsym package beside each one
+# (/usr/lib/debug/.build-id/..., found by gdb through the build id).
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+# CPack writes no Multi-Arch field; packaging/MultiArch.cmake adds "Multi-Arch: same" to these
+# packages once they are made. Both hold files only under the i386 multiarch folder and
+# documents identical on every architecture, so the i386 and amd64 builds can be installed side
+# by side.
+set(CPACK_VRN3_MULTIARCH_SAME "${_vrn3_pkg_host}" "${_vrn3_pkg_plugin}")
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/MultiArch.cmake")
 
-set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME "vrn3soundstream")
-set(CPACK_DEBIAN_PLUGIN_PACKAGE_DEPENDS "${_vrn3_runtime}, ${_vrn3_qt}, vrn3-host-abi-1")
+set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME "${_vrn3_pkg_plugin}")
+set(CPACK_DEBIAN_PLUGIN_PACKAGE_DEPENDS "${_vrn3_runtime}${_vrn3_qt}, vrn3-host-abi-1")
 set(CPACK_COMPONENT_PLUGIN_DESCRIPTION "VRN3 sound stream extractor plug-in (brick) for the host media framework\nlibVRN3SoundStream.so.1 picks one sound stream out of a demultiplexed VRN3 stream and hands\nits sound records to the next brick, chunk by chunk as the host requests them.")
 
-set(CPACK_DEBIAN_HOST_PACKAGE_NAME "libvrn3host1")
+# The host library's shlibs file and ldconfig trigger: a program linked against
+# libvrn3host.so.1 depends on this package at this version or later.
+set(CPACK_DEBIAN_HOST_PACKAGE_NAME "${_vrn3_pkg_host}")
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${_vrn3_runtime}")
 set(CPACK_DEBIAN_HOST_PACKAGE_PROVIDES "vrn3-host-abi-1")
 set(CPACK_DEBIAN_HOST_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_COMPONENT_HOST_DESCRIPTION "Stand-in host brick framework for VRN3 plug-ins\nlibvrn3host.so.1: bricks, locks, blocks and a pipeline runner with the binary interface\nof the host framework, for running and testing plug-ins without the real host.")
 
-set(CPACK_DEBIAN_PLAY_PACKAGE_NAME "vrn3-play")
+set(CPACK_DEBIAN_PLAY_PACKAGE_NAME "${_vrn3_pkg_play}")
 set(CPACK_DEBIAN_PLAY_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PLAY_PACKAGE_DEPENDS
-    "${_vrn3_runtime}, ${_vrn3_qt}, libvrn3host1 ${_vrn3_exact}, vrn3soundstream ${_vrn3_exact}")
+    "${_vrn3_runtime}${_vrn3_qt}, ${_vrn3_pkg_host} ${_vrn3_exact}, ${_vrn3_pkg_plugin} ${_vrn3_exact}")
 set(CPACK_COMPONENT_PLAY_DESCRIPTION "Command-line host for the VRN3 sound stream plug-in\nvrn3-play runs the plug-in in the stand-in host on a stream made from a sound file.")
 
-set(CPACK_DEBIAN_DEV_PACKAGE_NAME "vrn3soundstream-dev")
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME "${_vrn3_pkg_dev}")
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libvrn3host1 ${_vrn3_exact}, qtbase5-dev")
-set(CPACK_COMPONENT_DEV_DESCRIPTION "Headers for hosts of the VRN3 sound stream plug-in\nThe brick interface, block framework and record layouts that a host shares with the plug-in.")
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${_vrn3_pkg_host} ${_vrn3_exact}${_vrn3_qt_dev}")
+set(CPACK_COMPONENT_DEV_DESCRIPTION "Headers, CMake package and pkg-config file for hosts of the VRN3 sound stream plug-in\nThe brick interface, block framework and record layouts that a host shares with the plug-in;\nfind_package(VRN3SoundStream) and pkg-config vrn3host.")
+
+if(VRN3_QT_FLAVOUR EQUAL 4)
+    foreach(_vrn3_component PLUGIN HOST PLAY DEV)
+        string(TOLOWER "${_vrn3_component}" _vrn3_lower)
+        string(REPLACE "-qt4" "" _vrn3_twin "${_vrn3_pkg_${_vrn3_lower}}")
+        set(CPACK_DEBIAN_${_vrn3_component}_PACKAGE_CONFLICTS "${_vrn3_twin}")
+        string(APPEND CPACK_COMPONENT_${_vrn3_component}_DESCRIPTION
+            "\nQt 4 flavour: the host provides Qt 4.8 Core (libQtCore.so.4); no Debian package does.")
+    endforeach()
+endif()
 
 include(CPack)
