@@ -185,24 +185,23 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 # Binaries are stripped; their debug information goes into a -dbgsym package beside each one
 # (/usr/lib/debug/.build-id/..., found by gdb through the build id).
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
-# CPack writes no Multi-Arch field; packaging/MultiArch.cmake adds "Multi-Arch: same" to these
-# packages once they are made. Both hold files only under the i386 multiarch folder and
-# documents identical on every architecture, so the i386 and amd64 builds can be installed side
-# by side.
+# "Multi-Arch: same" for the host library and the plug-in: both hold files only under the i386
+# multiarch folder and documents identical on every architecture, so builds for several
+# architectures can be installed side by side. The host library's shlibs file: a program linked
+# against libvrn3host.so.1 depends on this package at this version or later. CPack's DEB
+# generator can say neither per package; packaging/DebControl.cmake adds both once the packages
+# are made.
 set(CPACK_VRN3_MULTIARCH_SAME "${_vrn3_pkg_host}" "${_vrn3_pkg_plugin}")
-set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/MultiArch.cmake")
+set(CPACK_VRN3_SHLIBS_${_vrn3_pkg_host} "libvrn3host 1 ${_vrn3_pkg_host} (>= ${VRN3_PACKAGE_VERSION})")
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/DebControl.cmake")
 
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME "${_vrn3_pkg_plugin}")
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_DEPENDS "${_vrn3_runtime}${_vrn3_qt}, vrn3-host-abi-1")
 set(CPACK_COMPONENT_PLUGIN_DESCRIPTION "VRN3 sound stream extractor plug-in (brick) for the host media framework\nlibVRN3SoundStream.so.1 picks one sound stream out of a demultiplexed VRN3 stream and hands\nits sound records to the next brick, chunk by chunk as the host requests them.")
 
-# The host library's shlibs file and ldconfig trigger: a program linked against
-# libvrn3host.so.1 depends on this package at this version or later.
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME "${_vrn3_pkg_host}")
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${_vrn3_runtime}")
 set(CPACK_DEBIAN_HOST_PACKAGE_PROVIDES "vrn3-host-abi-1")
-set(CPACK_DEBIAN_HOST_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_COMPONENT_HOST_DESCRIPTION "Stand-in host brick framework for VRN3 plug-ins\nlibvrn3host.so.1: bricks, locks, blocks and a pipeline runner with the binary interface\nof the host framework, for running and testing plug-ins without the real host.")
 
 set(CPACK_DEBIAN_PLAY_PACKAGE_NAME "${_vrn3_pkg_play}")
