@@ -113,7 +113,7 @@ if(VRN3_QT_FLAVOUR EQUAL 5)
 else()
     set(VRN3_PC_REQUIRES "")
     set(VRN3_PC_QT_LIBS "-L${VRN3_QT4_DIR}/lib -lQtCore")
-    set(VRN3_PC_QT_CFLAGS "-I${VRN3_QT4_DIR}/include -I${VRN3_QT4_DIR}/include/QtCore")
+    set(VRN3_PC_QT_CFLAGS "-I${VRN3_QT4_DIR}/include -I${VRN3_QT4_DIR}/include/QtCore -DQT_SHARED -DQT_CORE_LIB -DQT_NO_DEBUG")
 endif()
 configure_package_config_file("${PROJECT_SOURCE_DIR}/packaging/VRN3SoundStreamConfig.cmake.in"
     "${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfig.cmake"
