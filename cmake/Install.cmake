@@ -54,9 +54,9 @@ endif()
 # Library search paths. Built here, our programs carry a DT_RPATH naming the sysroot and the
 # build's host folder. Installed, nothing may name the build tree or the prefix:
 # - the host library and the plug-in carry no search path at all, in the build tree and
-#   installed: the host library needs only the C/C++ runtime, and the plug-in is loaded into a
-#   host process that has already loaded the host framework and Qt Core (a build-tree program's
-#   DT_RPATH serves the libraries it loads, too);
+#   installed: the host library needs the C/C++ runtime and Qt Core, found where the system keeps
+#   them, and the plug-in is loaded into a host process that has already loaded the host
+#   framework and Qt Core (a build-tree program's DT_RPATH serves the libraries it loads, too);
 # - the installed vrn3-play finds the host library beside itself, through $ORIGIN.
 # CMake's own rewriting of an installed target's path pads the build-tree path with a trailing
 # ':' (room for the rewrite), which is an empty entry: the loader then searches the working
@@ -200,7 +200,7 @@ set(CPACK_DEBIAN_PLUGIN_PACKAGE_DEPENDS "${_vrn3_runtime}${_vrn3_qt}, vrn3-host-
 set(CPACK_COMPONENT_PLUGIN_DESCRIPTION "VRN3 sound stream extractor plug-in (brick) for the host media framework\nlibVRN3SoundStream.so.1 picks one sound stream out of a demultiplexed VRN3 stream and hands\nits sound records to the next brick, chunk by chunk as the host requests them.")
 
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME "${_vrn3_pkg_host}")
-set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${_vrn3_runtime}")
+set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${_vrn3_runtime}${_vrn3_qt}")
 set(CPACK_DEBIAN_HOST_PACKAGE_PROVIDES "vrn3-host-abi-1")
 set(CPACK_COMPONENT_HOST_DESCRIPTION "Stand-in host brick framework for VRN3 plug-ins\nlibvrn3host.so.1: bricks, locks, blocks and a pipeline runner with the binary interface\nof the host framework, for running and testing plug-ins without the real host.")
 
