@@ -111,8 +111,12 @@ if(VRN3_QT_FLAVOUR EQUAL 5)
     set(VRN3_QT5_MIN "${Qt5Core_VERSION_MAJOR}.${Qt5Core_VERSION_MINOR}")
     set(VRN3_PC_REQUIRES "Qt5Core >= ${VRN3_QT5_MIN}")
 else()
+    # The library file itself: in a copy of the Qt 4 folder made without symbolic links, the
+    # names libQtCore.so and libQtCore.so.4 are small text files (the build links one of its own).
+    get_target_property(_vrn3_qt4_library VRN3::QtCore IMPORTED_LOCATION)
+    file(REAL_PATH "${_vrn3_qt4_library}" VRN3_QT4_LIBRARY)
     set(VRN3_PC_REQUIRES "")
-    set(VRN3_PC_QT_LIBS "-L${VRN3_QT4_DIR}/lib -lQtCore")
+    set(VRN3_PC_QT_LIBS "${VRN3_QT4_LIBRARY}")
     set(VRN3_PC_QT_CFLAGS "-I${VRN3_QT4_DIR}/include -I${VRN3_QT4_DIR}/include/QtCore -DQT_SHARED -DQT_CORE_LIB -DQT_NO_DEBUG")
 endif()
 configure_package_config_file("${PROJECT_SOURCE_DIR}/packaging/VRN3SoundStreamConfig.cmake.in"

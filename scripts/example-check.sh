@@ -24,7 +24,13 @@ say() { echo "example-check: $*"; }
 die() { say "FAILED: $*"; exit 1; }
 
 QT_LIBS="$SYSROOT/usr/lib/i386-linux-gnu:$SYSROOT/lib/i386-linux-gnu"
-[ "$(cache VRN3_QT)" = 4 ] && QT_LIBS="$QT4_DIR/lib"
+if [ "$(cache VRN3_QT)" = 4 ]; then
+    # The host's libQtCore.so.4 (in a copy of the Qt 4 folder without links that name is text).
+    QT_LIBS="$WORK/qt4" && mkdir -p "$QT_LIBS"
+    qt4="$(realpath "$QT4_DIR/lib/libQtCore.so.4")"
+    head -c 4 "$qt4" | grep -q ELF || qt4="$(realpath "$QT4_DIR/lib/$(tr -d '\n' <"$qt4")")"
+    ln -s "$qt4" "$QT_LIBS/libQtCore.so.4"
+fi
 
 # --- 1. install, then move ----------------------------------------------------------------
 cmake --build "$BUILD" -j 2 --target vrn3host VRN3SoundStream vrn3-play >/dev/null
@@ -67,12 +73,12 @@ include="$(pkg-config --cflags-only-I vrn3host | awk '{print substr($1, 3)}')"
 # --- 5. nothing names the build or the original prefix; no empty library path entry -------
 found="$(grep -rlF -e "$BUILD" -e "$STAGE" "$MOVED" || true)"
 say "grep -rlF -e $BUILD -e $STAGE <moved install>: ${found:-nothing}"
-[ -z "$found" ] || die "installed files name the build tree or the original prefix"
 empty=""
 while IFS= read -r f; do
     path="$(readelf -d "$f" 2>/dev/null | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]/\2/p')"
     [ -n "$path" ] && grep -qE '(^|:)(:|$)' <<<"$path" && empty+=" ${f#"$BUILD/"}"
 done < <(find "$BUILD" -path "$BUILD/CMakeFiles" -prune -o -type f \( -perm -u+x -o -name '*.so*' \) -print)
-[ -z "$empty" ] || die "empty library path entry in:$empty"
-say "no ELF file of the build tree has an empty library path entry"
+say "ELF files of the build tree with an empty library path entry:${empty:- none}"
+[ -z "$found" ] || die "installed files name the build tree or the original prefix"
+[ -z "$empty" ] || die "empty library path entries"
 say "PASSED"
