@@ -49,7 +49,8 @@ cmake --build "$WORK/example" >>"$WORK/example.log" 2>&1 || { cat "$WORK/example
 say "minimal-host built against the moved install; its output:"
 LD_LIBRARY_PATH="$QT_LIBS" "$WORK/example/minimal-host" | tee "$WORK/example.out" | sed 's/^/    /'
 grep -q '^SCfg: codec ima1, 8000 Hz, 2 bytes a sample' "$WORK/example.out" || die "no SCfg from the example"
-grep -q '^SCDA: time 0, 16 payload bytes "one sound record"' "$WORK/example.out" || die "no SCDA from the example"
+grep -q '^SCDA: time 3040, 16 payload bytes "one sound record"' "$WORK/example.out" || die "no SCDA from the example"
+[ "$(grep -c '^Tag : Tag[SF]' "$WORK/example.out")" = 2 ] || die "the example's chunk lacks its tags"
 grep -qF "loaded $MOVED/lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1" "$WORK/example.out" ||
     die "the example did not load the moved plug-in"
 

@@ -1,10 +1,11 @@
 // minimal-host: loads the VRN3 sound stream plug-in and pushes one sound record through it.
 //
 // The chain is the plug-in's brick followed by a sink brick of our own, both owned by a CPipeline
-// that delivers blocks synchronously. We feed a header that describes stream 1, then one sound
-// record of stream 1 in three fragments, and print what reaches the sink: the sound
-// configuration ("SCfg") arrives at once, the sound data ("SCDA") only after a chunk request
-// asks for it. The pipeline (and with it every block of the plug-in) is gone before dlclose.
+// that delivers blocks synchronously. We feed a header that describes stream 1, then one chunk
+// of archive: its opening tag, a video frame, one sound record of stream 1 in three fragments
+// and its closing tag. We print what reaches the sink: the sound configuration ("SCfg") arrives
+// at once, the chunk ("SCDA" and the tags) only after a chunk request asks for it. The pipeline
+// (and with it every block of the plug-in) is gone before dlclose.
 #include <vrn3/host/CPipeline.h>
 #include <vrn3/records/DataPathBlocks.h>
 
@@ -15,7 +16,8 @@
 
 namespace {
 
-constexpr uint8_t kStream = 1; // the elementary stream we extract
+constexpr uint8_t kStream = 1;        // the elementary stream we extract
+constexpr uint64_t kChunkStart = 3000; // the chunk we play: the second of the archive
 
 // The brick after the plug-in: prints each sound configuration and sound data block it gets.
 class Sink : public CBrick {
@@ -36,6 +38,10 @@ public:
             std::printf("SCDA: time %llu, %u payload bytes \"%.*s\"\n",
                         static_cast<unsigned long long>(sound.Record().time), sound.GetExtraSize(),
                         static_cast<int>(sound.GetExtraSize()), reinterpret_cast<const char*>(sound.Extra()));
+        } else if (block.GetType() == kCodeTag && block.GetSize() >= sizeof(TStreamTag)) {
+            const TStreamTag& tag = cTagBlock(block).Record();
+            std::printf("Tag : %.4s, time %llu\n", reinterpret_cast<const char*>(&tag.code),
+                        static_cast<unsigned long long>(tag.time));
         }
         return true;
     }
@@ -51,7 +57,7 @@ TBrickConfig SoundBrickConfig()
     return config;
 }
 
-// Feeds the brick one header and one record in fragments; a chunk request then releases it.
+// Feeds the brick a header and one chunk; a chunk request then releases the chunk.
 void Run(CBrick* (*createBrick)(const TBrickConfig&))
 {
     CPipeline pipeline;
@@ -63,15 +69,18 @@ void Run(CBrick* (*createBrick)(const TBrickConfig&))
     header.Record().streams[kStream].codec = "ima1";
     header.Record().streams[kStream].params = "-rate=8000 -bits=16";
     brick->enqueueData(header);
+    brick->enqueueData(MakeTagBlock(kCodeTagS, kChunkStart, kStream));
+    brick->enqueueData(MakeVideoFragment(kFragmentWhole, 40, nullptr, 0)); // sound times follow frames
     const char record[] = "one sound record";
     brick->enqueueData(MakeSoundFragment(kStream, kFragmentFirst, record, 4));
     brick->enqueueData(MakeSoundFragment(kStream, kFragmentMiddle, record + 4, 6));
     brick->enqueueData(MakeSoundFragment(kStream, kFragmentLast, record + 10, 6));
+    brick->enqueueData(MakeTagBlock(kCodeTagF, kChunkStart + 2970, kStream));
     pipeline.RunUntilIdle();
 
-    std::printf("(the record waits in the brick until a chunk request asks for it)\n");
+    std::printf("(the chunk waits in the brick until a chunk request asks for it)\n");
     cChunkCmdBlock request;
-    request.Record().time = 0;
+    request.Record().time = kChunkStart;
     request.Record().mode = 0;
     sink->SendCmd(request); // upstream, to the brick's control queue
     pipeline.RunUntilIdle();
