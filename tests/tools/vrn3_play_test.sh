@@ -37,6 +37,12 @@ refuse() {
     [ -z "$(ls -A "$W/out")" ] || fail "files left behind for $*: $(ls -A "$W/out")"
 }
 
+# refuse_any ARGS...: runs the program into an empty $W/out; returns its exit code.
+refuse_any() {
+    rm -rf "$W/out" && mkdir "$W/out"
+    "$PLAY" "$@" > "$W/stdout" 2> "$W/stderr"
+}
+
 case "$CASE" in
 sample)
     for direction in "" --reverse; do
@@ -155,6 +161,24 @@ signals)
         [ "$rc" -gt 128 ] || fail "SIG$signal: exit $rc"
         [ -z "$(ls -A "$W/out")" ] || fail "SIG$signal left $(ls -A "$W/out")"
     done
+    ;;
+memory)
+    # Address-space limits from the least the program starts with (below that the loader fails
+    # before main) up to one that plays: every run ends with a code of its own, one line and no
+    # file, never a signal; and some run is out of memory.
+    limit=16384
+    until (ulimit -v $limit; "$PLAY" --version) > /dev/null 2>&1; do limit=$((limit + 1024)); done
+    codes=""
+    for mode in "" --threaded; do
+        for step in $(seq 0 64); do
+            rc=0
+            (ulimit -v $((limit + step * 256)); refuse_any "$SAMPLE" -o "$W/out/x.wav" $mode) || rc=$?
+            [ "$rc" = 0 ] && [ -s "$W/out/x.wav" ] && break
+            case "$rc" in 5 | 8) codes="$codes $rc" ;; *) fail "exit $rc at $((limit + step * 256)) kB $mode: $(cat "$W/stderr")" ;; esac
+            [ "$(wc -l < "$W/stderr")" = 1 ] && [ -z "$(ls -A "$W/out")" ] || fail "at $((limit + step * 256)) kB $mode"
+        done
+    done
+    [[ "$codes" == *8* ]] || fail "never out of memory:$codes"
     ;;
 *)
     fail "unknown case"
