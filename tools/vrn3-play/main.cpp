@@ -206,7 +206,7 @@ int main(int argc, char** argv)
         return kExitOutput;
     }
     options.trace = traceFile;
-    options.progress = !quiet && isatty(STDERR_FILENO);
+    options.progress = !quiet && isatty(STDERR_FILENO) && trace != "-"; // not into the trace
     PlayReport report;
     int code = Run(options, report);
     if (traceFile != nullptr && traceFile != stderr && std::fclose(traceFile) != 0 && code == kExitOk) {
