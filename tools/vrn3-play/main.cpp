@@ -110,7 +110,6 @@ CLI::Validator WholeNumber(long low, long high)
 // Runs the player; returns the exit code, with the failure's line printed.
 int Run(const PlayOptions& options, PlayReport& report)
 {
-    const char* memory = "out of memory";
     try {
         report = Player(options).Run();
         return kExitOk;
@@ -118,7 +117,7 @@ int Run(const PlayOptions& options, PlayReport& report)
         std::fprintf(stderr, "vrn3-play: %s\n", failure.what());
         return failure.Code();
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "vrn3-play: %s\n", memory);
+        std::fprintf(stderr, "vrn3-play: out of memory\n");
         return kExitMemory;
     } catch (const std::system_error& e) {
         const bool starved = e.code() == std::errc::resource_unavailable_try_again || e.code() == std::errc::not_enough_memory;
