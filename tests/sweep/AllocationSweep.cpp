@@ -7,7 +7,7 @@
 // answers a new request with exactly the right blocks; a reset returns it to an empty queue and
 // count; and once the pipeline and the plug-in are gone, every allocation made is freed.
 //
-// The program replaces malloc, calloc, realloc, free, memalign and operator new/delete for the
+// The program replaces malloc, calloc, realloc, free and operator new/delete for the
 // whole process (host library, plug-in, Qt, libstdc++), forwarding to glibc's own entry points;
 // under AddressSanitizer it forwards to the sanitizer's, so ASan still checks every block. An
 // allocation site is the return address of the call, taken as library and offset.
@@ -30,101 +30,72 @@ extern "C" {
 void* REAL(malloc)(size_t size);
 void* REAL(calloc)(size_t count, size_t size);
 void* REAL(realloc)(void* p, size_t size);
-void* REAL(memalign)(size_t alignment, size_t size);
 void REAL(free)(void* p);
 }
+#define SITE __builtin_return_address(0)
 
 namespace {
 
 // Single-threaded: the sweep runs its pipelines synchronously.
 struct {
-    long live = 0;          // allocations not yet freed
-    long seen = 0;          // allocations since the scenario started
-    long failAt = 0;        // the allocation to fail (0: none)
-    bool armed = false;     // inside a scenario step
-    const void* site = nullptr;
+    long live = 0;   // allocations not yet freed
+    long seen = 0;   // allocations since the scenario started
+    long failAt = 0; // the allocation to fail (0: none)
+    bool armed = false; // inside a scenario step
+    const void* site = nullptr; // where the failed allocation was asked for
 } gHeap;
 
-void* Allocated(void* p)
+// Null when this is the allocation to fail, else what `allocate` gives, counted live.
+template <class F>
+void* Take(const void* site, F allocate)
 {
-    if (p != nullptr)
-        ++gHeap.live;
+    if (gHeap.armed && ++gHeap.seen == gHeap.failAt) {
+        gHeap.site = site;
+        return nullptr;
+    }
+    void* p = allocate();
+    gHeap.live += p != nullptr;
     return p;
 }
 
-bool FailsHere(const void* site)
+void* New(size_t size, const void* site)
 {
-    if (!gHeap.armed || ++gHeap.seen != gHeap.failAt)
-        return false;
-    gHeap.site = site;
-    return true;
-}
-
-void* Allocate(size_t size, const void* site)
-{
-    return FailsHere(site) ? nullptr : Allocated(REAL(malloc)(size));
-}
-
-void Release(void* p)
-{
-    if (p != nullptr)
-        --gHeap.live;
-    REAL(free)(p);
+    if (void* p = Take(site, [=] { return REAL(malloc)(size); }))
+        return p;
+    throw std::bad_alloc();
 }
 
 } // namespace
 
 extern "C" {
-void* malloc(size_t size) { return Allocate(size, __builtin_return_address(0)); }
-void free(void* p) { Release(p); }
-void* calloc(size_t count, size_t size)
+void* malloc(size_t size) { return Take(SITE, [=] { return REAL(malloc)(size); }); }
+void* calloc(size_t count, size_t size) { return Take(SITE, [=] { return REAL(calloc)(count, size); }); }
+void free(void* p)
 {
-    return FailsHere(__builtin_return_address(0)) ? nullptr : Allocated(REAL(calloc)(count, size));
-}
-void* memalign(size_t alignment, size_t size)
-{
-    return FailsHere(__builtin_return_address(0)) ? nullptr : Allocated(REAL(memalign)(alignment, size));
-}
-void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
-int posix_memalign(void** out, size_t alignment, size_t size)
-{
-    void* p = memalign(alignment, size);
-    if (p != nullptr)
-        *out = p;
-    return p == nullptr ? 12 /* ENOMEM */ : 0;
+    gHeap.live -= p != nullptr;
+    REAL(free)(p);
 }
 void* realloc(void* old, size_t size)
 {
-    if (old == nullptr)
-        return Allocate(size, __builtin_return_address(0));
-    if (size == 0) {
-        Release(old);
+    if (old != nullptr && size == 0) {
+        free(old);
         return nullptr;
     }
-    return FailsHere(__builtin_return_address(0)) ? nullptr : REAL(realloc)(old, size);
+    gHeap.live -= old != nullptr; // moved, not added, when it succeeds
+    void* p = Take(SITE, [=] { return REAL(realloc)(old, size); });
+    gHeap.live += old != nullptr && p == nullptr;
+    return p;
 }
 } // extern "C"
 
-void* operator new(size_t size)
-{
-    void* p = Allocate(size, __builtin_return_address(0));
-    if (p == nullptr)
-        throw std::bad_alloc();
-    return p;
-}
-void* operator new[](size_t size)
-{
-    void* p = Allocate(size, __builtin_return_address(0));
-    if (p == nullptr)
-        throw std::bad_alloc();
-    return p;
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size, __builtin_return_address(0)); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Allocate(size, __builtin_return_address(0)); }
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete(void* p, size_t) noexcept { Release(p); }
-void operator delete[](void* p, size_t) noexcept { Release(p); }
+void* operator new(size_t size) { return New(size, SITE); }
+void* operator new[](size_t size) { return New(size, SITE); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
+void operator delete(void* p) noexcept { free(p); }
+void operator delete[](void* p) noexcept { free(p); }
+void operator delete(void* p, size_t) noexcept { free(p); }
+void operator delete[](void* p, size_t) noexcept { free(p); }
 
 namespace {
 
