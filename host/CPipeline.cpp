@@ -92,7 +92,7 @@ void CPipeline::Start()
     d->stopping = false;
     d->threaded = true;
     for (CBrick* brick : d->bricks)
-        d->threads.emplace_back(DeliverLoop, d, brick, brick->d);
+        d->threads.emplace_back([this, brick] { DeliverLoop(d, brick, brick->d); });
 }
 
 void CPipeline::WaitIdle()
