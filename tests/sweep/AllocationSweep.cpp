@@ -252,18 +252,20 @@ bool Chunk(Run& r, uint64_t time, int records, bool fragmented)
     return going && r.Data(Tag(kCodeTagF, time + 2970));
 }
 
-// Stops at the first step that fails. The 65 blocks of the second chunk wait for their request
-// and then leave at once: the 65th, its "TagF", makes the next brick's queue grow.
+// Stops at the first step that fails. The first chunk waits: its 63 blocks and the edge pair
+// answering the request beyond the end fill the brick's queue past 64, so it grows between the
+// pair's tags. Later 65 blocks wait for their request and then leave at once: the 65th, a
+// "TagF", makes the next brick's queue grow.
 void Scenario(Run& r)
 {
     static char others[10];
-    cChunkCmdBlock visited = Request(9000);
+    cChunkCmdBlock visited = Request(12000);
     for (char& other : others)
         visited.MarkVisited(reinterpret_cast<CBrick*>(&other));
     (void)(r.Data(TimeRange(0, kArchiveEnd)) && r.Data(Reset(1)) && r.Data(Header(kStream, "-rate=8000 -bits=16")) &&
-           r.Ctrl(Request(kBeyondEnd)) && r.Data(Events()) && r.Ctrl(Play(1)) && r.Ask(Request(3000)) &&
-           Chunk(r, 3000, 1, true) && Chunk(r, 6000, 63, false) && r.Ask(Request(6000)) && r.Ask(visited) &&
-           Chunk(r, 9000, 1, false));
+           r.Data(Events()) && r.Ctrl(Play(1)) && Chunk(r, 3000, 61, false) && r.Ctrl(Request(kBeyondEnd)) &&
+           r.Ask(Request(3000)) && r.Ask(Request(6000)) && Chunk(r, 6000, 1, true) && Chunk(r, 9000, 63, false) &&
+           r.Ask(Request(9000)) && r.Ask(visited) && Chunk(r, 12000, 1, false));
 }
 
 // What is wrong with the brick or the host after the run, or null.
