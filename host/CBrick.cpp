@@ -20,9 +20,20 @@ void RunOnCreateOnce(CBrick* brick, CBrickPrivate* d)
     }
 }
 
+void Handle(CBrick* brick, cMemBlock& block, bool control)
+{
+    if (control)
+        brick->onCtrl(block);
+    else if (block.GetType() == kCodeNtfy)
+        brick->onNotify(block);
+    else
+        brick->onData(block);
+}
+
 // Delivers the front block of one of the brick's queues to its handler. The block is taken
 // out under the queue lock and handled after it is given back, so senders never wait for a
-// handler. False when the queue was empty.
+// handler. False when the queue was empty. A block whose handler throws counts as delivered
+// too; the pipeline decides whether the exception passes on (see CPipeline::BlockFailed).
 bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
 {
     RunOnCreateOnce(brick, d);
@@ -33,27 +44,30 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
     cMemBlock block(queue.front());
     queue.removeFirst();
     lock.unlock();
-    if (control)
-        brick->onCtrl(block);
-    else if (block.GetType() == kCodeNtfy)
-        brick->onNotify(block);
-    else
-        brick->onData(block);
+    try {
+        Handle(brick, block, control);
+    } catch (...) {
+        if (d->pipeline == nullptr)
+            throw;
+        d->pipeline->BlockFailed();
+        return true;
+    }
     if (d->pipeline != nullptr)
         d->pipeline->BlockDelivered();
     return true;
 }
 
-// The brick's thread is woken while the queue lock is still held, so race checkers see every
-// wake-up ordered with the queue change it announces.
+// A block counts as pending only once it is queued: when the queue cannot grow, the exception
+// passes on and nothing has changed. The brick's thread is woken while the queue lock is still
+// held, so race checkers see every wake-up ordered with the queue change it announces.
 bool Push(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (d->stopped)
         return false;
+    queue.append(block);
     if (d->pipeline != nullptr)
         d->pipeline->BlockQueued();
-    queue.append(block);
     d->wake.notify_one();
     return true;
 }

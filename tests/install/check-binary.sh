@@ -213,6 +213,7 @@ host-symbols)
     # Everything the libraries it needs define but the host's (ldd resolves them as the loader
     # does): the C/C++ runtime, Qt, and the sanitizers' runtime, which defines malloc and the
     # like without versions.
+    ! ldd "$plugin" | grep -F 'not found' || bad "ldd cannot find every library $plugin needs"
     others="$(ldd "$plugin" | awk '$2 == "=>" && $1 != "libvrn3host.so.1" {print $3}')"
     [ -n "$others" ] || bad "ldd finds none of the libraries $plugin needs"
     runtime="$(for lib in $others; do nm -DC --defined-only "$lib"; done |
