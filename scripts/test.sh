@@ -36,3 +36,5 @@ cmake --build "$BUILD" -j "$JOBS"
 echo "test: running ctest ($MODE)"
 cd "$BUILD"
 ctest --output-on-failure --no-tests=error
+# The allocation-failure sweep's one-line result, for the log (ctest hides a passing test's output).
+ctest -R '^allocation_failure_sweep$' --verbose | grep -F 'allocation-failure sweep:'
