@@ -20,19 +20,25 @@ void RunOnCreateOnce(CBrick* brick, CBrickPrivate* d)
     }
 }
 
+// The queue lock, or none for a brick that one thread feeds and runs.
+std::unique_lock<std::mutex> QueueLock(CBrickPrivate* d)
+{
+    return d->oneThread ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(d->mutex);
+}
+
 // Delivers the front block of one of the brick's queues to its handler. The block is taken
 // out under the queue lock and handled after it is given back, so senders never wait for a
-// handler. False when the queue was empty.
+// handler; the queue's handle moves to the handler. False when the queue was empty.
 bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
 {
     RunOnCreateOnce(brick, d);
-    std::unique_lock<std::mutex> lock(d->mutex);
+    std::unique_lock<std::mutex> lock = QueueLock(d);
     cBlockQueue& queue = control ? d->control : d->data;
     if (queue.isEmpty())
         return false;
-    cMemBlock block(queue.front());
-    queue.removeFirst();
-    lock.unlock();
+    cMemBlock block = queue.takeFirst();
+    if (lock.owns_lock())
+        lock.unlock();
     if (control)
         brick->onCtrl(block);
     else if (block.GetType() == kCodeNtfy)
@@ -48,13 +54,14 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
 // wake-up ordered with the queue change it announces.
 bool Push(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    const std::unique_lock<std::mutex> lock = QueueLock(d);
     if (d->stopped)
         return false;
     if (d->pipeline != nullptr)
         d->pipeline->BlockQueued();
     queue.append(block);
-    d->wake.notify_one();
+    if (!d->oneThread)
+        d->wake.notify_one();
     return true;
 }
 

@@ -3,7 +3,8 @@
 // Idle detection counts blocks: every block queued to a brick of the pipeline adds one, every
 // block delivered to a handler takes one away after the handler returns. A handler queues what
 // it sends before its own block is counted off, so the count reaches 0 only when no block is
-// queued and no handler runs.
+// queued and no handler runs. While the pipeline runs synchronously its one thread alone
+// counts, without atomic instructions.
 #include "CPipeline.h"
 
 #include "CBrickPrivate.h"
@@ -16,6 +17,7 @@ struct CPipelinePrivate {
     std::vector<std::thread> threads;     // one per brick while threaded
     std::atomic<bool> stopping{false};    // set under each brick's lock, so no wake-up is missed
     std::atomic<int64_t> pending{0};      // blocks queued or being handled
+    std::atomic<bool> threaded{false};    // Start has given the bricks their threads
     std::mutex idleMutex;                 // with `idle`: wakes WaitIdle
     std::condition_variable idle;
 };
@@ -35,6 +37,7 @@ CBrick* CPipeline::Add(CBrick* brick)
     if (!d->bricks.empty())
         brick->ConnectAfter(d->bricks.back());
     brick->d->pipeline = this;
+    brick->d->oneThread = !d->threaded.load(std::memory_order_relaxed);
     d->bricks.push_back(brick);
     return brick;
 }
@@ -60,6 +63,9 @@ void CPipeline::Start()
     if (!d->threads.empty())
         return;
     d->stopping = false;
+    d->threaded = true;
+    for (CBrick* brick : d->bricks)
+        brick->d->oneThread = false; // before any brick thread starts
     for (CBrick* brick : d->bricks) {
         d->threads.emplace_back([this, brick] {
             CBrickPrivate* b = brick->d;
@@ -95,15 +101,26 @@ void CPipeline::Stop()
     for (std::thread& thread : d->threads)
         thread.join();
     d->threads.clear();
+    d->threaded = false;
+    for (CBrick* brick : d->bricks)
+        brick->d->oneThread = true; // every brick thread has ended
 }
 
 void CPipeline::BlockQueued()
 {
+    if (!d->threaded.load(std::memory_order_relaxed)) {
+        d->pending.store(d->pending.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        return;
+    }
     d->pending.fetch_add(1);
 }
 
 void CPipeline::BlockDelivered()
 {
+    if (!d->threaded.load(std::memory_order_relaxed)) {
+        d->pending.store(d->pending.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+        return; // nobody else runs, so nobody waits
+    }
     if (d->pending.fetch_sub(1) == 1) {
         std::lock_guard<std::mutex> lock(d->idleMutex);
         d->idle.notify_all();
