@@ -93,6 +93,8 @@ protected:
     // Adopts a node whose reference the caller hands over: no count changes.
     struct AdoptTag {};
     cMemBlock(node* adopted, AdoptTag) : mNode(adopted) {}
+    // The node of another handle, for the typed views' reading through it.
+    static node* NodeOf(const cMemBlock& block) { return block.mNode; }
 
     node* mNode;
 };

@@ -90,7 +90,7 @@ protected:
 
     void ProcessEventList(const cEventListBlock& list);
 
-    bool Defragmentation(const cDataBlock& fragment);
+    bool Defragmentation(const cMemBlock& fragment);
 
     std::string mParamText;
     TStreamNumber mStreamNumber;
@@ -113,7 +113,7 @@ private:
     void HandleTimeRange(const cMemBlock& block);
     void HandleReset(const cMemBlock& block);
     void SendEdgeTags(uint64_t start, uint32_t startKind);
-    bool AppendFragment(const cDataBlock& fragment);
+    bool AppendFragment(const cMemBlock& fragment);
     void NewDefragBlock(uint32_t size);
     void DropDefragBlock();
 
