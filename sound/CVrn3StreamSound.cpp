@@ -5,10 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-// The pools of the record types this module makes or views.
-template class cStructBlock<DATA_T, kCodeDat3>;
+// The blocks of the record types only the sound brick uses; those it shares with the stream
+// base (data fragments, tags) are instantiated there, each type once in the library.
 template class cStructBlock<DATA_T_VIDEO, kCodeVid3Record>;
-template class cStructBlock<TStreamTag, kCodeTag>;
 template class cStructBlock<TSoundData, kCodeSCDA>;
 
 namespace {
@@ -36,13 +35,14 @@ CVrn3StreamSound::CVrn3StreamSound()
 
 CVrn3StreamSound::~CVrn3StreamSound() {}
 
-// Blocks too short for the record their type names are malformed and dropped unread.
+// Blocks too short for the record their type names are malformed and dropped unread. Video is
+// never taken, short or not.
 bool CVrn3StreamSound::onData(const cMemBlock& block)
 {
     const uint32_t type = block.GetType();
     if (type == kCodeVid3) {
         if (block.GetSize() < sizeof(DATA_T_VIDEO))
-            return true;
+            return false;
         return OnVideoBlock(block);
     }
     if (type == kCodeSnd3) {

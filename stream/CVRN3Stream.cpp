@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-// The pools of the record types this module makes or views.
+// The blocks of the record types the stream base makes or views, each type instantiated once in
+// the library (the sound brick's own types are in its module).
 template class cStructBlock<HDR_T, kCodeHdr3>;
 template class cStructBlock<DATA_T, kCodeDat3>;
 template class cStructBlock<TStreamTag, kCodeTag>;
@@ -203,10 +204,8 @@ void CVRN3Stream::SendEdgeTags(uint64_t start, uint32_t startKind)
 
 bool CVRN3Stream::onNotify(const cMemBlock& block)
 {
-    if (block.GetSize() < sizeof(TNotifyBase)) {
-        SendData(block); // no code to read: passed on as any unknown notification
-        return true;
-    }
+    if (block.GetSize() < sizeof(TNotifyBase))
+        return true; // no code to read: malformed, dropped unread like any short block
     const cNotifyBlock notification(block);
     const uint32_t code = notification.Record().notifyCode;
     if (code == kCodeTimR)

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "blocks/CBrick.h"
+#include "host/CEventLists.h"
 #include "host/CPipeline.h"
 #include "records/BlockTypes.h"
 
@@ -217,12 +218,10 @@ inline cMemBlock Reset(uint32_t value1, uint32_t value2, uint32_t value3, uint8_
     return b;
 }
 
+// Made by the host library, as a host makes its event lists.
 inline cMemBlock Events(std::initializer_list<TEventListEntry> entries)
 {
-    cEventListBlock b;
-    for (const TEventListEntry& e : entries)
-        b.Record().entries.append(e);
-    return b;
+    return CEventLists::Make(entries);
 }
 
 // A notification that is nothing but its code.
