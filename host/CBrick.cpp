@@ -26,9 +26,21 @@ std::unique_lock<std::mutex> QueueLock(CBrickPrivate* d)
     return d->oneThread ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(d->mutex);
 }
 
+void Handle(CBrick* brick, cMemBlock& block, bool control)
+{
+    if (control)
+        brick->onCtrl(block);
+    else if (block.GetType() == kCodeNtfy)
+        brick->onNotify(block);
+    else
+        brick->onData(block);
+}
+
 // Delivers the front block of one of the brick's queues to its handler. The block is taken
 // out under the queue lock and handled after it is given back, so senders never wait for a
-// handler; the queue's handle moves to the handler. False when the queue was empty.
+// handler; the queue's handle moves to the handler. False when the queue was empty. A block
+// whose handler throws counts as delivered too; the pipeline decides whether the exception
+// passes on (see CPipeline::BlockFailed).
 bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
 {
     RunOnCreateOnce(brick, d);
@@ -39,27 +51,30 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
     cMemBlock block = queue.takeFirst();
     if (lock.owns_lock())
         lock.unlock();
-    if (control)
-        brick->onCtrl(block);
-    else if (block.GetType() == kCodeNtfy)
-        brick->onNotify(block);
-    else
-        brick->onData(block);
+    try {
+        Handle(brick, block, control);
+    } catch (...) {
+        if (d->pipeline == nullptr)
+            throw;
+        d->pipeline->BlockFailed();
+        return true;
+    }
     if (d->pipeline != nullptr)
         d->pipeline->BlockDelivered();
     return true;
 }
 
-// The brick's thread is woken while the queue lock is still held, so race checkers see every
-// wake-up ordered with the queue change it announces.
+// A block counts as pending only once it is queued: when the queue cannot grow, the exception
+// passes on and nothing has changed. The brick's thread is woken while the queue lock is still
+// held, so race checkers see every wake-up ordered with the queue change it announces.
 bool Push(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
 {
     const std::unique_lock<std::mutex> lock = QueueLock(d);
     if (d->stopped)
         return false;
+    queue.append(block);
     if (d->pipeline != nullptr)
         d->pipeline->BlockQueued();
-    queue.append(block);
     if (!d->oneThread)
         d->wake.notify_one();
     return true;

@@ -80,15 +80,18 @@ bool CVrn3StreamSound::OnVideoBlock(const cMemBlock& block)
 void CVrn3StreamSound::OnChunkCmd(const cChunkCmdBlock&) {}
 
 // A stream number outside the header's table selects nothing: the header is ignored and the
-// brick stays as it was.
+// brick stays as it was. The brick counts itself configured only once its configuration is
+// whole and announced; a header that fails on the way leaves it as it was.
 bool CVrn3StreamSound::OnHeader(const cHeaderBlock& header)
 {
     if (mStreamNumber < 0 || mStreamNumber >= kStreamCount)
         return false;
+    const bool status = OnStreamInfo(header.Record().streams[mStreamNumber]);
     mStreamConfigured = true;
-    return OnStreamInfo(header.Record().streams[mStreamNumber]);
+    return status;
 }
 
+// The parameters are kept only once the "SCfg" carrying them has gone out.
 bool CVrn3StreamSound::OnStreamInfo(const STREAM_T& stream)
 {
     cSoundCfgBlock block;
@@ -100,14 +103,14 @@ bool CVrn3StreamSound::OnStreamInfo(const STREAM_T& stream)
     cfg.chunkLength = kChunkLength;
     std::string value;
     ExtractParamStr(stream.params, "-rate=", value);
-    mSampleRate = ParamNumber(value);
+    cfg.sampleRate = ParamNumber(value);
     ExtractParamStr(stream.params, "-bits=", value);
-    mBytesPerSample = ParamNumber(value) >> 3;
-    mChannels = kChannels;
-    cfg.sampleRate = mSampleRate;
-    cfg.bytesPerSample = mBytesPerSample;
-    cfg.channels = mChannels;
+    cfg.bytesPerSample = ParamNumber(value) >> 3;
+    cfg.channels = kChannels;
     SendData(block);
+    mSampleRate = cfg.sampleRate;
+    mBytesPerSample = cfg.bytesPerSample;
+    mChannels = cfg.channels;
     return true;
 }
 

@@ -93,10 +93,12 @@ void CVRN3Stream::ProcessActivityHist(const cGistBlock&) {}
 bool CVRN3Stream::ProcessPlayCmd(const cPlayCmdBlock& play)
 {
     // The sender's byte may hold any value: any but 0 means forward.
+    // The direction changes only once the command has gone on.
     uint8_t forward;
     std::memcpy(&forward, &play.Record().forward, sizeof forward);
+    const bool status = SendCmd(play);
     mForwardPlay = forward != 0;
-    return SendCmd(play);
+    return status;
 }
 
 void CVRN3Stream::DoReset()
@@ -128,14 +130,18 @@ void CVRN3Stream::DelayableSend(const cMemBlock& block)
     DelayedSend();
 }
 
+// A block leaves the queue, and a "TagF" settles its request, only once SendData has taken it:
+// when SendData throws, the block stays at the front and the count stays as it was, so the
+// next request or offered block resumes from there.
 void CVRN3Stream::DelayedSend()
 {
     while (HasChunkRequests() && !mDelayedBlocks.isEmpty()) {
         const cMemBlock& front = mDelayedBlocks.front();
-        if (IsTagF(front))
-            DecChunkRequestCount();
+        const bool settles = IsTagF(front);
         SendData(front);
         mDelayedBlocks.removeFirst();
+        if (settles)
+            DecChunkRequestCount();
     }
 }
 
@@ -181,24 +187,48 @@ void CVRN3Stream::SendEndOfStreamSequence(const cChunkCmdBlock& request)
 // Answers a request with an empty chunk of the brick's own: "TagS" at `start`, "TagF" 2970
 // later. Before the first header the tags could not leave, so the request is not counted
 // either: a count without its "TagF" would release a later chunk's data one request early.
+// Both tags are made before anything changes, and the count is raised only once both are
+// queued, so a failure leaves the brick as it was.
 void CVRN3Stream::SendEdgeTags(uint64_t start, uint32_t startKind)
 {
     if (!mHeaderReceived)
         return;
+    const cTagBlock opening = EdgeTag(kCodeTagS, start, startKind, static_cast<uint32_t>(mStreamNumber));
+    const cTagBlock closing = EdgeTag(kCodeTagF, start + kTagFOffset, mTagStreamKind, 0);
+    QueuePair(opening, closing);
     IncChunkRequestCount();
-    const uint32_t codes[2] = {kCodeTagS, kCodeTagF};
-    const uint64_t times[2] = {start, start + kTagFOffset};
-    const uint32_t kinds[2] = {startKind, mTagStreamKind};
-    for (int i = 0; i < 2; ++i) {
-        cTagBlock tag;
-        TStreamTag& record = tag.Record();
-        record.time = times[i];
-        std::memset(record.reserved8, 0, sizeof record.reserved8);
-        record.code = codes[i];
-        record.kind = kinds[i];
-        record.streamNumber = i == 0 ? static_cast<uint32_t>(mStreamNumber) : 0;
-        record.reserved28 = 0;
-        DelayableSend(tag);
+    DelayedSend();
+}
+
+cTagBlock CVRN3Stream::EdgeTag(uint32_t code, uint64_t time, uint32_t kind, uint32_t streamNumber)
+{
+    cTagBlock tag;
+    TStreamTag& record = tag.Record();
+    record.time = time;
+    std::memset(record.reserved8, 0, sizeof record.reserved8);
+    record.code = code;
+    record.kind = kind;
+    record.streamNumber = streamNumber;
+    record.reserved28 = 0;
+    return tag;
+}
+
+// Queues both blocks or neither. Appending fails only when the queue cannot grow; a half-queued
+// pair is taken back by turning the queue once around, which allocates nothing (each handle
+// moved to the back takes the slot its removal from the front has just freed).
+void CVRN3Stream::QueuePair(const cMemBlock& first, const cMemBlock& second)
+{
+    mDelayedBlocks.append(first);
+    try {
+        mDelayedBlocks.append(second);
+    } catch (...) {
+        for (int older = mDelayedBlocks.size() - 1; older > 0; --older) {
+            const cMemBlock handle(mDelayedBlocks.front());
+            mDelayedBlocks.removeFirst();
+            mDelayedBlocks.append(handle);
+        }
+        mDelayedBlocks.removeFirst(); // `first`, now at the front
+        throw;
     }
 }
 
@@ -226,20 +256,21 @@ void CVRN3Stream::HandleTimeRange(const cMemBlock& block)
 {
     if (block.GetSize() < sizeof(TSrcTimeRange))
         return; // malformed: dropped, the range stays
+    // The range is taken only once the notification has gone on.
     const cTimeRangeBlock range(block);
+    SendData(block);
     mArchiveBegin = range.Record().begin;
     mArchiveEnd = range.Record().end;
-    SendData(block);
 }
 
 // A reset empties the queue and the request count; one "Rdy " echoing its values leaves in its
-// place.
+// place. The answer is made and sent first: a reset whose answer cannot go out does not happen.
+// (Nothing reaches the brick between the two: its handlers run one at a time.)
 void CVRN3Stream::HandleReset(const cMemBlock& block)
 {
     if (block.GetSize() < sizeof(TVRN3ResetNotify))
         return; // malformed: dropped without a reset
     const cResetBlock reset(block);
-    DoReset();
     cReadyBlock ready;
     TReadyNotification& answer = ready.Record();
     answer.value1 = reset.Record().value1;
@@ -247,6 +278,7 @@ void CVRN3Stream::HandleReset(const cMemBlock& block)
     answer.flag = reset.Record().flag;
     answer.value3 = reset.Record().value3;
     SendData(ready);
+    DoReset();
 }
 
 void CVRN3Stream::ProcessEventList(const cEventListBlock& list)
@@ -329,10 +361,12 @@ bool CVRN3Stream::Defragmentation(const cMemBlock& fragment)
     }
     if (!mDefragOpen)
         return false;
+    // Closed while the fragment is appended: a record that misses this fragment's bytes (the
+    // append threw) takes no more fragments.
+    mDefragOpen = false;
     if (!AppendFragment(fragment)) {
         DropDefragBlock();
         mDefragBlock = EmptyRecord(); // the record outgrew its bound: discarded
-        mDefragOpen = false;
         return false;
     }
     mDefragOpen = kind != kFragmentLast;
