@@ -34,9 +34,15 @@ public:
     // queue is then unchanged.
     void append(const cMemBlock& block)
     {
-        if (mRing == nullptr || mRing->count == mRing->capacity)
-            Grow();
-        new (&mRing->Slot(mRing->head + mRing->count)) cMemBlock(block);
+        new (&FreeSlot()) cMemBlock(block);
+        ++mRing->count;
+    }
+    // Appends `block`'s own handle, moved in: no count changes, and `block` is left with no
+    // node. Throws std::bad_alloc when the ring cannot grow; `block` and the queue are then
+    // unchanged.
+    void append(cMemBlock&& block)
+    {
+        new (&FreeSlot()) cMemBlock(static_cast<cMemBlock&&>(block));
         ++mRing->count;
     }
 
@@ -86,7 +92,15 @@ private:
 
     static constexpr uint32_t kFirstCapacity = 64;
 
-    // Moves the handles into a ring twice as large (copies, then releases the old slots).
+    // The slot behind the newest handle, the ring grown first if it is full.
+    cMemBlock& FreeSlot()
+    {
+        if (mRing == nullptr || mRing->count == mRing->capacity)
+            Grow();
+        return mRing->Slot(mRing->head + mRing->count);
+    }
+
+    // Moves the handles into a ring twice as large; no count changes.
     void Grow()
     {
         const uint32_t capacity = mRing == nullptr ? kFirstCapacity : mRing->capacity * 2;
@@ -100,10 +114,9 @@ private:
         grown->count = 0;
         if (mRing != nullptr) {
             for (uint32_t i = 0; i < mRing->count; ++i)
-                new (&grown->Slot(i)) cMemBlock(mRing->Slot(mRing->head + i));
+                new (&grown->Slot(i)) cMemBlock(static_cast<cMemBlock&&>(mRing->Slot(mRing->head + i)));
             grown->count = mRing->count;
-            clear();
-            std::free(mRing);
+            std::free(mRing); // its slots were left with no node: nothing to release
         }
         mRing = grown;
     }

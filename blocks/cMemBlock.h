@@ -3,10 +3,11 @@
 // Everything that travels between bricks is a cMemBlock. The handle holds only a pointer to a
 // cMemBlock::node; the node carries the reference count, the block's four-character type
 // code, the size of the data that follows the node header, and the lock that guards the count.
-// Copying a handle shares the node (one locked increment, no data copied); the last handle to
-// let go releases the node through the node's own virtual unref, so each node class brings its
-// own release policy: a generic node is freed as an array (here), a structure-block node goes
-// back to its record type's pool, a command-block node frees its visited list and storage.
+// Copying a handle shares the node (one locked increment, no data copied); moving one hands its
+// reference over without counting. The last handle to let go releases the node through the
+// node's own virtual unref, so each node class brings its own release policy: a generic node is
+// freed as an array (here), a structure-block node goes back to its record type's pool, a
+// command-block node frees its visited list and storage.
 //
 // The class is split with the host framework: the destructor, the default node mDefNode, the
 // virtual table and the type information are defined out of line in the host library; all
@@ -63,16 +64,20 @@ public:
     cMemBlock() : mNode(mDefNode.ref()) {}
     // Shares the other handle's node; nothing is copied.
     cMemBlock(const cMemBlock& other) : mNode(other.mNode->ref()) {}
+    // Takes the other handle's reference over; nothing is counted. The other handle is left
+    // with no node at all: it may only be destroyed or assigned to.
+    cMemBlock(cMemBlock&& other) noexcept : mNode(other.mNode) { other.mNode = nullptr; }
     // Takes the new reference before dropping the old one, so self-assignment is harmless.
     cMemBlock& operator=(const cMemBlock& other)
     {
         node* taken = other.mNode->ref();
         node* old = mNode;
         mNode = taken;
-        old->unref();
+        if (old != nullptr)
+            old->unref();
         return *this;
     }
-    // Releases this handle's reference (host library).
+    // Releases this handle's reference, if it still has one (host library).
     virtual ~cMemBlock();
 
     // Address of the block's data. The typed views return their record's address.
@@ -96,7 +101,7 @@ protected:
     // The node of another handle, for the typed views' reading through it.
     static node* NodeOf(const cMemBlock& block) { return block.mNode; }
 
-    node* mNode;
+    node* mNode; // the shared node; null only in a handle whose block was moved away
 };
 
 static_assert(sizeof(void*) != 4 || sizeof(cMemBlock) == 8, "a handle is a vtable pointer and a node pointer");

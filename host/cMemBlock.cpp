@@ -6,9 +6,11 @@
 // handles can come and go without ever releasing this static node.
 cMemBlock::node cMemBlock::mDefNode;
 
+// A handle whose block was moved away has no node to release.
 cMemBlock::~cMemBlock()
 {
-    mNode->unref();
+    if (mNode != nullptr)
+        mNode->unref();
 }
 
 // A generic block's data lies right after its node header.

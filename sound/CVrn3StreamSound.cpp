@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 // The blocks of the record types only the sound brick uses; those it shares with the stream
 // base (data fragments, tags) are instantiated there, each type once in the library.
@@ -128,7 +129,7 @@ bool CVrn3StreamSound::OnDataBlock(const cDataBlock& record)
     data.bytesPerSample = mBytesPerSample;
     data.channels = mChannels;
     data.sourceFlags = record.Record().flags & 0x1Fu;
-    DelayableSend(sound);
+    DelayableSend(std::move(sound));
     return true;
 }
 
@@ -145,6 +146,6 @@ bool CVrn3StreamSound::OnTag(const cTagBlock& tag)
         mChunkTime = record.time;
         mFrameOffset = 0;
     }
-    DelayableSend(copy);
+    DelayableSend(std::move(copy));
     return true;
 }

@@ -113,21 +113,34 @@ void CVRN3Stream::DecChunkRequestCount()
     --mChunkRequestCount;
 }
 
-// With a request outstanding and nothing older waiting, the block leaves at once, without
-// passing through the queue; a "TagF" settles its request once SendData has returned. If
-// SendData throws, the exception passes with nothing counted.
 void CVRN3Stream::DelayableSend(const cMemBlock& block)
 {
-    if (!mHeaderReceived)
+    if (!mHeaderReceived || SentAtOnce(block))
         return;
-    if (HasChunkRequests() && mDelayedBlocks.isEmpty()) {
-        SendData(block);
-        if (IsTagF(block))
-            DecChunkRequestCount();
-        return;
-    }
     mDelayedBlocks.append(block);
     DelayedSend();
+}
+
+void CVRN3Stream::DelayableSend(cMemBlock&& block)
+{
+    if (!mHeaderReceived || SentAtOnce(block))
+        return;
+    mDelayedBlocks.append(static_cast<cMemBlock&&>(block));
+    DelayedSend();
+}
+
+// With a request outstanding and nothing older waiting, the block leaves at once, without
+// passing through the queue; a "TagF" settles its request once SendData has returned. If
+// SendData throws, the exception passes with nothing counted. False, with nothing done, when
+// the block has to wait.
+bool CVRN3Stream::SentAtOnce(const cMemBlock& block)
+{
+    if (!HasChunkRequests() || !mDelayedBlocks.isEmpty())
+        return false;
+    SendData(block);
+    if (IsTagF(block))
+        DecChunkRequestCount();
+    return true;
 }
 
 // A block leaves the queue, and a "TagF" settles its request, only once SendData has taken it:

@@ -84,6 +84,9 @@ protected:
     bool HasChunkRequests() const { return mChunkRequestCount > 0; }
 
     void DelayableSend(const cMemBlock& block);
+    // The same, for a block the caller gives up: its handle moves into the queue (or, sent at
+    // once, is released by the caller as usual).
+    void DelayableSend(cMemBlock&& block);
     void DelayedSend();
 
     void CalcFrameRateScales(const HDR_T& header, TStreamNumber stream);
@@ -120,6 +123,7 @@ private:
     void SendEdgeTags(uint64_t start, uint32_t startKind);
     static cTagBlock EdgeTag(uint32_t code, uint64_t time, uint32_t kind, uint32_t streamNumber);
     void QueuePair(const cMemBlock& first, const cMemBlock& second);
+    bool SentAtOnce(const cMemBlock& block);
     bool AppendFragment(const cMemBlock& fragment);
     void NewDefragBlock(uint32_t size);
     void DropDefragBlock();
