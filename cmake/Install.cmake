@@ -4,7 +4,11 @@
 #   lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1   the plug-in          (plugin)
 #   lib/i386-linux-gnu/libvrn3host.so.1                        stand-in host        (host)
 #   bin/vrn3-play                                              command-line host    (play)
-#   include/vrn3/{blocks,records,host}/*.h, lib/.../libvrn3host.so  for host authors (dev)
+#   include/vrn3/{blocks,records,host}/*.h, lib/.../libvrn3host.so,
+#   lib/.../cmake/VRN3SoundStream/ (CMake package), lib/.../pkgconfig/vrn3host.pc   (dev)
+# Nothing installed names P or the build tree, so P may be moved: the CMake package and the
+# pkg-config file find P from their own place, and vrn3-play finds the host library through
+# $ORIGIN (scripts/example-check.sh proves it, with examples/minimal-host).
 # The part in brackets is the install component, and each component is one .deb:
 #   plugin -> vrn3soundstream, host -> libvrn3host1, play -> vrn3-play, dev -> vrn3soundstream-dev.
 #
@@ -29,12 +33,52 @@
 
 set(VRN3_INSTALL_LIBDIR "lib/i386-linux-gnu")
 set(VRN3_INSTALL_PLUGINDIR "${VRN3_INSTALL_LIBDIR}/vrn3/plugins")
-set(VRN3_INSTALL_INCLUDEDIR "include/vrn3")
+set(VRN3_INSTALL_INCLUDEROOT "include")
+set(VRN3_INSTALL_INCLUDEDIR "${VRN3_INSTALL_INCLUDEROOT}/vrn3")
+set(VRN3_INSTALL_CMAKEDIR "${VRN3_INSTALL_LIBDIR}/cmake/VRN3SoundStream")
+set(VRN3_INSTALL_PCDIR "${VRN3_INSTALL_LIBDIR}/pkgconfig")
 set(VRN3_PACKAGE_VERSION "1.0.0")
+
+# The Qt flavour everything links: 5 (Debian's Qt 5 Core) unless the build chose Qt 4, whose Core
+# comes from the folder VRN3_QT4_DIR (include/QtCore, lib/libQtCore.so.4) outside any package.
+if(DEFINED VRN3_QT)
+    set(VRN3_QT_FLAVOUR "${VRN3_QT}")
+else()
+    set(VRN3_QT_FLAVOUR 5)
+endif()
 
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
     set(CMAKE_INSTALL_PREFIX "/usr" CACHE PATH "Install prefix" FORCE)
 endif()
+
+# Library search paths. Built here, our programs carry a DT_RPATH naming the sysroot and the
+# build's host folder. Installed, nothing may name the build tree or the prefix:
+# - the host library and the plug-in carry no search path at all, in the build tree and
+#   installed: the host library needs the C/C++ runtime and Qt Core, found where the system keeps
+#   them, and the plug-in is loaded into a host process that has already loaded the host
+#   framework and Qt Core (a build-tree program's DT_RPATH serves the libraries it loads, too);
+# - the installed vrn3-play finds the host library beside itself, through $ORIGIN.
+# CMake's own rewriting of an installed target's path pads the build-tree path with a trailing
+# ':' (room for the rewrite), which is an empty entry: the loader then searches the working
+# folder. So vrn3-play is installed as a file whose path is set after the copy, and the two
+# libraries have none to rewrite.
+set_target_properties(vrn3host VRN3SoundStream PROPERTIES SKIP_BUILD_RPATH ON)
+set(VRN3_PLAY_INSTALL_RPATH "$ORIGIN/../${VRN3_INSTALL_LIBDIR}")
+
+# Debug information names source files relative to the source tree and the build tree, as
+# Debian's builds do, and the sysroot's headers by their paths on an i386 system, so that no
+# folder of the build machine shows in an installed file or a debug package. (The last map
+# that matches wins.)
+set(_vrn3_prefix_maps "-ffile-prefix-map=${PROJECT_BINARY_DIR}/=" "-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=")
+if(VRN3_SYSROOT)
+    get_filename_component(_vrn3_sysroot_real "${VRN3_SYSROOT}" REALPATH)
+    list(APPEND _vrn3_prefix_maps "-ffile-prefix-map=${VRN3_SYSROOT}=" "-ffile-prefix-map=${_vrn3_sysroot_real}=")
+endif()
+foreach(_vrn3_target vrn3host VRN3SoundStream vrn3play vrn3-play)
+    if(TARGET ${_vrn3_target})
+        target_compile_options(${_vrn3_target} PRIVATE ${_vrn3_prefix_maps})
+    endif()
+endforeach()
 
 install(TARGETS VRN3SoundStream
     LIBRARY DESTINATION "${VRN3_INSTALL_PLUGINDIR}" COMPONENT plugin NAMELINK_SKIP)
@@ -43,7 +87,12 @@ install(TARGETS vrn3host
     LIBRARY DESTINATION "${VRN3_INSTALL_LIBDIR}" COMPONENT host NAMELINK_COMPONENT dev)
 
 if(TARGET vrn3-play)
-    install(TARGETS vrn3-play RUNTIME DESTINATION bin COMPONENT play)
+    install(PROGRAMS "$<TARGET_FILE:vrn3-play>" DESTINATION bin COMPONENT play)
+    install(CODE "set(_vrn3_play \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/vrn3-play\")
+        file(RPATH_SET FILE \"\${_vrn3_play}\" NEW_RPATH \"${VRN3_PLAY_INSTALL_RPATH}\")
+        if(CMAKE_INSTALL_DO_STRIP)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" \"\${_vrn3_play}\")
+        endif()" COMPONENT play)
 endif()
 
 # What a host author compiles against: the brick interface and block framework (blocks/), the
@@ -54,12 +103,71 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/blocks" "${PROJECT_SOURCE_DIR}/records"
 install(FILES "${PROJECT_SOURCE_DIR}/host/CPipeline.h"
     DESTINATION "${VRN3_INSTALL_INCLUDEDIR}/host" COMPONENT dev)
 
+# The CMake package (VRN3SoundStream::host, VRN3SoundStream_PLUGIN) and the pkg-config file of the
+# host library; both find the prefix from their own place.
+include(CMakePackageConfigHelpers)
+set(VRN3_QT5_MIN "")
+if(VRN3_QT_FLAVOUR EQUAL 5)
+    set(VRN3_QT5_MIN "${Qt5Core_VERSION_MAJOR}.${Qt5Core_VERSION_MINOR}")
+    set(VRN3_PC_REQUIRES "Qt5Core >= ${VRN3_QT5_MIN}")
+else()
+    # The library file itself: in a copy of the Qt 4 folder made without symbolic links, the
+    # names libQtCore.so and libQtCore.so.4 are small text files (the build links one of its own).
+    get_target_property(_vrn3_qt4_library VRN3::QtCore IMPORTED_LOCATION)
+    file(REAL_PATH "${_vrn3_qt4_library}" VRN3_QT4_LIBRARY)
+    set(VRN3_PC_REQUIRES "")
+    set(VRN3_PC_QT_LIBS "${VRN3_QT4_LIBRARY}")
+    set(VRN3_PC_QT_CFLAGS "-I${VRN3_QT4_DIR}/include -I${VRN3_QT4_DIR}/include/QtCore -DQT_SHARED -DQT_CORE_LIB -DQT_NO_DEBUG")
+endif()
+configure_package_config_file("${PROJECT_SOURCE_DIR}/packaging/VRN3SoundStreamConfig.cmake.in"
+    "${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfig.cmake"
+    INSTALL_DESTINATION "${VRN3_INSTALL_CMAKEDIR}"
+    PATH_VARS VRN3_INSTALL_LIBDIR VRN3_INSTALL_INCLUDEROOT VRN3_INSTALL_PLUGINDIR)
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfigVersion.cmake"
+    VERSION "${VRN3_PACKAGE_VERSION}" COMPATIBILITY SameMajorVersion)
+file(RELATIVE_PATH VRN3_PC_TO_PREFIX "/prefix/${VRN3_INSTALL_PCDIR}" "/prefix")
+string(REGEX REPLACE "/$" "" VRN3_PC_TO_PREFIX "${VRN3_PC_TO_PREFIX}")
+configure_file("${PROJECT_SOURCE_DIR}/packaging/vrn3host.pc.in" "${PROJECT_BINARY_DIR}/packaging/vrn3host.pc" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfig.cmake"
+              "${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfigVersion.cmake"
+    DESTINATION "${VRN3_INSTALL_CMAKEDIR}" COMPONENT dev)
+install(FILES "${PROJECT_BINARY_DIR}/packaging/vrn3host.pc" DESTINATION "${VRN3_INSTALL_PCDIR}" COMPONENT dev)
+
+# Package names and Qt: the Qt 4 flavour's packages carry the suffix -qt4 (they hold the same
+# files as the Qt 5 ones, so each conflicts with its Qt 5 twin). Debian has no Qt 4 package; the
+# Qt 4 flavour depends on nothing of Qt and the host provides libQtCore.so.4.
+if(VRN3_QT_FLAVOUR EQUAL 4)
+    set(_vrn3_suffix "-qt4")
+    set(_vrn3_qt "")
+    set(_vrn3_qt_dev "")
+else()
+    set(_vrn3_suffix "")
+    set(_vrn3_qt ", libqt5core5a (>= ${Qt5Core_VERSION})")
+    set(_vrn3_qt_dev ", qtbase5-dev")
+endif()
+set(_vrn3_pkg_plugin "vrn3soundstream${_vrn3_suffix}")
+set(_vrn3_pkg_host "libvrn3host1${_vrn3_suffix}")
+set(_vrn3_pkg_play "vrn3-play${_vrn3_suffix}")
+set(_vrn3_pkg_dev "vrn3soundstream-dev${_vrn3_suffix}")
+
+# Every package carries the project's copyright file and its changelog, as Debian wants them.
+set(_vrn3_changelog "${PROJECT_BINARY_DIR}/packaging/changelog.gz")
+execute_process(COMMAND gzip -9n -c "${PROJECT_SOURCE_DIR}/packaging/debian/changelog"
+    OUTPUT_FILE "${_vrn3_changelog}" RESULT_VARIABLE _vrn3_rc)
+if(NOT _vrn3_rc EQUAL 0)
+    message(FATAL_ERROR "could not compress packaging/debian/changelog")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/packaging/debian/changelog")
+foreach(_vrn3_component plugin host play dev)
+    install(FILES "${PROJECT_SOURCE_DIR}/packaging/debian/copyright" "${_vrn3_changelog}"
+        DESTINATION "share/doc/${_vrn3_pkg_${_vrn3_component}}" COMPONENT ${_vrn3_component})
+endforeach()
+
 # Lower bounds of the runtime packages (see above).
 execute_process(COMMAND getconf GNU_LIBC_VERSION OUTPUT_VARIABLE _vrn3_libc OUTPUT_STRIP_TRAILING_WHITESPACE)
 string(REGEX MATCH "[0-9]+\\.[0-9]+" _vrn3_libc "${_vrn3_libc}")
 string(REGEX MATCH "^[0-9]+" _vrn3_gcc "${CMAKE_CXX_COMPILER_VERSION}")
 set(_vrn3_runtime "libc6 (>= ${_vrn3_libc}), libgcc-s1 (>= 3.0), libstdc++6 (>= ${_vrn3_gcc})")
-set(_vrn3_qt "libqt5core5a (>= ${Qt5Core_VERSION})")
 set(_vrn3_exact "(= ${VRN3_PACKAGE_VERSION})")
 
 set(CPACK_GENERATOR "DEB")
@@ -78,26 +186,47 @@ set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+# Binaries are stripped; their debug information goes into a -dbgsym package beside each one
+# (/usr/lib/debug/.build-id/..., found by gdb through the build id).
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+# "Multi-Arch: same" for the host library and the plug-in: both hold files only under the i386
+# multiarch folder and documents identical on every architecture, so builds for several
+# architectures can be installed side by side. The host library's shlibs file: a program linked
+# against libvrn3host.so.1 depends on this package at this version or later. CPack's DEB
+# generator can say neither per package; packaging/DebControl.cmake adds both once the packages
+# are made.
+set(CPACK_VRN3_MULTIARCH_SAME "${_vrn3_pkg_host}" "${_vrn3_pkg_plugin}")
+set(CPACK_VRN3_SHLIBS_${_vrn3_pkg_host} "libvrn3host 1 ${_vrn3_pkg_host} (>= ${VRN3_PACKAGE_VERSION})")
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/DebControl.cmake")
 
-set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME "vrn3soundstream")
-set(CPACK_DEBIAN_PLUGIN_PACKAGE_DEPENDS "${_vrn3_runtime}, ${_vrn3_qt}, vrn3-host-abi-1")
+set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME "${_vrn3_pkg_plugin}")
+set(CPACK_DEBIAN_PLUGIN_PACKAGE_DEPENDS "${_vrn3_runtime}${_vrn3_qt}, vrn3-host-abi-1")
 set(CPACK_COMPONENT_PLUGIN_DESCRIPTION "VRN3 sound stream extractor plug-in (brick) for the host media framework\nlibVRN3SoundStream.so.1 picks one sound stream out of a demultiplexed VRN3 stream and hands\nits sound records to the next brick, chunk by chunk as the host requests them.")
 
-set(CPACK_DEBIAN_HOST_PACKAGE_NAME "libvrn3host1")
-set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${_vrn3_runtime}")
+set(CPACK_DEBIAN_HOST_PACKAGE_NAME "${_vrn3_pkg_host}")
+set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${_vrn3_runtime}${_vrn3_qt}")
 set(CPACK_DEBIAN_HOST_PACKAGE_PROVIDES "vrn3-host-abi-1")
-set(CPACK_DEBIAN_HOST_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_COMPONENT_HOST_DESCRIPTION "Stand-in host brick framework for VRN3 plug-ins\nlibvrn3host.so.1: bricks, locks, blocks and a pipeline runner with the binary interface\nof the host framework, for running and testing plug-ins without the real host.")
 
-set(CPACK_DEBIAN_PLAY_PACKAGE_NAME "vrn3-play")
+set(CPACK_DEBIAN_PLAY_PACKAGE_NAME "${_vrn3_pkg_play}")
 set(CPACK_DEBIAN_PLAY_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PLAY_PACKAGE_DEPENDS
-    "${_vrn3_runtime}, ${_vrn3_qt}, libvrn3host1 ${_vrn3_exact}, vrn3soundstream ${_vrn3_exact}")
+    "${_vrn3_runtime}${_vrn3_qt}, ${_vrn3_pkg_host} ${_vrn3_exact}, ${_vrn3_pkg_plugin} ${_vrn3_exact}")
 set(CPACK_COMPONENT_PLAY_DESCRIPTION "Command-line host for the VRN3 sound stream plug-in\nvrn3-play runs the plug-in in the stand-in host on a stream made from a sound file.")
 
-set(CPACK_DEBIAN_DEV_PACKAGE_NAME "vrn3soundstream-dev")
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME "${_vrn3_pkg_dev}")
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libvrn3host1 ${_vrn3_exact}, qtbase5-dev")
-set(CPACK_COMPONENT_DEV_DESCRIPTION "Headers for hosts of the VRN3 sound stream plug-in\nThe brick interface, block framework and record layouts that a host shares with the plug-in.")
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${_vrn3_pkg_host} ${_vrn3_exact}${_vrn3_qt_dev}")
+set(CPACK_COMPONENT_DEV_DESCRIPTION "Headers, CMake package and pkg-config file for hosts of the VRN3 sound stream plug-in\nThe brick interface, block framework and record layouts that a host shares with the plug-in;\nfind_package(VRN3SoundStream) and pkg-config vrn3host.")
+
+if(VRN3_QT_FLAVOUR EQUAL 4)
+    foreach(_vrn3_component PLUGIN HOST PLAY DEV)
+        string(TOLOWER "${_vrn3_component}" _vrn3_lower)
+        string(REPLACE "-qt4" "" _vrn3_twin "${_vrn3_pkg_${_vrn3_lower}}")
+        set(CPACK_DEBIAN_${_vrn3_component}_PACKAGE_CONFLICTS "${_vrn3_twin}")
+        string(APPEND CPACK_COMPONENT_${_vrn3_component}_DESCRIPTION
+            "\nQt 4 flavour: the host provides Qt 4.8 Core (libQtCore.so.4); no Debian package does.")
+    endforeach()
+endif()
 
 include(CPack)

@@ -6,7 +6,6 @@
 # sysroot) or VRN3_QT=4 (a Qt 4 Core of the user's, in VRN3_QT4_DIR). Defines:
 #   VRN3::QtCore          the target every target of ours links, whichever Qt
 #   VRN3_QT_SONAME        the Qt Core library's SONAME
-#   VRN3_QT_LIBRARY       its file (a generator expression for Qt 5)
 #   VRN3_QT_INCLUDE_DIRS  its include folders
 # and, for Qt 4, adds its library folder to VRN3_SYSROOT_LIBDIRS.
 set(VRN3_QT 5 CACHE STRING "Qt flavour to build on: 5 or 4")
@@ -18,7 +17,6 @@ if(VRN3_QT STREQUAL "5")
     target_link_libraries(VRN3::QtCore INTERFACE Qt5::Core)
     get_target_property(VRN3_QT_INCLUDE_DIRS Qt5::Core INTERFACE_INCLUDE_DIRECTORIES)
     set(VRN3_QT_SONAME libQt5Core.so.5)
-    set(VRN3_QT_LIBRARY "$<TARGET_FILE:Qt5::Core>")
 elseif(VRN3_QT STREQUAL "4")
     if(NOT EXISTS "${VRN3_QT4_DIR}/include/QtCore/qlist.h" OR NOT EXISTS "${VRN3_QT4_DIR}/lib/libQtCore.so.4")
         message(FATAL_ERROR "VRN3_QT=4 needs VRN3_QT4_DIR, a folder with include/QtCore and "
@@ -51,7 +49,6 @@ elseif(VRN3_QT STREQUAL "4")
         INTERFACE_INCLUDE_DIRECTORIES "${VRN3_QT_INCLUDE_DIRS}"
         INTERFACE_COMPILE_DEFINITIONS "QT_SHARED;QT_CORE_LIB;QT_NO_DEBUG")
     set(VRN3_QT_SONAME libQtCore.so.4)
-    set(VRN3_QT_LIBRARY "${VRN3_QT4_LIBDIR}/libQtCore.so.4")
     # Programs of ours find it through their build RPATH; the rest through this path.
     list(APPEND VRN3_SYSROOT_LIBDIRS "${VRN3_QT4_LIBDIR}")
 else()

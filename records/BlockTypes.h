@@ -1,4 +1,5 @@
-// The typed blocks of the stream: one name per record and code.
+// The typed blocks of the stream: one name per record and code. A host makes the blocks it puts
+// on a brick's data path with DataPathBlocks.h.
 #pragma once
 
 #include "../blocks/cCommandBlock.h"

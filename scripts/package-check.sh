@@ -2,20 +2,27 @@
 # Builds the Debian packages from a build tree and proves them on this machine, as root:
 #   scripts/package-check.sh <build dir>
 #  1. builds the tree and runs cpack: one i386 .deb per component (see cmake/Install.cmake);
-#     checks each package's architecture and that its Depends cover every NEEDED library of
-#     every ELF file it ships;
+#     checks each package's architecture, that its Depends cover every NEEDED library of every
+#     ELF file it ships, that those files are stripped and their debug information lies in the
+#     package's -dbgsym .ddeb, that it carries its copyright file and changelog, and that the
+#     host library's package has a shlibs file and, like the plug-in's, Multi-Arch: same;
 #  2. adds the i386 foreign architecture and installs the runtime Depends (libc6, libstdc++6,
-#     libgcc-s1, libqt5core5a, all :i386) with apt, but only if apt can do so without touching
-#     any package already here; otherwise (the i386 security index is often out of step with
-#     the amd64 one, and Multi-Arch: same packages then need matching versions) the packages go
-#     in with dpkg --force-depends and the missing i386 Qt comes from the build's sysroot;
+#     libgcc-s1, and libqt5core5a for a Qt 5 build, all :i386) with apt, but only if apt can do
+#     so without touching any package already here; otherwise (the i386 security index is often
+#     out of step with the amd64 one, and Multi-Arch: same packages then need matching versions)
+#     the packages go in with dpkg --force-depends and the missing i386 Qt comes from the build's
+#     sysroot (or, for a Qt 4 build, its Qt 4 folder, which the host provides in any case);
 #  3. dpkg -i the plug-in, host and vrn3-play packages; the installed plug-in is loaded with
 #     dlopen/dlsym("CreateBrick") by the build's loader test (its build RPATH removed, so only
 #     the installed files and the system's libraries serve it) and, when vrn3-play is packaged,
 #     the installed vrn3-play plays the sample through the installed plug-in;
 #  4. dpkg -r the packages and checks that their files are gone;
-#  5. always, even on failure: purges whatever this check installed, removes the i386
-#     architecture if it added it, and compares the package list with the one it started from.
+#  5. always, even on failure: purges exactly the packages this check installed (its own and
+#     those apt installed for it, named by apt's plan before the install), never one that was
+#     here before or that someone else installed meanwhile, and never with a force option that
+#     removes an essential package; a package of its list that another package now needs stays,
+#     and is reported. The i386 architecture goes again if this check added it and no i386
+#     package is left.
 # The dev package (headers) is built and inspected but not installed: it depends on i386 Qt
 # development packages that are not needed to prove the plug-in.
 set -euo pipefail
@@ -26,10 +33,21 @@ BUILD="$(cd "$1" && pwd)"
 [ "$(id -u)" = 0 ] || { echo "package-check: must run as root (dpkg)" >&2; exit 2; }
 export DEBIAN_FRONTEND=noninteractive
 
-OUR_PACKAGES="vrn3-play vrn3soundstream libvrn3host1 vrn3soundstream-dev"
-RUNTIME_I386="libc6:i386 libstdc++6:i386 libgcc-s1:i386 libqt5core5a:i386"
-PLUGIN=/usr/lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1
 SYSROOT="$(sed -n 's/^VRN3_SYSROOT:PATH=//p' "$BUILD/CMakeCache.txt")"
+QT="$(sed -n 's/^VRN3_QT:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
+QT4_DIR="$(sed -n 's/^VRN3_QT4_DIR:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
+if [ "$QT" = 4 ]; then
+    SUFFIX="-qt4"
+    RUNTIME_I386="libc6:i386 libstdc++6:i386 libgcc-s1:i386"
+    QT_LIBS="$QT4_DIR/lib"
+else
+    SUFFIX=""
+    RUNTIME_I386="libc6:i386 libstdc++6:i386 libgcc-s1:i386 libqt5core5a:i386"
+    QT_LIBS="$SYSROOT/usr/lib/i386-linux-gnu:$SYSROOT/lib/i386-linux-gnu"
+fi
+P_PLUGIN="vrn3soundstream$SUFFIX" P_HOST="libvrn3host1$SUFFIX" P_PLAY="vrn3-play$SUFFIX" P_DEV="vrn3soundstream-dev$SUFFIX"
+OUR_PACKAGES="$P_PLAY $P_PLUGIN $P_HOST $P_DEV"
+PLUGIN=/usr/lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1
 WORK="$(mktemp -d)"
 say() { echo "package-check: $*"; }
 die() { say "FAILED: $*"; exit 1; }
@@ -52,15 +70,29 @@ provider() {
         libstdc++.so.6) echo libstdc++6 ;;
         libgcc_s.so.1) echo libgcc-s1 ;;
         libQt5Core.so.5) echo libqt5core5a ;;
-        libvrn3host.so.1) echo "vrn3-host-abi-1 libvrn3host1" ;;
+        libQtCore.so.4) echo HOST ;; # no Debian package: the host provides Qt 4 Core
+        libvrn3host.so.1) echo "vrn3-host-abi-1 $P_HOST" ;;
         *) echo "?" ;;
     esac
+}
+# check_stripped <package> <deb> <ELF file of it>: no debug information in the file; the
+# package's -dbgsym .ddeb holds it under the file's build id.
+check_stripped() {
+    local id ddeb
+    ddeb="$(dirname "$2")/$1-dbgsym_${2##*/$1_}"
+    ddeb="${ddeb%.deb}.ddeb"
+    readelf -S "$3" | grep -q '\.debug_info' && die "$1: ${3#"$WORK/x"} is not stripped"
+    id="$(readelf -n "$3" | sed -n 's/.*Build ID: *//p')"
+    [ -f "$ddeb" ] || die "$1: no debug package $(basename "$ddeb")"
+    dpkg-deb -c "$ddeb" | grep -q "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" ||
+        die "$1: $(basename "$ddeb") lacks the debug information of ${3#"$WORK/x"}"
 }
 declare -A DEB
 for deb in "${debs[@]}"; do
     name="$(dpkg-deb -f "$deb" Package)"
     DEB[$name]="$deb"
     arch="$(dpkg-deb -f "$deb" Architecture)"
+    multiarch="$(dpkg-deb -f "$deb" Multi-Arch)"
     # Names in Depends (any alternative) and Provides, one a line.
     depends="$( { dpkg-deb -f "$deb" Depends; dpkg-deb -f "$deb" Provides; } | tr ',|' '\n\n' |
                 sed -E 's/\(.*//; s/[[:space:]]//g' | grep -v '^$' || true)"
@@ -70,17 +102,26 @@ for deb in "${debs[@]}"; do
         for lib in $(readelf -d "$f" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
             ok=0
             for p in $(provider "$lib"); do
-                grep -qxF "$p" <<<"$depends" && ok=1
+                { [ "$p" = HOST ] || grep -qxF "$p" <<<"$depends"; } && ok=1
             done
             [ "$ok" = 1 ] || die "$name: ${f#"$WORK/x"} needs $lib, which its Depends do not cover"
         done
+        check_stripped "$name" "$deb" "$f"
     done < <(find "$WORK/x" -type f -exec sh -c 'head -c 4 "$1" | grep -q ELF' _ {} \; -print)
-    say "$(basename "$deb"): Architecture $arch; Depends: $(dpkg-deb -f "$deb" Depends)"
+    for doc in copyright changelog.gz; do
+        [ -f "$WORK/x/usr/share/doc/$name/$doc" ] || die "$name lacks /usr/share/doc/$name/$doc"
+    done
+    say "$(basename "$deb"): Architecture $arch${multiarch:+, Multi-Arch $multiarch}; Depends: $(dpkg-deb -f "$deb" Depends)"
 done
-for name in vrn3soundstream libvrn3host1 vrn3soundstream-dev; do
+for name in "$P_PLUGIN" "$P_HOST" "$P_DEV"; do
     [ -n "${DEB[$name]:-}" ] || die "no package $name"
 done
-dpkg-deb -c "${DEB[vrn3soundstream]}" | grep -q "\.$PLUGIN\$" || die "the plug-in package lacks $PLUGIN"
+dpkg-deb -c "${DEB[$P_PLUGIN]}" | grep -q "\.$PLUGIN\$" || die "the plug-in package lacks $PLUGIN"
+for name in "$P_HOST" "$P_PLUGIN"; do
+    [ "$(dpkg-deb -f "${DEB[$name]}" Multi-Arch)" = same ] || die "$name is not Multi-Arch: same"
+done
+dpkg-deb --ctrl-tarfile "${DEB[$P_HOST]}" | tar -xO ./shlibs 2>/dev/null | grep -q "^libvrn3host 1 $P_HOST" ||
+    die "$P_HOST has no shlibs entry for libvrn3host.so.1"
 
 # --- 5. the way back, whatever happens ----------------------------------------------------
 for p in $OUR_PACKAGES; do
@@ -89,28 +130,50 @@ done
 BEFORE="$WORK/before"
 installed_list > "$BEFORE"
 ADDED_ARCH=0
+# The packages this check installs, in the order it installs them: its own, then apt's.
+MINE=()
 restore() {
     local rc=$?
     set +e
     say "restoring the machine"
-    for p in $OUR_PACKAGES; do dpkg-query -W "$p" >/dev/null 2>&1 && dpkg -P "$p" >/dev/null; done
-    # Everything the check installed: packages in the list now that were not in it before.
-    local new
-    new="$(comm -13 <(cut -d' ' -f1 "$BEFORE") <(installed_list | cut -d' ' -f1) )"
-    if [ -n "$new" ]; then
-        # shellcheck disable=SC2086
-        dpkg -P --force-depends --force-remove-protected --force-remove-essential $new >/dev/null 2>&1
+    local present=() force=() p
+    for p in "${MINE[@]}"; do
+        dpkg-query -W "$p" >/dev/null 2>&1 || continue
+        # An essential package is never removed. A protected one (libgcc-s1) is, when this
+        # check installed it.
+        [ "$(dpkg-query -W -f '${Essential}' "$p")" = yes ] && continue
+        [ "$(dpkg-query -W -f '${Protected}' "$p")" = yes ] && force=(--force-remove-protected)
+        present+=("$p")
+    done
+    if [ ${#present[@]} -gt 0 ]; then
+        # One call, so that dpkg orders them by their dependencies on each other. dpkg refuses
+        # to remove a package that another, not in the list, still needs: that one stays.
+        dpkg -P "${force[@]}" "${present[@]}" >"$WORK/purge.log" 2>&1 ||
+            sed 's/^/    /' "$WORK/purge.log" | head -n 8
     fi
+    local kept=()
+    for p in "${MINE[@]}"; do dpkg-query -W -f '${db:Status-Abbrev}' "$p" 2>/dev/null | grep -q '^.i' && kept+=("$p"); done
+    for p in "${kept[@]}"; do
+        case " $OUR_PACKAGES " in
+            *" $p "*) say "$p is still installed"; rc=1 ;;
+            *) say "kept $p: essential, or needed by a package installed meanwhile" ;;
+        esac
+    done
     if [ "$ADDED_ARCH" = 1 ]; then
-        dpkg --remove-architecture i386 || say "could not remove the i386 architecture"
-        apt-get update -qq >/dev/null 2>&1
+        if [ -z "$(dpkg-query -W -f '${Architecture}\n' | grep -x i386)" ]; then
+            dpkg --remove-architecture i386 || say "could not remove the i386 architecture"
+            apt-get update -qq >/dev/null 2>&1
+        else
+            say "the i386 architecture stays: i386 packages are installed"
+        fi
     fi
-    if ! diff <(cut -d' ' -f1,2 "$BEFORE") <(installed_list | cut -d' ' -f1,2) > "$WORK/drift"; then
-        say "the package list differs from the start:"; cat "$WORK/drift"; rc=1
-    elif [ -n "$(dpkg --print-foreign-architectures | grep -x i386)" ] && [ "$ADDED_ARCH" = 1 ]; then
-        say "the i386 architecture is still configured"; rc=1
+    # Nothing that was here at the start may be gone or changed by this check.
+    local lost
+    lost="$(comm -23 <(cut -d' ' -f1,2 "$BEFORE") <(installed_list | cut -d' ' -f1,2))"
+    if [ -n "$lost" ]; then
+        say "packages of the start are gone or changed:"; sed 's/^/    /' <<<"$lost"; rc=1
     else
-        say "machine restored: same packages and architectures as before"
+        say "machine restored: every package of the start as it was, none of this check's left"
     fi
     rm -rf "$WORK"
     [ "$rc" = 0 ] && say "PASSED" || say "FAILED"
@@ -128,8 +191,16 @@ FORCED=0
 # shellcheck disable=SC2086
 if plan="$(apt-get -s install --no-install-recommends $RUNTIME_I386 2>&1)" &&
    ! grep -qE '^(Remv|Inst [^ ]+ \[)' <<<"$plan"; then
+    # apt installs exactly what its plan names ("Inst <package> (...)"): those are this check's.
+    apt_new=($(sed -n 's/^Inst \([^ ]*\) .*/\1/p' <<<"$plan"))
     # shellcheck disable=SC2086
-    apt-get install -y -qq --no-install-recommends $RUNTIME_I386 >/dev/null || FORCED=1
+    if apt-get install -y -qq --no-install-recommends $RUNTIME_I386 >/dev/null; then
+        MINE+=("${apt_new[@]}")
+        [ ${#apt_new[@]} -gt 0 ] && say "apt installed for this check: ${apt_new[*]}"
+    else
+        for p in "${apt_new[@]}"; do is_installed "$p" && MINE+=("$p"); done
+        FORCED=1
+    fi
 else
     FORCED=1
 fi
@@ -137,22 +208,25 @@ if [ "$FORCED" = 1 ]; then
     say "apt cannot install the i386 runtime without changing packages already here:"
     grep -E '^(Remv|Inst [^ ]+ \[)|^E:' <<<"$plan" | head -n 5 | sed 's/^/    /'
     say "installing with dpkg --force-depends; the multilib runtime (/usr/lib32) and the build's"
-    say "sysroot (i386 Qt 5 Core) stand in for the i386 Depends"
+    say "sysroot (i386 Qt) stand in for the i386 Depends"
 fi
 
 # --- 3. install, load, play ----------------------------------------------------------------
-to_install=("${DEB[libvrn3host1]}" "${DEB[vrn3soundstream]}")
-[ -n "${DEB[vrn3-play]:-}" ] && to_install+=("${DEB[vrn3-play]}")
+to_install=("${DEB[$P_HOST]}" "${DEB[$P_PLUGIN]}")
+installing=("$P_HOST" "$P_PLUGIN")
+if [ -n "${DEB[$P_PLAY]:-}" ]; then to_install+=("${DEB[$P_PLAY]}"); installing+=("$P_PLAY"); fi
+MINE=("${installing[@]}" "${MINE[@]}")
+RUN_ENV=(env)
 if [ "$FORCED" = 1 ]; then
     dpkg -i --force-depends "${to_install[@]}" >/dev/null
-    RUN_ENV=(env "LD_LIBRARY_PATH=/usr/lib/i386-linux-gnu:$SYSROOT/usr/lib/i386-linux-gnu:$SYSROOT/lib/i386-linux-gnu")
+    RUN_ENV=(env "LD_LIBRARY_PATH=/usr/lib/i386-linux-gnu:$QT_LIBS")
 else
     dpkg -i "${to_install[@]}" >/dev/null
-    RUN_ENV=(env)
+    [ "$QT" = 4 ] && RUN_ENV=(env "LD_LIBRARY_PATH=$QT_LIBS") # the host's Qt 4
 fi
-for p in vrn3soundstream libvrn3host1; do is_installed "$p" || die "$p did not install"; done
+for p in "${installing[@]}"; do is_installed "$p" || die "$p did not install"; done
 [ -f "$PLUGIN" ] || die "$PLUGIN is not there"
-say "installed: $(dpkg-query -W -f '${Package} ${Version}; ' vrn3soundstream libvrn3host1 ${DEB[vrn3-play]:+vrn3-play})"
+say "installed: $(dpkg-query -W -f '${Package} ${Version}; ' "${installing[@]}")"
 
 loader="$WORK/installed_plugin_test"
 cp "$BUILD/tests/install/installed_plugin_test" "$loader"
@@ -161,7 +235,7 @@ cmake -DF="$loader" -P "$WORK/norpath.cmake"
 "${RUN_ENV[@]}" VRN3_STAGE=/usr "$loader" --gtest_brief=1 || die "the installed plug-in does not load"
 say "the installed plug-in loads and builds bricks"
 
-if [ -n "${DEB[vrn3-play]:-}" ]; then
+if [ -n "${DEB[$P_PLAY]:-}" ]; then
     out="$WORK/sample.extracted.wav"
     "${RUN_ENV[@]}" /usr/bin/vrn3-play --plugin "$PLUGIN" -o "$out" "$ROOT/samples/sample.wav" || die "vrn3-play failed"
     [ -s "$out" ] || die "vrn3-play wrote no sound"
@@ -169,8 +243,8 @@ if [ -n "${DEB[vrn3-play]:-}" ]; then
 fi
 
 # --- 4. uninstall --------------------------------------------------------------------------
-removing=(vrn3soundstream libvrn3host1)
-[ -n "${DEB[vrn3-play]:-}" ] && removing=(vrn3-play "${removing[@]}")
+removing=("$P_PLUGIN" "$P_HOST")
+[ -n "${DEB[$P_PLAY]:-}" ] && removing=("$P_PLAY" "${removing[@]}")
 dpkg -r "${removing[@]}" >/dev/null
 for p in "${removing[@]}"; do is_installed "$p" && die "$p is still installed"; done
 [ ! -e "$PLUGIN" ] && [ ! -e /usr/lib/i386-linux-gnu/libvrn3host.so.1 ] && [ ! -e /usr/bin/vrn3-play ] ||

@@ -10,7 +10,7 @@
 #                                          debug information, member for member
 #   headers  <stage> <c++ compiler> <include dirs...>
 #                                          every installed header compiles on its own
-#   host-symbols <plugin> <qt lib> <integration.md>
+#   host-symbols <plugin> <integration.md>
 #                                          what the plug-in takes from the host (its undefined
 #                                          symbols but the C/C++ runtime's, the sanitizers' and
 #                                          Qt's) is among HOST_SYMBOLS, and the document's list
@@ -209,11 +209,16 @@ headers)
     echo "compiled $count installed headers"
     ;;
 host-symbols)
-    plugin="$1" qt="$2" doc="$3"
-    # Versioned names are the C/C++ runtime's (and Qt 5's); Qt 4's are not versioned.
-    taken="$(nm -DC --undefined-only "$plugin" | sed -E 's/^ *[Uw] //' | grep -v '@' |
-             grep -vE '^(_ITM_|__gmon_start__|__asan_|__ubsan_|__sanitizer_|__lsan_)' | sort -u |
-             comm -23 - <(nm -DC --defined-only "$qt" | sed -E 's/^[0-9a-f]+ [A-Za-z] //' | sort -u))"
+    plugin="$1" doc="$2"
+    # Everything the libraries it needs define but the host's (ldd resolves them as the loader
+    # does): the C/C++ runtime, Qt, and the sanitizers' runtime, which defines malloc and the
+    # like without versions.
+    others="$(ldd "$plugin" | awk '$2 == "=>" && $1 != "libvrn3host.so.1" {print $3}')"
+    [ -n "$others" ] || bad "ldd finds none of the libraries $plugin needs"
+    runtime="$(for lib in $others; do nm -DC --defined-only "$lib"; done |
+               sed -E 's/^[0-9a-f]+ [A-Za-z] //; s/@.*//' | sort -u)"
+    taken="$(nm -DC --undefined-only "$plugin" | sed -E 's/^ *[Uw] //; s/@.*//' |
+             grep -vE '^(_ITM_|__gmon_start__)' | sort -u | comm -23 - <(echo "$runtime"))"
     while IFS= read -r sym; do
         [ -n "$sym" ] || continue
         grep -qxF "$sym" <<<"$HOST_SYMBOLS" || bad "the plug-in takes '$sym' from the host"

@@ -10,6 +10,7 @@ trap 'rm -rf "$W"' EXIT
 
 fail() { echo "FAIL ($CASE): $*" >&2; exit 1; }
 pcm() { "$SOX" -V1 "$1" -t raw -e signed -b 16 "$2"; }
+same_pcm() { pcm "$1" "$W/a.raw" && pcm "$2" "$W/b.raw" && [ -s "$W/a.raw" ] && cmp -s "$W/a.raw" "$W/b.raw"; }
 
 # roundtrip IN ARGS...: the extracted WAV is IMA ADPCM and decodes to exactly IN's PCM.
 roundtrip() {
@@ -34,6 +35,12 @@ refuse() {
     [ "$(wc -l < "$W/stderr")" = 1 ] || fail "not one line on stderr for $*: $(cat "$W/stderr")"
     grep -q -- "$pattern" "$W/stderr" || fail "for $*: '$(cat "$W/stderr")' lacks '$pattern'"
     [ -z "$(ls -A "$W/out")" ] || fail "files left behind for $*: $(ls -A "$W/out")"
+}
+
+# refuse_any ARGS...: runs the program into an empty $W/out; returns its exit code.
+refuse_any() {
+    rm -rf "$W/out" && mkdir "$W/out"
+    "$PLAY" "$@" > "$W/stdout" 2> "$W/stderr"
 }
 
 case "$CASE" in
@@ -93,13 +100,85 @@ plugin)
     refuse 5 "refused the brick configuration" --plugin "$REFUSING" "$SAMPLE" -o "$W/out/x.wav"
     ;;
 cli)
-    "$PLAY" --help | grep -q -- "--reverse" || fail "--help"
+    "$PLAY" --help > "$W/help" || fail "--help"
+    for code in 0 2 3 4 5 6 7 8; do grep -q "^  $code  " "$W/help" || fail "exit code $code not in --help"; done
+    grep -q "$(dirname "$PLAY")" "$W/help" && fail "--help shows the build tree"
     [ "$("$PLAY" --version)" = "vrn3-play 1.0.0" ] || fail "--version"
-    refuse 2 "--bogus" --bogus
-    refuse 2 "not in range" --fragment 70000
+    rc=0; "$PLAY" > /dev/null 2> "$W/usage" || rc=$?
+    [ "$rc" = 2 ] && grep -q "^Usage:" "$W/usage" || fail "no input: exit $rc, not usage and 2"
+    refuse 2 "--bogus" --bogus "$SAMPLE"
+    for value in 70000 abc ""; do
+        refuse 2 "'$value' is not a whole number from 0 to 65535" --fragment "$value" "$SAMPLE"
+    done
+    refuse 2 "'' is not a whole number" --stream "" "$SAMPLE"
     cp "$SAMPLE" "$W/in.wav"
     "$PLAY" "$W/in.wav" > "$W/log" || fail "no run without -o"
     [ -f "$W/in.extracted.wav" ] || fail "default output not beside the input: $(ls "$W")"
+    [ "$(od -An -tu4 -j48 -N4 "$W/in.extracted.wav" | tr -d ' ')" = 48000 ] || fail "the input's fact count is not the output's"
+    "$PLAY" "$W/in.wav" -o "$W/x.wav" -q > "$W/log" 2>&1 && [ ! -s "$W/log" ] || fail "-q printed: $(cat "$W/log")"
+    "$PLAY" "$W/in.wav" -o "$W/x.wav" --trace > "$W/log" 2> "$W/trace" || fail "--trace"
+    grep -q "snd3" "$W/log" || [ "$(grep -c "snd3" "$W/trace")" -lt 100 ] && fail "trace not alone on stderr"
+    "$PLAY" "$W/in.wav" -o "$W/x.wav" --json | python3 -m json.tool > "$W/json" || fail "--json is no JSON object"
+    grep -q '"records": 96' "$W/json" || fail "--json lacks the records: $(cat "$W/json")"
+    rc=0; "$PLAY" "$W/in.wav" -o "$W/x.wav" > /dev/full 2> /dev/null || rc=$?
+    [ "$rc" = 4 ] || fail "a summary into a full stdout exits $rc"
+    ;;
+io)
+    # Standard output and input, pipes with sizes a streaming writer leaves, a FIFO, a link.
+    "$PLAY" "$SAMPLE" -o - 2> /dev/null | "$SOX" -V1 -t wav - -t raw -e signed -b 16 "$W/stdout.raw"
+    pcm "$SAMPLE" "$W/in.raw"
+    cmp -s "$W/in.raw" "$W/stdout.raw" || fail "-o - does not decode to the input"
+    cat "$SAMPLE" | "$PLAY" - -o "$W/piped.wav" -q && same_pcm "$SAMPLE" "$W/piped.wav" || fail "a piped input"
+    # sox, writing a stream of unknown length to a pipe, leaves sizes beyond the end.
+    "$SOX" -V1 -n -r 11025 -c 1 -t raw -e signed -b 16 - synth 7 sine 500 |
+        "$SOX" -V1 -t raw -r 11025 -e signed -b 16 -c 1 - -t wav -e ima-adpcm - | tee "$W/sent.wav" |
+        "$PLAY" - -o "$W/sox.wav" -q --threaded && same_pcm "$W/sent.wav" "$W/sox.wav" || fail "a WAV sox wrote to a pipe"
+    cat "$SAMPLE" | refuse 3 "standard input: playing backward needs a file" - --reverse -o "$W/out/x.wav"
+    mkfifo "$W/fifo"
+    "$PLAY" "$SAMPLE" -o "$W/fifo" -q & cat "$W/fifo" > "$W/fromfifo.wav"; wait $! || fail "writing a FIFO"
+    [ -p "$W/fifo" ] || fail "the FIFO was replaced"
+    same_pcm "$SAMPLE" "$W/fromfifo.wav" || fail "the sound through the FIFO"
+    echo old > "$W/real.wav" && chmod 640 "$W/real.wav" && ln -s real.wav "$W/link.wav"
+    "$PLAY" "$SAMPLE" -o "$W/link.wav" -q || fail "writing through a link"
+    [ -L "$W/link.wav" ] && [ "$(stat -c %a "$W/real.wav")" = 640 ] || fail "the link or the mode was lost"
+    cmp -s "$W/real.wav" "$W/fromfifo.wav" || fail "the linked file was not replaced"
+    name="$W/out/$(printf 'n%.0s' $(seq 251)).wav"
+    "$PLAY" "$SAMPLE" -o "$name" -q && [ -f "$name" ] || fail "a 255-byte output name"
+    ;;
+signals)
+    # A run stopped while the temporary output exists (its input stalls in a FIFO) leaves nothing.
+    mkfifo "$W/in.fifo"
+    for signal in TERM INT HUP; do
+        rm -rf "$W/out" && mkdir "$W/out"
+        exec 3<> "$W/in.fifo"
+        head -c 10000 "$SAMPLE" >&3
+        "$PLAY" "$W/in.fifo" -o "$W/out/x.wav" -q & pid=$!
+        for _ in $(seq 100); do [ -n "$(ls -A "$W/out")" ] && break; sleep 0.1; done
+        [ -n "$(ls -A "$W/out")" ] || fail "no temporary file while playing"
+        kill -s "$signal" "$pid"
+        rc=0; wait "$pid" || rc=$?
+        exec 3>&-
+        [ "$rc" -gt 128 ] || fail "SIG$signal: exit $rc"
+        [ -z "$(ls -A "$W/out")" ] || fail "SIG$signal left $(ls -A "$W/out")"
+    done
+    ;;
+memory)
+    # Address-space limits from the least the program starts with (below that the loader fails
+    # before main) up to one that plays: every run ends with a code of its own, one line and no
+    # file, never a signal; and some run is out of memory.
+    limit=16384
+    until (ulimit -v $limit; "$PLAY" --version) > /dev/null 2>&1; do limit=$((limit + 1024)); done
+    codes=""
+    for mode in "" --threaded; do
+        for step in $(seq 0 64); do
+            rc=0
+            (ulimit -v $((limit + step * 256)); refuse_any "$SAMPLE" -o "$W/out/x.wav" $mode) || rc=$?
+            [ "$rc" = 0 ] && [ -s "$W/out/x.wav" ] && break
+            case "$rc" in 5 | 8) codes="$codes $rc" ;; *) fail "exit $rc at $((limit + step * 256)) kB $mode: $(cat "$W/stderr")" ;; esac
+            [ "$(wc -l < "$W/stderr")" = 1 ] && [ -z "$(ls -A "$W/out")" ] || fail "at $((limit + step * 256)) kB $mode"
+        done
+    done
+    [[ "$codes" == *8* ]] || fail "never out of memory:$codes"
     ;;
 *)
     fail "unknown case"

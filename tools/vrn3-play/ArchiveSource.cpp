@@ -28,16 +28,23 @@ uint8_t KindFlags(uint8_t kind)
 
 } // namespace
 
-ArchiveSource::ArchiveSource(const WavFile& wav, uint16_t fragment, Tracer& tracer)
+ArchiveSource::ArchiveSource(WavFile& wav, uint16_t fragment, Tracer& tracer)
     : mWav(wav), mFragment(fragment), mTracer(tracer), mSecondSound(kSecondSoundSize, kMuLawSilence)
 {
-    const uint64_t rate = wav.SampleRate();
-    uint64_t samples = 0;
-    for (size_t i = 0; i < wav.BlockCount(); ++i) {
-        mTimes.push_back(samples * kUnitsPerSecond / rate);
-        samples += WavFile::SamplesIn(static_cast<uint32_t>(wav.BlockSize(i)));
-    }
-    mEnd = (samples * kUnitsPerSecond + rate - 1) / rate;
+}
+
+uint64_t ArchiveSource::End() const
+{
+    const uint64_t samples = mWav.SampleCount();
+    if (samples == WavFile::kUnknown)
+        return UINT64_MAX;
+    return (samples * kUnitsPerSecond + mWav.SampleRate() - 1) / mWav.SampleRate();
+}
+
+uint64_t ArchiveSource::FirstBlockAt(uint64_t time) const
+{
+    const uint64_t unitsPerBlock = uint64_t{mWav.SamplesPerBlock()} * kUnitsPerSecond;
+    return (time * mWav.SampleRate() + unitsPerBlock - 1) / unitsPerBlock;
 }
 
 void ArchiveSource::Start()
@@ -53,7 +60,12 @@ bool ArchiveSource::onCtrl(cMemBlock& block)
         mForward = cPlayCmdBlock(block).Record().forward;
     } else if (block.GetType() == kCodeChun && block.GetSize() >= sizeof(TCmdRequestChunk)) {
         mTracer.Block(Tracer::kBrickToSource, true, block);
-        SendChunk(cChunkCmdBlock(block).Record().time);
+        try {
+            if (!mError)
+                SendChunk(cChunkCmdBlock(block).Record().time);
+        } catch (...) {
+            mError = std::current_exception();
+        }
     }
     return true;
 }
@@ -85,24 +97,25 @@ void ArchiveSource::SendTimeRange()
     cTimeRangeBlock range;
     range.Record().notifyCode = kCodeTimR;
     range.Record().begin = 0;
-    range.Record().end = mEnd;
+    mAnnouncedEnd = End();
+    range.Record().end = mAnnouncedEnd;
     Send(range);
 }
 
 void ArchiveSource::SendChunk(uint64_t request)
 {
-    if (mForward ? request >= mEnd : request == 0)
+    if (mForward ? request >= mAnnouncedEnd : request == 0)
         return; // beyond the archive: nothing to send
     const uint64_t start = mForward ? request : (request < kChunkLength ? 0 : request - kChunkLength);
     const uint64_t stop = mForward ? request + kChunkLength : request;
     SendTag(kCodeTagS, start);
-    auto first = std::lower_bound(mTimes.begin(), mTimes.end(), start);
-    auto last = std::lower_bound(first, mTimes.end(), stop);
-    for (auto it = first; it != last; ++it) {
-        const size_t i = static_cast<size_t>(it - mTimes.begin());
-        SendVideoFrame(static_cast<uint16_t>(*it - start));
-        SendRecord(mWav.Block(i), mWav.BlockSize(i));
+    const uint64_t unitsPerBlock = uint64_t{mWav.SamplesPerBlock()} * kUnitsPerSecond;
+    for (uint64_t i = FirstBlockAt(start); i < FirstBlockAt(stop) && mWav.ReadBlock(i, mBlock); ++i) {
+        SendVideoFrame(static_cast<uint16_t>(i * unitsPerBlock / mWav.SampleRate() - start));
+        SendRecord(mBlock.data(), mBlock.size());
     }
+    if (End() != mAnnouncedEnd)
+        SendTimeRange(); // a pipe's data has ended
     SendTag(kCodeTagF, start + kTagFOffset);
 }
 

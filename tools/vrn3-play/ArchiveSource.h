@@ -7,8 +7,9 @@
 // fragment, with the first one's, so a brick that extracts one stream must keep them apart.
 //
 // Time: one stream time unit is one millisecond. Block i of the WAV becomes one sound record at
-// time floor(i * samplesPerBlock * 1000 / rate); the archive's range is 0 to the end of the last
-// sample (rounded up), and chunks are 3000 units long on a grid anchored at 0. A chunk request at
+// time floor(i * samplesPerBlock * 1000 / rate) (every block but the last is full, so the time
+// is computed, not stored); the archive's range is 0 to the end of the last sample (rounded up),
+// and chunks are 3000 units long on a grid anchored at 0. A chunk request at
 // time t asks, playing forward, for the chunk [t, t + 3000), and, playing backward, for the chunk
 // that ends at t, [t - 3000, t). The answer is a "TagS" at the chunk's start, then for each record
 // of the chunk a video frame whose offset within the chunk is the record's (the brick stamps a
@@ -16,8 +17,15 @@
 // fragments of both sound streams, and a "TagF" 2970 units after the "TagS". Requests outside
 // the range get no answer: the brick is expected to answer those itself.
 //
-// Life: built by the host program with the parsed file, added first to the pipeline, which owns
-// it; Start sends the header and the time range; the rest happens in onCtrl.
+// Streaming: a chunk's blocks are read from the WAV when the chunk is asked for, so memory holds
+// one block, however long the input. A pipe's length may be unknown until its end: the range
+// first sent then ends at the largest time (or where the header's size says), and once the end
+// of the data has been read, a second "TimR" with the true end goes out before the chunk's
+// "TagF". A handler lets no exception out: the first one (the input turned out malformed or
+// unreadable, memory ran out) is kept (Error) and no more chunks are answered.
+//
+// Life: built by the host program with the opened WAV, added first to the pipeline, which owns
+// it; the WAV outlives it. Start sends the header and the time range; the rest happens in onCtrl.
 #pragma once
 
 #include "Tracer.h"
@@ -27,6 +35,7 @@
 #include "blocks/cMemBlock.h"
 
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 class ArchiveSource : public CBrick {
@@ -38,14 +47,15 @@ public:
     static constexpr uint64_t kUnitsPerSecond = 1000;
 
     // `fragment` is the largest payload of one fragment; 0 sends every record whole.
-    ArchiveSource(const WavFile& wav, uint16_t fragment, Tracer& tracer);
+    ArchiveSource(WavFile& wav, uint16_t fragment, Tracer& tracer);
 
     // Sends the stream header and the archive's time range to the next brick.
     void Start();
 
-    // The archive's range: 0 to just past its last sample.
-    uint64_t End() const { return mEnd; }
-    uint64_t RecordTime(size_t i) const { return mTimes[i]; }
+    // The archive's range: 0 to just past its last sample; the largest time while unknown.
+    uint64_t End() const;
+    // The exception a handler caught, or none.
+    std::exception_ptr Error() const { return mError; }
 
     bool onCtrl(cMemBlock& block) override;
 
@@ -53,6 +63,8 @@ private:
     void SendHeader();
     void SendTimeRange();
     void SendChunk(uint64_t request);
+    // The first block whose time is at or after `time`.
+    uint64_t FirstBlockAt(uint64_t time) const;
     void SendTag(uint32_t code, uint64_t time);
     void SendVideoFrame(uint16_t offset);
     // Sends one record of the WAV's stream and one of the second stream, fragments interleaved.
@@ -61,11 +73,12 @@ private:
     std::vector<cMemBlock> Fragments(uint8_t stream, const uint8_t* data, size_t size) const;
     void Send(const cMemBlock& block);
 
-    const WavFile& mWav;
+    WavFile& mWav;
     uint16_t mFragment;
     Tracer& mTracer;
-    std::vector<uint64_t> mTimes;      // time of each record, ascending
     std::vector<uint8_t> mSecondSound; // the second stream's record, the same for every block
-    uint64_t mEnd;
+    std::vector<uint8_t> mBlock;       // the block being sent
+    uint64_t mAnnouncedEnd = 0;        // the end the latest "TimR" told
     bool mForward = true;
+    std::exception_ptr mError;
 };

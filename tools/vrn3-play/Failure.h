@@ -2,7 +2,7 @@
 //
 // Every unit throws a Failure with a one-line message and the exit code that names the kind of
 // problem; main prints the message on stderr and returns the code. Nothing else is thrown on
-// purpose, so a run ends with exactly one line of explanation.
+// purpose (std::bad_alloc is, by the library), so a run ends with exactly one line of explanation.
 #pragma once
 
 #include <stdexcept>
@@ -17,6 +17,7 @@ enum EExitCode : int {
     kExitPlugin = 5,     // the plug-in cannot be loaded, has no factory, or refused the configuration
     kExitNoSound = 6,    // the chosen stream carries no IMA ADPCM sound
     kExitProtocol = 7,   // the plug-in stopped answering before the end of the stream
+    kExitMemory = 8,     // out of memory
 };
 
 class Failure : public std::runtime_error {

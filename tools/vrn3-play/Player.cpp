@@ -1,20 +1,20 @@
-// One run: read, play through the plug-in, check, write.
+// One run: open, play through the plug-in, check, write.
 #include "Player.h"
 
 #include "ArchiveSource.h"
 #include "Failure.h"
+#include "InputFile.h"
+#include "OutputFile.h"
 #include "PlayerSink.h"
 #include "PluginLibrary.h"
+#include "SoundSpool.h"
 #include "Tracer.h"
 #include "WavFile.h"
 
 #include "host/CPipeline.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace {
 
@@ -22,11 +22,11 @@ namespace {
 struct Outcome {
     bool hasConfig;
     TSoundStreamCfg config;
-    std::vector<PlayerSink::Record> records;
     uint32_t chunks;
     bool finished;
     std::string problem;
     uint64_t lastRequest;
+    double seconds;
 };
 
 TBrickConfig SoundBrickConfig(int stream)
@@ -41,12 +41,6 @@ TBrickConfig SoundBrickConfig(int stream)
     return config;
 }
 
-bool SameFile(const std::string& a, const std::string& b)
-{
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 std::string CodecText(uint32_t codec)
 {
     char text[5] = {0, 0, 0, 0, 0};
@@ -54,9 +48,18 @@ std::string CodecText(uint32_t codec)
     return text;
 }
 
+// Progress on stderr, rewritten in place: seconds played of the whole.
+void ShowProgress(uint64_t time, uint64_t end)
+{
+    if (end == UINT64_MAX)
+        std::fprintf(stderr, "\rvrn3-play: %.0f s played ", time / 1e3);
+    else
+        std::fprintf(stderr, "\rvrn3-play: %.0f of %.0f s played ", time / 1e3, end / 1e3);
+}
+
 // Refuses what the sink collected unless it is IMA ADPCM sound of the chosen stream, played to
 // the end.
-void Check(const Outcome& out, int stream)
+void Check(const Outcome& out, const SoundSpool& spool, int stream)
 {
     const std::string name = "stream " + std::to_string(stream);
     if (!out.hasConfig)
@@ -74,73 +77,98 @@ void Check(const Outcome& out, int stream)
                                          " chunk requests (the last at time " + std::to_string(out.lastRequest) + ")");
     if (out.config.sampleRate <= 0)
         throw Failure(kExitNoSound, name + ": the plug-in announced sample rate " + std::to_string(out.config.sampleRate));
-    if (out.records.empty())
+    if (spool.Records() == 0)
         throw Failure(kExitNoSound, name + ": no sound records extracted; nothing written");
+    if (spool.SmallestRecord() < WavFile::kBlockHeader || spool.LargestRecord() > UINT16_MAX)
+        throw Failure(kExitProtocol, "a sound record of " +
+                                         std::to_string(spool.SmallestRecord() < WavFile::kBlockHeader
+                                                            ? spool.SmallestRecord() : spool.LargestRecord()) +
+                                         " bytes is no IMA ADPCM block");
+    if (!WavFile::IsBlockAlign(static_cast<uint32_t>(spool.LargestRecord())))
+        throw Failure(kExitProtocol, "sound records of " + std::to_string(spool.LargestRecord()) +
+                                         " bytes are no IMA ADPCM blocks");
+    if (spool.Bytes() > UINT32_MAX - 64)
+        throw Failure(kExitOutput, "the sound is too long for a WAV file (" + std::to_string(spool.Bytes()) + " bytes)");
 }
 
-// The records in time order as a WAV; records of one time keep their arrival order.
-WavFile Assemble(std::vector<PlayerSink::Record>& records, int32_t rate)
+// The WAV: the framing, the records in time order, and a pad byte when their size is odd.
+void Write(OutputFile& output, SoundSpool& spool, uint32_t rate, uint32_t samples)
 {
-    std::stable_sort(records.begin(), records.end(),
-                     [](const PlayerSink::Record& a, const PlayerSink::Record& b) { return a.time < b.time; });
-    size_t blockAlign = 0;
-    for (const PlayerSink::Record& record : records) {
-        if (record.bytes.size() <= WavFile::kBlockHeader || record.bytes.size() > UINT16_MAX)
-            throw Failure(kExitProtocol, "a sound record of " + std::to_string(record.bytes.size()) +
-                                             " bytes at time " + std::to_string(record.time) +
-                                             " is no IMA ADPCM block");
-        blockAlign = std::max(blockAlign, record.bytes.size());
+    const uint32_t size = static_cast<uint32_t>(spool.Bytes());
+    const std::vector<uint8_t> header =
+        WavFile::Header(rate, static_cast<uint16_t>(spool.LargestRecord()), samples, size);
+    output.Write(header.data(), header.size());
+    spool.WriteTo(output);
+    const uint8_t pad = 0;
+    if (size % 2 != 0)
+        output.Write(&pad, 1);
+    output.Commit();
+}
+
+// Plays the archive through source -> plug-in brick -> sink; rethrows what a brick's handler
+// caught, once the pipeline is gone.
+Outcome Play(const PlayOptions& options, WavFile& wav, PluginLibrary& plugin, SoundSpool& spool)
+{
+    Tracer tracer(options.trace);
+    CPipeline pipeline;
+    ArchiveSource* source = new ArchiveSource(wav, options.fragment, tracer);
+    pipeline.Add(source);
+    pipeline.Add(plugin.CreateBrick(SoundBrickConfig(options.stream)));
+    PlayerSink* sink = new PlayerSink(!options.reverse, tracer, spool,
+                                      options.progress ? PlayerSink::Progress(ShowProgress) : nullptr);
+    pipeline.Add(sink);
+    const auto start = std::chrono::steady_clock::now();
+    source->Start();
+    if (options.threaded) {
+        pipeline.Start();
+        pipeline.WaitIdle();
+        pipeline.Stop();
+    } else {
+        pipeline.RunUntilIdle();
     }
-    if (!WavFile::IsBlockAlign(static_cast<uint32_t>(blockAlign)))
-        throw Failure(kExitProtocol, "sound records of " + std::to_string(blockAlign) + " bytes are no IMA ADPCM blocks");
-    WavFile wav(static_cast<uint32_t>(rate), static_cast<uint16_t>(blockAlign));
-    for (const PlayerSink::Record& record : records)
-        wav.AppendBlock(record.bytes.data(), record.bytes.size());
-    return wav;
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (options.progress)
+        std::fprintf(stderr, "\r%40s\r", "");
+    for (std::exception_ptr error : {source->Error(), sink->Error()}) {
+        if (error)
+            std::rethrow_exception(error);
+    }
+    return Outcome{sink->HasConfig(), sink->Config(), sink->ChunksRequested(), sink->Finished(),
+                   sink->Problem(), sink->LastRequest(), took.count()};
 }
 
 } // namespace
 
 PlayReport Player::Run()
 {
-    const WavFile input = WavFile::Read(mOptions.input);
-    if (SameFile(mOptions.input, mOptions.output))
+    const InputFile input(mOptions.input);
+    if (mOptions.output != "-" && input.IsFile(mOptions.output))
         throw Failure(kExitOutput, mOptions.output + ": is the input; choose another output");
-    Tracer tracer(stdout, mOptions.trace);
+    WavFile wav(input.Stream(), input.Name(), input.Seekable());
+    if (mOptions.reverse && !input.Seekable())
+        throw Failure(kExitInput, input.Name() + ": playing backward needs a file to seek in, not a pipe; "
+                                                 "save the stream to a file first");
+    OutputFile output(mOptions.output);
+    SoundSpool spool;
     PluginLibrary plugin(mOptions.plugin);
-    Outcome out;
-    std::chrono::steady_clock::duration took;
-    {
-        CPipeline pipeline;
-        ArchiveSource* source = new ArchiveSource(input, mOptions.fragment, tracer);
-        pipeline.Add(source);
-        pipeline.Add(plugin.CreateBrick(SoundBrickConfig(mOptions.stream)));
-        PlayerSink* sink = new PlayerSink(!mOptions.reverse, tracer);
-        pipeline.Add(sink);
-        const auto start = std::chrono::steady_clock::now();
-        source->Start();
-        if (mOptions.threaded) {
-            pipeline.Start();
-            pipeline.WaitIdle();
-            pipeline.Stop();
-        } else {
-            pipeline.RunUntilIdle();
-        }
-        took = std::chrono::steady_clock::now() - start;
-        out = Outcome{sink->HasConfig(), sink->Config(), sink->TakeRecords(), sink->ChunksRequested(),
-                      sink->Finished(), sink->Problem(), sink->LastRequest()};
-    }
-    Check(out, mOptions.stream);
+    const Outcome out = Play(mOptions, wav, plugin, spool);
+    Check(out, spool, mOptions.stream);
+    const uint64_t fact = wav.FactSamples();
     PlayReport report;
+    report.samples = fact <= spool.Samples() ? fact : spool.Samples();
+    Write(output, spool, static_cast<uint32_t>(out.config.sampleRate), static_cast<uint32_t>(report.samples));
+    report.inputRate = wav.SampleRate();
+    report.inputBlockAlign = wav.BlockAlign();
+    report.inputBytes = wav.DataSize();
+    report.inputFact = fact;
+    report.inputSeekable = input.Seekable();
     report.config = out.config;
-    report.records = out.records.size();
+    report.records = spool.Records();
+    report.bytes = spool.Bytes();
     report.chunks = out.chunks;
-    report.seconds = std::chrono::duration<double>(took).count();
-    WavFile wav = Assemble(out.records, out.config.sampleRate);
-    report.bytes = wav.DataSize();
-    report.samples = wav.SampleCount();
-    report.firstTime = out.records.front().time;
-    report.lastTime = out.records.back().time;
-    wav.Write(mOptions.output);
+    report.firstTime = spool.FirstTime();
+    report.lastTime = spool.LastTime();
+    report.seconds = out.seconds;
+    report.outputKind = output.Kind();
     return report;
 }

@@ -4,6 +4,7 @@
 #include "records/BlockTypes.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -12,20 +13,19 @@ constexpr uint32_t kEndOfStreamKind = 3;
 
 } // namespace
 
-PlayerSink::PlayerSink(bool forward, Tracer& tracer) : mForward(forward), mTracer(tracer) {}
+PlayerSink::PlayerSink(bool forward, Tracer& tracer, SoundSpool& spool, Progress progress)
+    : mForward(forward), mTracer(tracer), mSpool(spool), mProgress(std::move(progress))
+{
+}
 
 bool PlayerSink::onNotify(const cMemBlock& block)
 {
     mTracer.Block(Tracer::kBrickToSink, false, block);
-    if (block.GetSize() < sizeof(TNotifyBase))
-        return true;
-    const uint32_t code = cNotifyBlock(block).Record().notifyCode;
-    if (code == kCodeSCfg && block.GetSize() >= sizeof(TSoundStreamCfg)) {
-        mConfig = cSoundCfgBlock(block).Record();
-        mHasConfig = true;
-    } else if (code == kCodeTimR && block.GetSize() >= sizeof(TSrcTimeRange) && !mStarted) {
-        const TSrcTimeRange& range = cTimeRangeBlock(block).Record();
-        Begin(range.begin, range.end);
+    try {
+        if (!mError)
+            OnNotification(block);
+    } catch (...) {
+        mError = std::current_exception();
     }
     return true;
 }
@@ -33,32 +33,61 @@ bool PlayerSink::onNotify(const cMemBlock& block)
 bool PlayerSink::onData(const cMemBlock& block)
 {
     mTracer.Block(Tracer::kBrickToSink, false, block);
+    try {
+        if (!mError)
+            OnBlock(block);
+    } catch (...) {
+        mError = std::current_exception();
+    }
+    return true;
+}
+
+void PlayerSink::OnNotification(const cMemBlock& block)
+{
+    if (block.GetSize() < sizeof(TNotifyBase))
+        return;
+    const uint32_t code = cNotifyBlock(block).Record().notifyCode;
+    if (code == kCodeSCfg && block.GetSize() >= sizeof(TSoundStreamCfg)) {
+        mConfig = cSoundCfgBlock(block).Record();
+        mHasConfig = true;
+    } else if (code == kCodeTimR && block.GetSize() >= sizeof(TSrcTimeRange)) {
+        const TSrcTimeRange& range = cTimeRangeBlock(block).Record();
+        if (mStarted)
+            mEnd = range.end;
+        else
+            Begin(range.begin, range.end);
+    }
+}
+
+void PlayerSink::OnBlock(const cMemBlock& block)
+{
     const uint32_t type = block.GetType();
     if (type == kCodeSCDA && block.GetSize() >= sizeof(TSoundData)) {
         const cSoundBlock sound(block);
-        mRecords.push_back(Record{sound.Record().time,
-                                  std::vector<uint8_t>(sound.Extra(), sound.Extra() + sound.GetExtraSize())});
+        mSpool.Add(sound.Record().time, sound.Extra(), sound.GetExtraSize());
     } else if (type == kCodeTag && block.GetSize() >= sizeof(TStreamTag)) {
         OnTag(cTagBlock(block).Record());
     }
-    return true;
 }
 
 void PlayerSink::OnTag(const TStreamTag& tag)
 {
     if (tag.code == kCodeTagS) {
         mOpenTagKind = tag.kind;
-        mRecordsAtOpen = mRecords.size();
+        mRecordsAtOpen = mSpool.Records();
         return;
     }
     if (tag.code != kCodeTagF || mFinished || !mProblem.empty())
         return;
+    mSpool.CloseChunk();
+    if (mProgress)
+        mProgress(mRequest, mEnd);
     if (!mEdgeRequested) {
         Request(mForward ? mRequest + kChunkLength : mRequest - kChunkLength);
         return;
     }
     // The answer to the request beyond the edge: the plug-in's own empty pair.
-    if (mRecords.size() != mRecordsAtOpen)
+    if (mSpool.Records() != mRecordsAtOpen)
         mProblem = "sound arrived in the chunk beyond the archive's edge";
     else if (mForward && mOpenTagKind != kEndOfStreamKind)
         mProblem = "the chunk beyond the archive's end did not open with an end-of-stream tag";

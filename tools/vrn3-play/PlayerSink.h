@@ -6,50 +6,52 @@
 // at the grid point at or after its end (backward); each "TagF" that closes a chunk brings the
 // next request, 3000 units further in the play direction. The request that lies at or beyond
 // the archive's edge is answered by the plug-in itself with its end- or begin-of-stream tag
-// pair; that pair ends the play. The sink keeps the sound configuration ("SCfg") and a copy of
-// every sound data block ("SCDA"): its time and payload. It holds no block of the plug-in's
-// after a handler returns, so the plug-in can be unloaded once the pipeline is gone.
+// pair; that pair ends the play. A later "TimR" moves the end (a pipe's length is known only
+// once it has been read). The sink keeps the sound configuration ("SCfg") and puts every sound
+// data block ("SCDA"), its time and payload, into the spool, chunk by chunk. It holds no block of
+// the plug-in's after a handler returns, so the plug-in can be unloaded once the pipeline is
+// gone. A handler lets no exception out: the first one is kept (Error) and the play stops.
 //
 // Life: built by the host program, added last to the pipeline, which owns it; all state is
-// written by its handlers (one at a time) and read after the pipeline has gone idle.
+// written by its handlers (one at a time) and read after the pipeline has gone idle. The spool
+// and the progress callback belong to the caller and outlive the sink.
 #pragma once
 
+#include "SoundSpool.h"
 #include "Tracer.h"
 
 #include "blocks/CBrick.h"
 #include "records/StreamRecords.h"
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <string>
-#include <utility>
-#include <vector>
 
 class PlayerSink : public CBrick {
 public:
-    // One sound data block: its time and its payload.
-    struct Record {
-        uint64_t time;
-        std::vector<uint8_t> bytes;
-    };
+    // Called after each chunk with the latest request's time and the archive's end.
+    using Progress = std::function<void(uint64_t time, uint64_t end)>;
 
-    PlayerSink(bool forward, Tracer& tracer);
+    PlayerSink(bool forward, Tracer& tracer, SoundSpool& spool, Progress progress);
 
     bool HasConfig() const { return mHasConfig; }
     const TSoundStreamCfg& Config() const { return mConfig; }
-    const std::vector<Record>& Records() const { return mRecords; }
-    // Hands the kept records over; the sink keeps none afterwards.
-    std::vector<Record> TakeRecords() { return std::move(mRecords); }
     uint32_t ChunksRequested() const { return mChunksRequested; }
     // True once the plug-in's edge tag pair has arrived.
     bool Finished() const { return mFinished; }
     // Empty, or what went wrong in the protocol.
     const std::string& Problem() const { return mProblem; }
     uint64_t LastRequest() const { return mRequest; }
+    // The exception a handler caught (a write to the spool failed, memory ran out), or none.
+    std::exception_ptr Error() const { return mError; }
 
     bool onData(const cMemBlock& block) override;
     bool onNotify(const cMemBlock& block) override;
 
 private:
+    void OnNotification(const cMemBlock& block);
+    void OnBlock(const cMemBlock& block);
     void OnTag(const TStreamTag& tag);
     void Begin(uint64_t begin, uint64_t end);
     void Request(uint64_t time);
@@ -57,9 +59,11 @@ private:
 
     bool mForward;
     Tracer& mTracer;
+    SoundSpool& mSpool;
+    Progress mProgress;
+    std::exception_ptr mError;
     bool mHasConfig = false;
     TSoundStreamCfg mConfig;
-    std::vector<Record> mRecords;
     uint64_t mBegin = 0;
     uint64_t mEnd = 0;
     bool mStarted = false;
@@ -67,7 +71,7 @@ private:
     bool mEdgeRequested = false; // the latest request lies at or beyond the archive's edge
     uint32_t mChunksRequested = 0;
     uint32_t mOpenTagKind = 0;   // kind of the latest "TagS"
-    size_t mRecordsAtOpen = 0;   // records kept when the latest "TagS" arrived
+    uint64_t mRecordsAtOpen = 0; // records kept when the latest "TagS" arrived
     bool mFinished = false;
     std::string mProblem;
 };

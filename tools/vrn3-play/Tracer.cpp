@@ -83,7 +83,7 @@ std::string Tracer::Describe(EPath path, bool control, const cMemBlock& block)
 
 void Tracer::Block(EPath path, bool control, const cMemBlock& block)
 {
-    if (!mEnabled)
+    if (mOut == nullptr)
         return;
     const std::string line = Describe(path, control, block);
     std::lock_guard<std::mutex> lock(mLock);

@@ -4,7 +4,7 @@
 // it or receive from it, so the lines show the protocol as the plug-in sees it: the direction
 // (in to the brick or out of it), the path between the bricks, the queue (data or ctrl), the
 // block type, the code inside (tag code, notification code, fragment kind), the sizes
-// (record+extra) and the times. A Tracer that is not enabled writes nothing and costs one test.
+// (record+extra) and the times. A Tracer without a stream writes nothing and costs one test.
 // Lines are numbered and written whole under a lock, as the bricks may run on threads of their
 // own.
 #pragma once
@@ -21,9 +21,9 @@ public:
     // Which side of the brick a block travels on.
     enum EPath { kSourceToBrick, kBrickToSource, kSinkToBrick, kBrickToSink };
 
-    Tracer(std::FILE* out, bool enabled) : mOut(out), mEnabled(enabled) {}
+    // `out` (not owned, outliving the Tracer) gets the lines; none when null.
+    explicit Tracer(std::FILE* out) : mOut(out) {}
 
-    bool Enabled() const { return mEnabled; }
     // Writes the line of one block; `control` tells the control queue from the data queue.
     void Block(EPath path, bool control, const cMemBlock& block);
     // The text of a block's line without the number, for tests and for Block.
@@ -31,7 +31,6 @@ public:
 
 private:
     std::FILE* mOut;
-    bool mEnabled;
     std::mutex mLock; // guards mLines and the writes to mOut
     uint64_t mLines = 0;
 };

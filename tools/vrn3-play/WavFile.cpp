@@ -1,25 +1,27 @@
-// Reading, checking and writing the RIFF framing of mono IMA ADPCM WAV files.
+// Reading and checking the RIFF framing of mono IMA ADPCM WAV files, block by block, and
+// making the framing of the files this program writes.
 #include "WavFile.h"
 
 #include "Failure.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <climits>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-constexpr size_t kRiffHeader = 12;   // "RIFF", size, "WAVE"
-constexpr size_t kChunkHeader = 8;   // id, size
-constexpr uint32_t kPcmFmtSize = 16; // the fields every WAV format shares
-constexpr uint32_t kImaFmtSize = 20; // those, cbSize and samples per block
-constexpr uint16_t kImaBits = 4;     // bits per coded sample
+constexpr size_t kRiffHeader = 12;    // "RIFF", size, "WAVE"
+constexpr size_t kChunkHeader = 8;    // id, size
+constexpr uint32_t kPcmFmtSize = 16;  // the fields every WAV format shares
+constexpr uint32_t kImaFmtSize = 20;  // those, cbSize and samples per block
+constexpr uint16_t kImaBits = 4;      // bits per coded sample
 constexpr uint16_t kImaExtraSize = 2; // cbSize of IMA ADPCM: the samples-per-block field
-// Largest file read into memory: hours of 8 kHz IMA ADPCM (4000 bytes/s), well inside what a
-// 32-bit process can hold.
-constexpr long kMaxFileSize = 512L << 20;
+// What a writer that cannot seek back puts in a size it does not know.
+constexpr uint32_t kSizeUnknownZero = 0;
+constexpr uint32_t kSizeUnknownAll = 0xFFFFFFFF;
+// Bytes skipped on a pipe per read.
+constexpr size_t kSkipBuffer = 64 * 1024;
 
 uint16_t Le16(const uint8_t* p)
 {
@@ -54,45 +56,11 @@ bool IsId(const uint8_t* p, const char* id)
     return std::memcmp(p, id, 4) == 0;
 }
 
-[[noreturn]] void Bad(const std::string& name, const std::string& what)
-{
-    throw Failure(kExitInput, name + ": " + what);
-}
-
-std::string Printed(const char* format, unsigned a, unsigned b = 0, unsigned c = 0)
+std::string Printed(const char* format, unsigned long long a, unsigned long long b = 0, unsigned long long c = 0)
 {
     char text[160];
     std::snprintf(text, sizeof text, format, a, b, c);
     return text;
-}
-
-// Checks an IMA ADPCM "fmt " chunk; returns its rate and block align.
-void ParseFormat(const uint8_t* p, uint32_t size, const std::string& name, uint32_t& rate, uint16_t& blockAlign)
-{
-    if (size < kPcmFmtSize)
-        Bad(name, "the fmt chunk is too short");
-    const uint16_t tag = Le16(p);
-    const uint16_t channels = Le16(p + 2);
-    if (tag != WavFile::kFormatImaAdpcm)
-        Bad(name, Printed("not IMA ADPCM (format tag 0x%04x; only 0x0011 is played)", tag));
-    if (channels != 1)
-        Bad(name, channels == 2 ? std::string("stereo; only mono is played")
-                                : Printed("%u channels; only mono is played", channels));
-    rate = Le32(p + 4);
-    blockAlign = Le16(p + 12);
-    const uint16_t bits = Le16(p + 14);
-    if (rate == 0)
-        Bad(name, "sample rate 0");
-    if (bits != kImaBits)
-        Bad(name, Printed("IMA ADPCM of %u bits per sample; only 4 is played", bits));
-    if (size < kImaFmtSize)
-        Bad(name, "the fmt chunk lacks the samples-per-block field");
-    if (!WavFile::IsBlockAlign(blockAlign))
-        Bad(name, Printed("block align %u is not a 4-byte block header and whole 4-byte words", blockAlign));
-    const uint16_t perBlock = Le16(p + 18);
-    if (perBlock != WavFile::SamplesIn(blockAlign))
-        Bad(name, Printed("%u samples per block do not fit block align %u (expected %u)", perBlock, blockAlign,
-                          WavFile::SamplesIn(blockAlign)));
 }
 
 std::string Id(const uint8_t* p)
@@ -105,105 +73,237 @@ std::string Id(const uint8_t* p)
 
 } // namespace
 
-WavFile::WavFile(uint32_t sampleRate, uint16_t blockAlign) : mSampleRate(sampleRate), mBlockAlign(blockAlign) {}
-
-WavFile WavFile::Read(const std::string& path)
+WavFile::WavFile(std::FILE* in, const std::string& name, bool seekable) : mIn(in), mName(name), mSeekable(seekable)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        Bad(path, std::string("cannot read: ") + std::strerror(errno));
-    std::vector<uint8_t> bytes;
-    struct stat info;
-    int error = 0;
-    if (fstat(fileno(file), &info) != 0) {
-        error = errno;
-    } else if (S_ISDIR(info.st_mode)) {
-        error = EISDIR;
-    } else if (info.st_size > kMaxFileSize) {
-        error = EFBIG;
-    } else {
-        bytes.resize(static_cast<size_t>(info.st_size));
-        if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size())
-            error = errno != 0 ? errno : EIO;
+    ReadRiffHeader();
+    if (!WalkChunks(false))
+        Bad(mBlockAlign == 0 ? "no fmt chunk" : "no data chunk");
+    if (mSeekable) {
+        SeekTo(mDataOffset + mDataSize + (mDataSize & 1u));
+        EndData();
+        SeekTo(mDataOffset);
     }
-    std::fclose(file);
-    if (error != 0)
-        Bad(path, std::string("cannot read: ") + std::strerror(error));
-    return Parse(bytes, path);
 }
 
-WavFile WavFile::Parse(const std::vector<uint8_t>& bytes, const std::string& name)
+void WavFile::ReadRiffHeader()
 {
-    const uint8_t* b = bytes.data();
-    if (bytes.size() < kRiffHeader || !IsId(b, "RIFF") || !IsId(b + 8, "WAVE"))
-        Bad(name, "not a WAV file (no RIFF/WAVE header)");
-    const uint64_t declared = uint64_t{Le32(b + 4)} + kChunkHeader;
-    if (declared > bytes.size())
-        Bad(name, Printed("truncated (the RIFF header promises %u bytes, the file has %u)",
-                          static_cast<unsigned>(declared), static_cast<unsigned>(bytes.size())));
-    const size_t end = static_cast<size_t>(declared);
-    uint32_t rate = 0;
-    uint16_t blockAlign = 0;
-    bool haveFormat = false;
-    const uint8_t* data = nullptr;
-    uint32_t dataSize = 0;
-    for (size_t pos = kRiffHeader; pos < end;) {
-        if (end - pos < kChunkHeader)
-            Bad(name, "truncated (a chunk header is cut short)");
-        const uint8_t* id = b + pos;
-        const uint32_t size = Le32(b + pos + 4);
-        pos += kChunkHeader;
-        if (size > end - pos)
-            Bad(name, "truncated (the '" + Id(id) + "' chunk" +
-                          Printed(" promises %u bytes, %u are left)", size, static_cast<unsigned>(end - pos)));
-        if (IsId(id, "fmt ")) {
-            ParseFormat(b + pos, size, name, rate, blockAlign);
-            haveFormat = true;
-        } else if (IsId(id, "data")) {
-            if (!haveFormat)
-                Bad(name, "the data chunk comes before the fmt chunk");
-            data = b + pos;
-            dataSize = size;
+    uint8_t b[kRiffHeader];
+    if (Read(b, sizeof b) < sizeof b || !IsId(b, "RIFF") || !IsId(b + 8, "WAVE"))
+        Bad("not a WAV file (no RIFF/WAVE header)");
+    const uint32_t size = Le32(b + 4);
+    const uint64_t declared = uint64_t{size} + kChunkHeader;
+    if (!mSeekable) {
+        if (size != kSizeUnknownZero && size != kSizeUnknownAll)
+            mRiffEnd = declared;
+        return;
+    }
+    if (fseeko(mIn, 0, SEEK_END) != 0)
+        Bad(std::string("cannot read: ") + std::strerror(errno));
+    const uint64_t fileSize = static_cast<uint64_t>(ftello(mIn));
+    if (declared < kRiffHeader)
+        Bad(Printed("the RIFF size %llu is too small for a WAVE file", size));
+    if (declared > fileSize)
+        Bad(Printed("truncated (the RIFF header promises %llu bytes, the file has %llu)", declared, fileSize));
+    mRiffEnd = declared;
+    SeekTo(kRiffHeader);
+}
+
+bool WavFile::WalkChunks(bool afterData)
+{
+    while (mRiffEnd == kUnknown || mPos < mRiffEnd) {
+        uint8_t header[kChunkHeader];
+        const bool room = mRiffEnd == kUnknown || mRiffEnd - mPos >= kChunkHeader;
+        const size_t got = Read(header, sizeof header);
+        if (!mSeekable && (got == 0 || !room))
+            return false; // a pipe's stream or form ended between chunks
+        if (got < sizeof header || !room)
+            Bad("truncated (a chunk header is cut short)");
+        const uint32_t size = Le32(header + 4);
+        if (mSeekable && size > mRiffEnd - mPos)
+            Bad("truncated (the '" + Id(header) + "' chunk" +
+                Printed(" promises %llu bytes, %llu are left)", size, mRiffEnd - mPos));
+        if (IsId(header, "data")) {
+            StartData(size, afterData);
+            return true;
         }
-        pos += size + (size & 1u); // chunks are padded to an even length
+        OnChunk(header, size, afterData);
     }
-    if (!haveFormat)
-        Bad(name, "no fmt chunk");
-    if (data == nullptr)
-        Bad(name, "no data chunk");
-    if (dataSize == 0)
-        Bad(name, "no sound (the data chunk is empty)");
-    if (dataSize % blockAlign != 0 && dataSize % blockAlign <= kBlockHeader)
-        Bad(name, Printed("the last block is cut short (%u bytes)", dataSize % blockAlign));
-    WavFile wav(rate, blockAlign);
-    for (uint32_t at = 0; at < dataSize; at += blockAlign)
-        wav.AppendBlock(data + at, dataSize - at < blockAlign ? dataSize - at : blockAlign);
-    return wav;
+    return false;
 }
 
-void WavFile::AppendBlock(const uint8_t* data, size_t size)
+void WavFile::OnChunk(const uint8_t id[4], uint32_t size, bool afterData)
 {
-    if (size <= kBlockHeader || size > mBlockAlign)
-        throw Failure(kExitInput, Printed("a block of %u bytes does not fit block align %u",
-                                          static_cast<unsigned>(size), mBlockAlign));
-    mData.insert(mData.end(), data, data + size);
-    mBlockEnds.push_back(mData.size());
+    const bool format = IsId(id, "fmt ");
+    const bool fact = IsId(id, "fact") && size >= 4;
+    if (format && afterData)
+        Bad("a second fmt chunk after the data");
+    std::vector<uint8_t> body(format ? std::min<uint32_t>(size, kImaFmtSize) : fact ? 4 : 0);
+    if (Read(body.data(), body.size()) < body.size())
+        Bad("truncated (the '" + Id(id) + "' chunk is cut short)");
+    const uint64_t rest = size - body.size() + (size & 1u);
+    if (Skip(rest) < rest && !mSeekable && !afterData)
+        Bad("truncated (the '" + Id(id) + "' chunk is cut short)");
+    if (format)
+        ParseFormat(body);
+    else if (fact)
+        mFactSamples = Le32(body.data());
+}
+
+void WavFile::ParseFormat(const std::vector<uint8_t>& fmt)
+{
+    if (fmt.size() < kPcmFmtSize)
+        Bad("the fmt chunk is too short");
+    const uint8_t* p = fmt.data();
+    const uint16_t tag = Le16(p);
+    const uint16_t channels = Le16(p + 2);
+    if (tag != kFormatImaAdpcm)
+        Bad(Printed("not IMA ADPCM (format tag 0x%04llx; only 0x0011 is played)", tag));
+    if (channels != 1)
+        Bad(channels == 2 ? std::string("stereo; only mono is played")
+                          : Printed("%llu channels; only mono is played", channels));
+    const uint32_t rate = Le32(p + 4);
+    const uint16_t blockAlign = Le16(p + 12);
+    const uint16_t bits = Le16(p + 14);
+    if (rate == 0 || rate > INT32_MAX)
+        Bad(Printed("sample rate %llu Hz (from 1 to 2147483647 Hz are played)", rate));
+    if (bits != kImaBits)
+        Bad(Printed("IMA ADPCM of %llu bits per sample; only 4 is played", bits));
+    if (fmt.size() < kImaFmtSize)
+        Bad("the fmt chunk lacks the samples-per-block field");
+    if (!IsBlockAlign(blockAlign))
+        Bad(Printed("block align %llu is not a 4-byte block header and whole 4-byte words", blockAlign));
+    const uint16_t perBlock = Le16(p + 18);
+    if (perBlock != SamplesIn(blockAlign))
+        Bad(Printed("%llu samples per block do not fit block align %llu (expected %llu)", perBlock, blockAlign,
+                    SamplesIn(blockAlign)));
+    mSampleRate = rate;
+    mBlockAlign = blockAlign;
+}
+
+void WavFile::StartData(uint32_t size, bool afterData)
+{
+    if (afterData)
+        Bad("two data chunks; only one is played");
+    if (mBlockAlign == 0)
+        Bad("the data chunk comes before the fmt chunk");
+    mDataOffset = mPos;
+    const bool unknown = !mSeekable && (size == kSizeUnknownZero || size == kSizeUnknownAll);
+    mDataSize = unknown ? kUnknown : size;
+    if (mDataSize == 0)
+        Bad("no sound (the data chunk is empty)");
+    if (!unknown && size % mBlockAlign != 0 && size % mBlockAlign < kBlockHeader)
+        Bad(Printed("the last block is cut short (%llu bytes)", size % mBlockAlign));
+}
+
+void WavFile::EndData()
+{
+    mDataEnded = true;
+    WalkChunks(true);
+}
+
+bool WavFile::ReadBlock(uint64_t index, std::vector<uint8_t>& block)
+{
+    if (index >= BlockCount())
+        return false;
+    if (mSeekable)
+        SeekTo(mDataOffset + index * mBlockAlign);
+    else if (index < mNextBlock)
+        Bad("a pipe is read once, in order; play it forward or give a file");
+    else
+        Skip((index - mNextBlock) * mBlockAlign);
+    const uint64_t at = index * mBlockAlign;
+    block.resize(static_cast<size_t>(std::min<uint64_t>(mBlockAlign, mDataSize - at)));
+    const size_t got = Read(block.data(), block.size());
+    if (mSeekable && got < block.size())
+        Bad(Printed("cannot read block %llu: the file ended %llu bytes into it", index, got));
+    if (mSeekable)
+        return true;
+    return PipeBlockRead(index, block, got);
+}
+
+bool WavFile::PipeBlockRead(uint64_t index, std::vector<uint8_t>& block, size_t got)
+{
+    mNextBlock = index + 1;
+    const bool cut = got < block.size();
+    if (cut || (mDataSize == kUnknown && AtEnd())) { // the stream ends inside the data
+        mDataSize = mPos - mDataOffset;
+        mDataEnded = true;
+    }
+    if (got == 0)
+        return false;
+    if (got < kBlockHeader)
+        Bad(Printed("the last block is cut short (%llu bytes)", got));
+    block.resize(got);
+    if (!mDataEnded && mPos - mDataOffset == mDataSize) {
+        Skip(mDataSize & 1u);
+        EndData();
+    }
+    return true;
+}
+
+bool WavFile::AtEnd()
+{
+    const int c = std::getc(mIn);
+    if (c == EOF)
+        return true;
+    std::ungetc(c, mIn);
+    return false;
+}
+
+uint64_t WavFile::BlockCount() const
+{
+    return mDataSize == kUnknown ? kUnknown : (mDataSize + mBlockAlign - 1) / mBlockAlign;
 }
 
 uint64_t WavFile::SampleCount() const
 {
-    uint64_t samples = 0;
-    for (size_t i = 0; i < BlockCount(); ++i)
-        samples += SamplesIn(static_cast<uint32_t>(BlockSize(i)));
-    return samples;
+    if (mDataSize == kUnknown)
+        return kUnknown;
+    return mDataSize / mBlockAlign * SamplesPerBlock() + SamplesIn(static_cast<uint32_t>(mDataSize % mBlockAlign));
 }
 
-std::vector<uint8_t> WavFile::Serialize() const
+size_t WavFile::Read(uint8_t* into, size_t size)
 {
-    const uint32_t dataSize = static_cast<uint32_t>(mData.size());
+    const size_t got = std::fread(into, 1, size, mIn);
+    mPos += got;
+    if (got < size && std::ferror(mIn))
+        Bad(std::string("cannot read: ") + std::strerror(errno));
+    return got;
+}
+
+uint64_t WavFile::Skip(uint64_t size)
+{
+    if (mSeekable) {
+        SeekTo(mPos + size);
+        return size;
+    }
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kSkipBuffer)));
+    uint64_t done = 0;
+    while (done < size) {
+        const size_t got = Read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(size - done, buffer.size())));
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+void WavFile::SeekTo(uint64_t offset)
+{
+    if (fseeko(mIn, static_cast<off_t>(offset), SEEK_SET) != 0)
+        Bad(std::string("cannot read: ") + std::strerror(errno));
+    mPos = offset;
+}
+
+void WavFile::Bad(const std::string& what) const
+{
+    throw Failure(kExitInput, mName + ": " + what);
+}
+
+std::vector<uint8_t> WavFile::Header(uint32_t rate, uint16_t blockAlign, uint32_t samples, uint32_t dataSize)
+{
     const uint32_t pad = dataSize & 1u;
     std::vector<uint8_t> out;
-    out.reserve(kRiffHeader + 3 * kChunkHeader + kImaFmtSize + 4 + dataSize + pad);
     PutId(out, "RIFF");
     Put32(out, static_cast<uint32_t>(4 + kChunkHeader + kImaFmtSize + kChunkHeader + 4 + kChunkHeader + dataSize + pad));
     PutId(out, "WAVE");
@@ -211,45 +311,16 @@ std::vector<uint8_t> WavFile::Serialize() const
     Put32(out, kImaFmtSize);
     Put16(out, kFormatImaAdpcm);
     Put16(out, 1);
-    Put32(out, mSampleRate);
-    Put32(out, static_cast<uint32_t>(uint64_t{mSampleRate} * mBlockAlign / SamplesPerBlock()));
-    Put16(out, mBlockAlign);
+    Put32(out, rate);
+    Put32(out, static_cast<uint32_t>(uint64_t{rate} * blockAlign / SamplesIn(blockAlign)));
+    Put16(out, blockAlign);
     Put16(out, kImaBits);
     Put16(out, kImaExtraSize);
-    Put16(out, static_cast<uint16_t>(SamplesPerBlock()));
+    Put16(out, static_cast<uint16_t>(SamplesIn(blockAlign)));
     PutId(out, "fact");
     Put32(out, 4);
-    Put32(out, static_cast<uint32_t>(SampleCount()));
+    Put32(out, samples);
     PutId(out, "data");
     Put32(out, dataSize);
-    out.insert(out.end(), mData.begin(), mData.end());
-    if (pad != 0)
-        out.push_back(0);
     return out;
-}
-
-void WavFile::Write(const std::string& path) const
-{
-    const std::vector<uint8_t> bytes = Serialize();
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkstemp(&temp[0]);
-    if (fd < 0)
-        throw Failure(kExitOutput, path + ": cannot write: " + std::strerror(errno));
-    const mode_t mask = umask(0);
-    umask(mask);
-    int error = fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
-    for (size_t done = 0; error == 0 && done < bytes.size();) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno != EINTR)
-            error = errno;
-        done += n > 0 ? static_cast<size_t>(n) : 0;
-    }
-    if (close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && std::rename(temp.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        unlink(temp.c_str());
-        throw Failure(kExitOutput, path + ": cannot write: " + std::strerror(error));
-    }
 }

@@ -1,0 +1,61 @@
+// Makers of the blocks a host puts on a brick's data path.
+//
+// A brick dispatches data blocks on their block type: "Hdr3", "snd3", "vid3", "Tag ". The views of
+// BlockTypes.h default to their record code as the type, which for fragments is no data-path
+// type: a cDataBlock(n) is a "Dat3" block and a cVideoBlock(n) a "Vid3" block, and a brick drops
+// both unseen. Make data-path blocks with these functions instead. Each returns a new block that
+// the caller holds alone, every record field set (reserved ones to 0), the payload bytes copied
+// in. They throw std::bad_alloc.
+#pragma once
+
+#include "BlockTypes.h"
+
+#include <algorithm>
+
+// A header ("Hdr3") with every stream entry empty; fill in the entries the brick reads.
+inline cHeaderBlock MakeHeaderBlock()
+{
+    cHeaderBlock block(0, kCodeHdr3);
+    HDR_T& header = block.Record();
+    header.reserved0 = header.reserved4 = 0;
+    for (STREAM_T& stream : header.streams)
+        stream.reserved0 = stream.kind = 0;
+    return block;
+}
+
+// A fragment ("snd3") of one sound record of stream `streamNumber`: `kind` tells whether it is
+// the whole record or its first, a middle or the last part.
+inline cDataBlock MakeSoundFragment(uint8_t streamNumber, EFragmentKind kind, const void* payload, uint16_t size)
+{
+    cDataBlock block(size, kCodeSnd3, payload);
+    DATA_T& fragment = block.Record();
+    fragment.length = size;
+    fragment.flags = static_cast<uint8_t>(kind << 6);
+    fragment.streamNumber = streamNumber;
+    return block;
+}
+
+// A fragment ("vid3") of a video frame whose time lies `frameTime` units after its chunk's start.
+inline cVideoBlock MakeVideoFragment(EFragmentKind kind, uint16_t frameTime, const void* frame, uint32_t size)
+{
+    cVideoBlock block(size, kCodeVid3, frame);
+    DATA_T_VIDEO& fragment = block.Record();
+    fragment = DATA_T_VIDEO{};
+    fragment.flags = static_cast<uint8_t>(kind << 6);
+    fragment.frameTime = frameTime;
+    return block;
+}
+
+// A tag ("Tag ") of kind `code` (kCodeTagS or kCodeTagF) at `time`, for stream `streamNumber`.
+inline cTagBlock MakeTagBlock(uint32_t code, uint64_t time, uint32_t streamNumber)
+{
+    cTagBlock block(0, kCodeTag);
+    TStreamTag& tag = block.Record();
+    tag.time = time;
+    std::fill(tag.reserved8, tag.reserved8 + sizeof tag.reserved8, 0);
+    tag.code = code;
+    tag.kind = 0;
+    tag.streamNumber = streamNumber;
+    tag.reserved28 = 0;
+    return block;
+}

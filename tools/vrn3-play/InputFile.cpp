@@ -1,0 +1,36 @@
+// Opening the input and telling a file from a stream.
+#include "InputFile.h"
+
+#include "Failure.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+InputFile::InputFile(const std::string& path)
+    : mFile(path == "-" ? stdin : std::fopen(path.c_str(), "rb")), mName(path == "-" ? "standard input" : path)
+{
+    struct stat info;
+    int error = mFile == nullptr ? errno : fstat(fileno(mFile), &info) != 0 ? errno : 0;
+    if (error == 0 && S_ISDIR(info.st_mode))
+        error = EISDIR;
+    if (error != 0) {
+        if (mFile != nullptr)
+            std::fclose(mFile);
+        throw Failure(kExitInput, mName + ": cannot read: " + std::strerror(error));
+    }
+    mSeekable = S_ISREG(info.st_mode) && fseeko(mFile, 0, SEEK_SET) == 0;
+    mDevice = info.st_dev;
+    mInode = info.st_ino;
+}
+
+InputFile::~InputFile()
+{
+    std::fclose(mFile);
+}
+
+bool InputFile::IsFile(const std::string& path) const
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && info.st_dev == mDevice && info.st_ino == mInode;
+}

@@ -1,0 +1,34 @@
+// InputFile: the stream a run reads, a named file or, for "-", standard input.
+//
+// A regular file is seekable: it can be checked whole before playing and played in any
+// order. Anything else (a pipe, a FIFO, a terminal, /dev/stdin on a pipe) is read once, in
+// order. Opening a FIFO waits for its writer, as every reader of one does. The InputFile owns
+// its stream and closes it when it goes.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+class InputFile {
+public:
+    // Throws Failure(kExitInput) when the input cannot be opened or is a folder.
+    explicit InputFile(const std::string& path);
+    ~InputFile();
+
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    std::FILE* Stream() const { return mFile; }
+    bool Seekable() const { return mSeekable; }
+    // The name messages use: the path, or "standard input".
+    const std::string& Name() const { return mName; }
+    // Whether `path` names this very file (so writing it would destroy the input).
+    bool IsFile(const std::string& path) const;
+
+private:
+    std::FILE* mFile;
+    std::string mName;
+    bool mSeekable = false;
+    unsigned long long mDevice = 0;
+    unsigned long long mInode = 0;
+};

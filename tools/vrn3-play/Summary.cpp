@@ -1,0 +1,97 @@
+// The lines and the JSON object of a run's summary.
+#include "Summary.h"
+
+#include "WavFile.h"
+
+#include <cinttypes>
+#include <cstring>
+
+namespace {
+
+std::string Code(uint32_t code)
+{
+    char text[5] = {0, 0, 0, 0, 0};
+    std::memcpy(text, &code, 4);
+    return text;
+}
+
+double RecordsPerSecond(const PlayReport& report)
+{
+    return report.seconds > 0 ? static_cast<double>(report.records) / report.seconds : 0.0;
+}
+
+} // namespace
+
+std::string Summary::StreamLine() const
+{
+    return std::to_string(mOptions.stream) + ", " + (mOptions.reverse ? "backward" : "forward") + ", " +
+           (mOptions.fragment == 0 ? std::string("whole records")
+                                   : "fragments of " + std::to_string(mOptions.fragment) + " bytes") +
+           ", " + (mOptions.threaded ? "threaded" : "synchronous");
+}
+
+void Summary::PrintText(std::FILE* out, bool verbose) const
+{
+    const PlayReport& r = mReport;
+    const TSoundStreamCfg& cfg = r.config;
+    std::fprintf(out, "vrn3-play: %s -> %s\n", mOptions.input.c_str(), mOptions.output.c_str());
+    std::fprintf(out, "  plug-in     %s\n", mOptions.plugin.c_str());
+    if (verbose)
+        PrintInput(out);
+    std::fprintf(out, "  stream      %s\n", StreamLine().c_str());
+    std::fprintf(out, "  SCfg        codec %s, %d Hz, %d bytes/sample, %d channel(s), chunk %" PRIu64 ", data %s\n",
+                 Code(cfg.codec).c_str(), cfg.sampleRate, cfg.bytesPerSample, cfg.channels, cfg.chunkLength,
+                 Code(cfg.dataType).c_str());
+    std::fprintf(out, "  extracted   %" PRIu64 " records, %" PRIu64 " bytes, %" PRIu64 " samples (%.3f s of sound)\n",
+                 r.records, r.bytes, r.samples, static_cast<double>(r.samples) / cfg.sampleRate);
+    std::fprintf(out, "  chunks      %u requested\n", r.chunks);
+    std::fprintf(out, "  time span   %" PRIu64 " .. %" PRIu64 " ms\n", r.firstTime, r.lastTime);
+    std::fprintf(out, "  wall time   %.3f ms, %.0f records/s\n", r.seconds * 1e3, RecordsPerSecond(r));
+    std::fprintf(out, "  written     %s (%s)\n", mOptions.output.c_str(), r.outputKind);
+}
+
+void Summary::PrintInput(std::FILE* out) const
+{
+    const PlayReport& r = mReport;
+    std::fprintf(out, "  input       %s, %u Hz, block align %u, %" PRIu64 " bytes of sound, ",
+                 r.inputSeekable ? "file" : "stream", r.inputRate, r.inputBlockAlign, r.inputBytes);
+    if (r.inputFact == WavFile::kUnknown)
+        std::fprintf(out, "no fact chunk\n");
+    else
+        std::fprintf(out, "fact %" PRIu64 " samples\n", r.inputFact);
+}
+
+void Summary::PrintJson(std::FILE* out) const
+{
+    const PlayReport& r = mReport;
+    const TSoundStreamCfg& cfg = r.config;
+    std::fprintf(out, "{\"input\": %s, \"output\": %s, \"plugin\": %s, ", Quoted(mOptions.input).c_str(),
+                 Quoted(mOptions.output).c_str(), Quoted(mOptions.plugin).c_str());
+    std::fprintf(out, "\"stream\": %d, \"direction\": \"%s\", \"fragment\": %u, \"threaded\": %s, ", mOptions.stream,
+                 mOptions.reverse ? "backward" : "forward", mOptions.fragment, mOptions.threaded ? "true" : "false");
+    std::fprintf(out,
+                 "\"config\": {\"codec\": %s, \"sample_rate\": %d, \"bytes_per_sample\": %d, \"channels\": %d, "
+                 "\"chunk_length\": %" PRIu64 ", \"data_type\": %s}, ",
+                 Quoted(Code(cfg.codec)).c_str(), cfg.sampleRate, cfg.bytesPerSample, cfg.channels, cfg.chunkLength,
+                 Quoted(Code(cfg.dataType)).c_str());
+    std::fprintf(out,
+                 "\"records\": %" PRIu64 ", \"bytes\": %" PRIu64 ", \"samples\": %" PRIu64 ", \"chunks\": %u, "
+                 "\"time_span_ms\": [%" PRIu64 ", %" PRIu64 "], \"wall_time_s\": %.6f}\n",
+                 r.records, r.bytes, r.samples, r.chunks, r.firstTime, r.lastTime, r.seconds);
+}
+
+// A JSON string: quotes, backslashes and control characters escaped.
+std::string Summary::Quoted(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (const char c : text) {
+        char escaped[8];
+        if (c == '"' || c == '\\')
+            quoted += std::string("\\") + c;
+        else if (static_cast<unsigned char>(c) < 0x20 && std::snprintf(escaped, sizeof escaped, "\\u%04x", c) > 0)
+            quoted += escaped;
+        else
+            quoted += c;
+    }
+    return quoted + "\"";
+}
