@@ -2,7 +2,7 @@
 //
 // The queue is one pointer wide: it points at shared storage holding its bookkeeping and a ring
 // of handle slots (null until the first append). Appending copies a handle (the block is shared,
-// not copied); removing the front releases that handle. The ring doubles when it is full and
+// not copied); removing the front releases that handle, and taking the front hands it over. The ring doubles when it is full and
 // never shrinks, and clear() keeps it, so a queue that has reached its working size allocates
 // nothing more: appending and removing are constant time and allocation free. Destroying the
 // queue releases every handle it holds and frees the ring.
@@ -34,9 +34,7 @@ public:
     // queue is then unchanged.
     void append(const cMemBlock& block)
     {
-        if (mRing == nullptr || mRing->count == mRing->capacity)
-            Grow();
-        new (&mRing->Slot(mRing->head + mRing->count)) cMemBlock(block);
+        new (&FreeSlot()) cMemBlock(block);
         ++mRing->count;
     }
 
@@ -54,6 +52,17 @@ public:
         mRing->Slot(mRing->head).~cMemBlock();
         mRing->head = (mRing->head + 1) & (mRing->capacity - 1);
         --mRing->count;
+    }
+
+    // Removes the oldest handle and hands it to the caller: its reference moves, no count
+    // changes. The queue must not be empty.
+    cMemBlock takeFirst()
+    {
+        assert(!isEmpty() && "taking from an empty queue");
+        cMemBlock::node* taken = mRing->Slot(mRing->head).mNode; // the slot is left unused
+        mRing->head = (mRing->head + 1) & (mRing->capacity - 1);
+        --mRing->count;
+        return cMemBlock(taken, cMemBlock::AdoptTag());
     }
 
     // Releases every handle, oldest first; the ring is kept.
@@ -75,7 +84,15 @@ private:
 
     static constexpr uint32_t kFirstCapacity = 64;
 
-    // Moves the handles into a ring twice as large (copies, then releases the old slots).
+    // The slot behind the newest handle, the ring grown first if it is full.
+    cMemBlock& FreeSlot()
+    {
+        if (mRing == nullptr || mRing->count == mRing->capacity)
+            Grow();
+        return mRing->Slot(mRing->head + mRing->count);
+    }
+
+    // Moves the handles into a ring twice as large; no count changes.
     void Grow()
     {
         const uint32_t capacity = mRing == nullptr ? kFirstCapacity : mRing->capacity * 2;
@@ -89,10 +106,9 @@ private:
         grown->count = 0;
         if (mRing != nullptr) {
             for (uint32_t i = 0; i < mRing->count; ++i)
-                new (&grown->Slot(i)) cMemBlock(mRing->Slot(mRing->head + i));
+                new (&grown->Slot(i)) cMemBlock(mRing->Slot(mRing->head + i).mNode, cMemBlock::AdoptTag());
             grown->count = mRing->count;
-            clear();
-            std::free(mRing);
+            std::free(mRing); // its slots' references went to the new ring: nothing to release
         }
         mRing = grown;
     }

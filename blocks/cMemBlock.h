@@ -3,10 +3,10 @@
 // Everything that travels between bricks is a cMemBlock. The handle holds only a pointer to a
 // cMemBlock::node; the node carries the reference count, the block's four-character type
 // code, the size of the data that follows the node header, and the lock that guards the count.
-// Copying a handle shares the node (one locked increment, no data copied); the last handle to
-// let go releases the node through the node's own virtual unref, so each node class brings its
-// own release policy: a generic node is freed as an array (here), a structure-block node goes
-// back to its record type's pool, a command-block node frees its visited list and storage.
+// Copying a handle shares the node (one locked increment, no data copied). The last handle to let go releases the node through the
+// node's own virtual unref, so each node class brings its own release policy: a generic node is
+// freed as an array (here), a structure-block node goes back to its record type's pool, a
+// command-block node frees its visited list and storage.
 //
 // The class is split with the host framework: the destructor, the default node mDefNode, the
 // virtual table and the type information are defined out of line in the host library; all
@@ -72,7 +72,8 @@ public:
         old->unref();
         return *this;
     }
-    // Releases this handle's reference (host library).
+    // Releases this handle's reference (host library). Every handle holds one: a handle is
+    // never left without a node, since any host's destructor releases unconditionally.
     virtual ~cMemBlock();
 
     // Address of the block's data. The typed views return their record's address.
@@ -87,9 +88,14 @@ public:
     static node mDefNode;
 
 protected:
+    // The queue of handles hands its slots' references over to the handles it gives out.
+    friend class cBlockQueue;
+
     // Adopts a node whose reference the caller hands over: no count changes.
     struct AdoptTag {};
     cMemBlock(node* adopted, AdoptTag) : mNode(adopted) {}
+    // The node of another handle, for the typed views' reading through it.
+    static node* NodeOf(const cMemBlock& block) { return block.mNode; }
 
     node* mNode;
 };

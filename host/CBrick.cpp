@@ -20,6 +20,12 @@ void RunOnCreateOnce(CBrick* brick, CBrickPrivate* d)
     }
 }
 
+// The queue lock, or none for a brick that one thread feeds and runs.
+std::unique_lock<std::mutex> QueueLock(CBrickPrivate* d)
+{
+    return d->oneThread ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(d->mutex);
+}
+
 void Handle(CBrick* brick, cMemBlock& block, bool control)
 {
     if (control)
@@ -32,18 +38,19 @@ void Handle(CBrick* brick, cMemBlock& block, bool control)
 
 // Delivers the front block of one of the brick's queues to its handler. The block is taken
 // out under the queue lock and handled after it is given back, so senders never wait for a
-// handler. False when the queue was empty. A block whose handler throws counts as delivered
-// too; the pipeline decides whether the exception passes on (see CPipeline::BlockFailed).
+// handler; the queue's handle moves to the handler. False when the queue was empty. A block
+// whose handler throws counts as delivered too; the pipeline decides whether the exception
+// passes on (see CPipeline::BlockFailed).
 bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
 {
     RunOnCreateOnce(brick, d);
-    std::unique_lock<std::mutex> lock(d->mutex);
+    std::unique_lock<std::mutex> lock = QueueLock(d);
     cBlockQueue& queue = control ? d->control : d->data;
     if (queue.isEmpty())
         return false;
-    cMemBlock block(queue.front());
-    queue.removeFirst();
-    lock.unlock();
+    cMemBlock block = queue.takeFirst();
+    if (lock.owns_lock())
+        lock.unlock();
     try {
         Handle(brick, block, control);
     } catch (...) {
@@ -62,13 +69,14 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
 // held, so race checkers see every wake-up ordered with the queue change it announces.
 bool Push(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    const std::unique_lock<std::mutex> lock = QueueLock(d);
     if (d->stopped)
         return false;
     queue.append(block);
     if (d->pipeline != nullptr)
         d->pipeline->BlockQueued();
-    d->wake.notify_one();
+    if (!d->oneThread)
+        d->wake.notify_one();
     return true;
 }
 

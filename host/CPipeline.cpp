@@ -3,7 +3,8 @@
 // Idle detection counts blocks: every block queued to a brick of the pipeline adds one, every
 // block delivered to a handler takes one away after the handler returns or throws. A handler
 // queues what it sends before its own block is counted off, so the count reaches 0 only when no
-// block is queued and no handler runs.
+// block is queued and no handler runs. While the pipeline runs synchronously its one thread
+// alone counts, without atomic instructions.
 #include "CPipeline.h"
 
 #include "CBrickPrivate.h"
@@ -65,6 +66,7 @@ CBrick* CPipeline::Add(CBrick* brick)
     if (!d->bricks.empty())
         brick->ConnectAfter(d->bricks.back());
     brick->d->pipeline = this;
+    brick->d->oneThread = !d->threaded.load(std::memory_order_relaxed);
     d->bricks.push_back(brick);
     return brick;
 }
@@ -91,6 +93,8 @@ void CPipeline::Start()
         return;
     d->stopping = false;
     d->threaded = true;
+    for (CBrick* brick : d->bricks)
+        brick->d->oneThread = false; // before any brick thread starts
     for (CBrick* brick : d->bricks)
         d->threads.emplace_back([this, brick] { DeliverLoop(d, brick, brick->d); });
 }
@@ -124,15 +128,25 @@ void CPipeline::Stop()
         thread.join();
     d->threads.clear();
     d->threaded = false;
+    for (CBrick* brick : d->bricks)
+        brick->d->oneThread = true; // every brick thread has ended
 }
 
 void CPipeline::BlockQueued()
 {
+    if (!d->threaded.load(std::memory_order_relaxed)) {
+        d->pending.store(d->pending.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        return;
+    }
     d->pending.fetch_add(1);
 }
 
 void CPipeline::BlockDelivered()
 {
+    if (!d->threaded.load(std::memory_order_relaxed)) {
+        d->pending.store(d->pending.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+        return; // nobody else runs, so nobody waits
+    }
     if (d->pending.fetch_sub(1) == 1) {
         std::lock_guard<std::mutex> lock(d->idleMutex);
         d->idle.notify_all();

@@ -6,7 +6,8 @@
 // brick's enqueueData/enqueueControl or a brick's own SendData/SendCmd.
 //
 // Synchronous: RunUntilIdle delivers queued blocks, control blocks first, brick by brick, until
-// every queue is empty. Deterministic; for tests. Threaded: Start gives every brick a thread that
+// every queue is empty. Deterministic. The thread that runs it is then the only one that queues
+// blocks to its bricks or delivers them, so their queues go without locks. Threaded: Start gives every brick a thread that
 // delivers its blocks as they come; WaitIdle returns once every queue is empty and no handler
 // runs; Stop (and the destructor) ends the threads. One handler call at a time per brick, in
 // both modes. Build the chain before Start; the pipeline object itself is used by one thread.

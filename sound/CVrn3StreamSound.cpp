@@ -43,15 +43,14 @@ bool CVrn3StreamSound::onData(const cMemBlock& block)
     if (type == kCodeVid3) {
         if (block.GetSize() < sizeof(DATA_T_VIDEO))
             return false;
-        return OnVideoBlock(cVideoBlock(block));
+        return OnVideoBlock(block);
     }
     if (type == kCodeSnd3) {
         if (block.GetSize() < sizeof(DATA_T) || !mStreamConfigured)
             return true;
-        const cDataBlock fragment(block);
-        if (fragment.Record().streamNumber != mStreamNumber)
+        if (cDataBlock::RecordOf(block).streamNumber != mStreamNumber)
             return true;
-        if (Defragmentation(fragment))
+        if (Defragmentation(block))
             return OnDataBlock(mDefragBlock);
         return true;
     }
@@ -64,10 +63,10 @@ bool CVrn3StreamSound::onData(const cMemBlock& block)
 }
 
 // Only the fragment that opens a frame carries its time. Video is tracked whatever its stream
-// and is not consumed.
-bool CVrn3StreamSound::OnVideoBlock(const cVideoBlock& block)
+// and is not consumed. The block is read through the caller's handle.
+bool CVrn3StreamSound::OnVideoBlock(const cMemBlock& block)
 {
-    const DATA_T_VIDEO& video = block.Record();
+    const DATA_T_VIDEO& video = cVideoBlock::RecordOf(block);
     const uint8_t kind = FragmentKind(video.flags);
     if (kind != kFragmentFirst && kind != kFragmentWhole)
         return false;
@@ -122,7 +121,7 @@ bool CVrn3StreamSound::OnDataBlock(const cDataBlock& record)
 {
     const uint32_t payload = record.GetExtraSize();
     cSoundBlock sound(payload, kCodeSCDA, record.Extra());
-    TSoundData& data = sound.Record();
+    TSoundData& data = sound.SoleRecord(); // made here, not yet shared
     data.time = mChunkTime + mFrameOffset;
     std::memset(data.reserved8, 0, sizeof data.reserved8);
     data.sampleRate = mSampleRate;

@@ -32,7 +32,7 @@ public:
     uint64_t FrameOffset() const { return mFrameOffset; }
 
 protected:
-    bool OnVideoBlock(const cVideoBlock& block);
+    bool OnVideoBlock(const cMemBlock& block);
     bool OnStreamInfo(const STREAM_T& stream);
     bool OnDataBlock(const cDataBlock& record);
     bool OnTag(const cTagBlock& tag);

@@ -28,10 +28,8 @@ cDataBlock EmptyRecord()
 // True for a "Tag " block whose tag closes a chunk.
 bool IsTagF(const cMemBlock& block)
 {
-    if (block.GetType() != kCodeTag || block.GetSize() < sizeof(TStreamTag))
-        return false;
-    const cTagBlock tag(block);
-    return tag.Record().code == kCodeTagF;
+    return block.GetType() == kCodeTag && block.GetSize() >= sizeof(TStreamTag) &&
+           cTagBlock::RecordOf(block).code == kCodeTagF;
 }
 
 } // namespace
@@ -117,10 +115,24 @@ void CVRN3Stream::DecChunkRequestCount()
 
 void CVRN3Stream::DelayableSend(const cMemBlock& block)
 {
-    if (!mHeaderReceived)
+    if (!mHeaderReceived || SentAtOnce(block))
         return;
     mDelayedBlocks.append(block);
     DelayedSend();
+}
+
+// With a request outstanding and nothing older waiting, the block leaves at once, without
+// passing through the queue; a "TagF" settles its request once SendData has returned. If
+// SendData throws, the exception passes with nothing counted. False, with nothing done, when
+// the block has to wait.
+bool CVRN3Stream::SentAtOnce(const cMemBlock& block)
+{
+    if (!HasChunkRequests() || !mDelayedBlocks.isEmpty())
+        return false;
+    SendData(block);
+    if (IsTagF(block))
+        DecChunkRequestCount();
+    return true;
 }
 
 // A block leaves the queue, and a "TagF" settles its request, only once SendData has taken it:
@@ -340,9 +352,12 @@ void CVRN3Stream::ExtractParamStr(const std::string& text, const std::string& ke
 // this brick's own. A continuation with no open record (its first fragment was lost, or the
 // record it belonged to was discarded) is dropped: it can only make a record with part of its
 // sound missing or another record's sound in front.
-bool CVRN3Stream::Defragmentation(const cDataBlock& fragment)
+//
+// The fragment is read through the caller's handle, which it must have tested as a data block
+// at least as large as DATA_T.
+bool CVRN3Stream::Defragmentation(const cMemBlock& fragment)
 {
-    const uint8_t kind = FragmentKind(fragment.Record().flags);
+    const uint8_t kind = FragmentKind(cDataBlock::RecordOf(fragment).flags);
     if (kind == kFragmentWhole || kind == kFragmentFirst) {
         DropDefragBlock();
         mDefragBlock = fragment;
@@ -370,10 +385,11 @@ bool CVRN3Stream::Defragmentation(const cDataBlock& fragment)
 // record needed) and grows in place while it has room and nobody else holds it, so a record of
 // n fragments costs one copy of its bytes rather than n copies of everything gathered so far.
 // Only the bytes up to the block's size are ever seen: what leaves the brick is unchanged.
-bool CVRN3Stream::AppendFragment(const cDataBlock& fragment)
+bool CVRN3Stream::AppendFragment(const cMemBlock& fragment)
 {
-    const uint32_t payload = fragment.GetExtraSize();
-    const uint32_t length = fragment.Record().length < payload ? fragment.Record().length : payload;
+    const uint32_t payload = fragment.GetSize() - static_cast<uint32_t>(sizeof(DATA_T));
+    const uint16_t asked = cDataBlock::RecordOf(fragment).length;
+    const uint32_t length = asked < payload ? asked : payload;
     const uint32_t held = mDefragBlock.GetSize();
     if (held - sizeof(DATA_T) + length > kMaxRecordPayload)
         return false;
@@ -381,7 +397,7 @@ bool CVRN3Stream::AppendFragment(const cDataBlock& fragment)
     const bool roomy = (mDefragRoom & kDefragOwn) != 0 && size <= 1u << (mDefragRoom & kDefragRoomBits);
     if (!roomy || !mDefragBlock.ResizeOwn(size))
         NewDefragBlock(size);
-    std::memcpy(static_cast<uint8_t*>(mDefragBlock.GetData()) + held, fragment.Extra(), length);
+    std::memcpy(reinterpret_cast<uint8_t*>(&mDefragBlock.SoleRecord()) + held, cDataBlock::ExtraOf(fragment), length);
     return true;
 }
 
@@ -398,7 +414,7 @@ void CVRN3Stream::NewDefragBlock(uint32_t size)
     const uint32_t held = mDefragBlock.GetSize();
     cDataBlock record((1u << room) - static_cast<uint32_t>(sizeof(DATA_T)), mDefragBlock.GetType());
     const cDataBlock& open = mDefragBlock;
-    std::memcpy(record.GetData(), &open.Record(), held);
+    std::memcpy(&record.SoleRecord(), &open.Record(), held);
     record.ResizeOwn(size); // made here, held alone
     DropDefragBlock();
     mDefragBlock = record;

@@ -95,7 +95,7 @@ protected:
 
     void ProcessEventList(const cEventListBlock& list);
 
-    bool Defragmentation(const cDataBlock& fragment);
+    bool Defragmentation(const cMemBlock& fragment);
 
     std::string mParamText;
     TStreamNumber mStreamNumber;
@@ -120,7 +120,8 @@ private:
     void SendEdgeTags(uint64_t start, uint32_t startKind);
     static cTagBlock EdgeTag(uint32_t code, uint64_t time, uint32_t kind, uint32_t streamNumber);
     void QueuePair(const cMemBlock& first, const cMemBlock& second);
-    bool AppendFragment(const cDataBlock& fragment);
+    bool SentAtOnce(const cMemBlock& block);
+    bool AppendFragment(const cMemBlock& fragment);
     void NewDefragBlock(uint32_t size);
     void DropDefragBlock();
 

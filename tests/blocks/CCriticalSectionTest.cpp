@@ -20,6 +20,8 @@ bool TryFromAnotherThread(CCriticalSection& lock)
     return got;
 }
 
+// Exclusion and progress under contention: holders now and then keep the lock across a yield,
+// so the others run out of spinning and sleep; a wake-up that Unlock misses hangs this test.
 TEST(CCriticalSection, ThreadsIncrementingUnderTheLockLoseNothing)
 {
     constexpr int kThreads = 4;
