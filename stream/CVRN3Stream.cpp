@@ -167,11 +167,11 @@ void CVRN3Stream::SendEndOfStreamSequence(const cChunkCmdBlock& request)
     uint64_t steps = (r.time - mArchiveEnd) / kChunkLength;
     if (r.mode == kModeOneMoreStep)
         ++steps;
-    SendEdgeTags(mArchiveEnd + steps * kChunkLength, kEndOfStreamKind);
+    SendEdgeTags(mArchiveEnd + steps * kChunkLength, kEndOfStreamTagKind);
 }
 
-// Answers a request with an empty chunk of the brick's own: "TagS" at `start`, "TagF" 2970
-// later. Before the first header the tags could not leave, so the request is not counted
+// Answers a request with an empty chunk of the brick's own: "TagS" at `start`, "TagF"
+// kTagFAfterTagS later. Before the first header the tags could not leave, so the request is not counted
 // either: a count without its "TagF" would release a later chunk's data one request early.
 void CVRN3Stream::SendEdgeTags(uint64_t start, uint32_t startKind)
 {
@@ -179,7 +179,7 @@ void CVRN3Stream::SendEdgeTags(uint64_t start, uint32_t startKind)
         return;
     IncChunkRequestCount();
     const uint32_t codes[2] = {kCodeTagS, kCodeTagF};
-    const uint64_t times[2] = {start, start + kTagFOffset};
+    const uint64_t times[2] = {start, start + kTagFAfterTagS};
     const uint32_t kinds[2] = {startKind, mTagStreamKind};
     for (int i = 0; i < 2; ++i) {
         cTagBlock tag;

@@ -50,9 +50,11 @@ TEST(ExtractParamStr, ValueRunsFromTheKeyToTheNextBlank)
         {"xa b=1 c", "a b", "=1 c"},                 // the blank inside the key does not end it
         {"-a=1\0-rate=2 x"s, "-rate=", ""},          // searched only up to the first NUL...
         {"-rate=12\0ab"s, "-rate=", "12\0ab"s},      // ...but a value without a blank runs to the end
+        {"-rate=8000 -bits=16", "-bits=\0xyz"s, "16"}, // a key is measured up to its first NUL
+        {"ab", "a\0longer key"s, "b"},
     };
     for (const auto& c : cases) {
-        std::string value = "stale";
+        std::string value = "stale"; // an absent key clears it
         CVRN3Stream::ExtractParamStr(c.text, c.key, value);
         EXPECT_EQ(c.value, value) << "text \"" << c.text << "\" key \"" << c.key << "\"";
     }
@@ -106,16 +108,6 @@ TEST(FrameRate, SharesOfTheBaseRatePresetAndDivisor)
     // No entry of kind 1: no shares, and the rate is the quiet NaN whatever the preset.
     EXPECT_EQ(0u, Calc(0, 0, 25.0f, 1).scales);
     EXPECT_EQ(0x7FC00000u, Bits(Calc(0, 0, 25.0f, 1).rate));
-}
-
-TEST(FrameRate, StartsUnknown)
-{
-    Probe p;
-    EXPECT_EQ(0u, p.FrameRateScales());
-    EXPECT_EQ(0.0f, p.mPresetFrameRate);
-    EXPECT_EQ(0.0f, p.FrameRate());
-    p.CalcFrameRate(1);
-    EXPECT_EQ(0x7FC00000u, Bits(p.FrameRate())) << "scales start at 0";
 }
 
 // The configuration lives in storage of exactly its size, so a read past its end is caught by
