@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: sets up this machine (scripts/setup.sh), builds vrn3-play and the plug-in in
-# build/release (the configuration ./test.sh uses, so the two share it), plays the sample that
-# ships in samples/ through the plug-in, and tells where the extracted WAV is.
+# build/release (the "release" preset of CMakePresets.json, which ./test.sh uses too), plays
+# the sample that ships in samples/ through the plug-in, and tells where the extracted WAV is.
 #   ./run.sh [vrn3-play options...]   e.g. ./run.sh --reverse --trace
 set -euo pipefail
 
@@ -12,9 +12,8 @@ OUT="$BUILD/sample.extracted.wav"
 bash "$ROOT/scripts/setup.sh"
 
 echo "run: configuring build/release"
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/i386-toolchain.cmake" \
-    -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -g -DNDEBUG" \
-    "-DCMAKE_C_FLAGS_RELEASE=-O2 -g -DNDEBUG" -DVRN3_SANITIZE=OFF > "$BUILD.configure.log" 2>&1 \
+mkdir -p "$ROOT/build"
+(cd "$ROOT" && cmake --preset release) > "$BUILD.configure.log" 2>&1 \
     || { cat "$BUILD.configure.log" >&2; exit 1; }
 echo "run: building vrn3-play and the plug-in"
 cmake --build "$BUILD" -j "$(nproc 2>/dev/null || echo 2)" --target vrn3-play > "$BUILD.build.log" 2>&1 \

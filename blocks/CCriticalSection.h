@@ -1,9 +1,8 @@
 // Locks of the host framework: CSyncObject, CCriticalSection and CSingleLock.
 //
-// A CCriticalSection is a non-recursive mutual exclusion lock that waits without limit. It is
-// built for the case that dominates block traffic, a lock taken and given back by one thread
-// with nobody else waiting: then Lock and Unlock are one atomic instruction each, inline. Only
-// a contended lock goes to the host library, where waiters sleep on a futex.
+// A CCriticalSection is a non-recursive mutual exclusion lock that waits without limit. Lock and
+// Unlock are calls into the host library; how the lock waits is the host's own business. Its
+// state word is the host's and is never read outside the host library.
 //
 // A CSingleLock holds a lock from construction (when asked to) until its destruction.
 #pragma once
@@ -11,30 +10,6 @@
 #include "HostApi.h"
 
 #include <atomic>
-#include <cstdint>
-
-// Race checkers cannot see a lock made of atomics and a futex. A build for one of them
-// (VRN3_ANNOTATE_LOCKS=drd or helgrind in CMake) tells it where each lock is taken and given
-// back, and that the lock's own atomic word is no data race; in every other build these are
-// no-ops.
-#if defined(VRN3_ANNOTATE_LOCKS_DRD)
-#include <valgrind/drd.h>
-#elif defined(VRN3_ANNOTATE_LOCKS_HELGRIND)
-#include <valgrind/helgrind.h>
-#endif
-#if defined(VRN3_ANNOTATE_LOCKS_DRD) || defined(VRN3_ANNOTATE_LOCKS_HELGRIND)
-#define VRN3_LOCK_CREATED(lock) ANNOTATE_RWLOCK_CREATE(lock)
-#define VRN3_LOCK_DESTROYED(lock) ANNOTATE_RWLOCK_DESTROY(lock)
-#define VRN3_LOCK_ACQUIRED(lock) ANNOTATE_RWLOCK_ACQUIRED(lock, 1)
-#define VRN3_LOCK_RELEASED(lock) ANNOTATE_RWLOCK_RELEASED(lock, 1)
-#define VRN3_LOCK_WORD(word) ANNOTATE_BENIGN_RACE_SIZED(&(word), sizeof(word), "the lock's own atomic word")
-#else
-#define VRN3_LOCK_CREATED(lock) ((void)0)
-#define VRN3_LOCK_DESTROYED(lock) ((void)0)
-#define VRN3_LOCK_ACQUIRED(lock) ((void)0)
-#define VRN3_LOCK_RELEASED(lock) ((void)0)
-#define VRN3_LOCK_WORD(word) ((void)0)
-#endif
 
 // The timeout that means "wait without limit".
 constexpr unsigned long INFINITE = 0xFFFFFFFFul;
@@ -58,31 +33,11 @@ public:
     CCriticalSection(const CCriticalSection&) = delete;
     CCriticalSection& operator=(const CCriticalSection&) = delete;
 
-    bool Lock(unsigned long timeout = INFINITE) override
-    {
-        int expected = kFree;
-        const bool held = mState.compare_exchange_strong(expected, kLocked, std::memory_order_acquire) ||
-                          LockContended(timeout);
-        if (held)
-            VRN3_LOCK_ACQUIRED(this);
-        return held;
-    }
-
-    bool Unlock() override
-    {
-        VRN3_LOCK_RELEASED(this);
-        if (mState.exchange(kFree, std::memory_order_release) == kContended)
-            WakeOne();
-        return true;
-    }
+    bool Lock(unsigned long timeout = INFINITE) override;
+    bool Unlock() override;
 
 private:
-    // kFree: nobody holds it; kLocked: held, nobody sleeps; kContended: held, maybe sleepers.
-    enum : int { kFree = 0, kLocked = 1, kContended = 2 };
-
-    bool LockContended(unsigned long timeout);
-    void WakeOne();
-
+    // Owned by the host library, which alone reads and writes it; it keeps the lock's size.
     std::atomic<int> mState;
 };
 

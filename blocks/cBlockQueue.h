@@ -2,7 +2,7 @@
 //
 // The queue is one pointer wide: it points at shared storage holding its bookkeeping and a ring
 // of handle slots (null until the first append). Appending copies a handle (the block is shared,
-// not copied); removing the front releases that handle. The ring doubles when it is full and
+// not copied); removing the front releases that handle, and taking the front hands it over. The ring doubles when it is full and
 // never shrinks, and clear() keeps it, so a queue that has reached its working size allocates
 // nothing more: appending and removing are constant time and allocation free. Destroying the
 // queue releases every handle it holds and frees the ring.
@@ -54,6 +54,17 @@ public:
         mRing->Slot(mRing->head).~cMemBlock();
         mRing->head = (mRing->head + 1) & (mRing->capacity - 1);
         --mRing->count;
+    }
+
+    // Removes the oldest handle and hands it to the caller: its reference moves, no count
+    // changes. The queue must not be empty.
+    cMemBlock takeFirst()
+    {
+        assert(!isEmpty() && "taking from an empty queue");
+        cMemBlock::node* taken = mRing->Slot(mRing->head).mNode; // the slot is left unused
+        mRing->head = (mRing->head + 1) & (mRing->capacity - 1);
+        --mRing->count;
+        return cMemBlock(taken, cMemBlock::AdoptTag());
     }
 
     // Releases every handle, oldest first; the ring is kept.

@@ -87,9 +87,14 @@ public:
     static node mDefNode;
 
 protected:
+    // The queue of handles hands its slots' references over to the handles it gives out.
+    friend class cBlockQueue;
+
     // Adopts a node whose reference the caller hands over: no count changes.
     struct AdoptTag {};
     cMemBlock(node* adopted, AdoptTag) : mNode(adopted) {}
+    // The node of another handle, for the typed views' reading through it.
+    static node* NodeOf(const cMemBlock& block) { return block.mNode; }
 
     node* mNode;
 };

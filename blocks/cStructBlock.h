@@ -275,6 +275,19 @@ public:
     // Typed access. Record() is GetData(): it may copy the node.
     T& Record() { return *static_cast<T*>(GetData()); }
     const T& Record() const { return Node()->mData; }
+    // The record of a block this handle holds alone and knows it does (it made the block and has
+    // not shared it, or ResizeOwn just said so): written in place, without the copy-on-write
+    // check and its lock.
+    T& SoleRecord()
+    {
+        assert(mNode->mRefCount == 1 && "the node is held by this handle alone");
+        return Node()->mData;
+    }
+    // The record and extra bytes of any block, read through the caller's handle: no handle of
+    // their own, no lock, no copy. The caller tests type and size first, as for a view, and
+    // keeps its handle while it reads.
+    static const T& RecordOf(const cMemBlock& block) { return static_cast<const node*>(NodeOf(block))->mData; }
+    static const uint8_t* ExtraOf(const cMemBlock& block) { return static_cast<const node*>(NodeOf(block))->Extra(); }
     // The extra bytes, read only, and writable (after Record() or GetData() has made the node
     // this handle's own).
     const uint8_t* Extra() const { return Node()->Extra(); }

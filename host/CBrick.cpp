@@ -20,41 +20,63 @@ void RunOnCreateOnce(CBrick* brick, CBrickPrivate* d)
     }
 }
 
-// Delivers the front block of one of the brick's queues to its handler. The block is taken
-// out under the queue lock and handled after it is given back, so senders never wait for a
-// handler. False when the queue was empty.
-bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
+// The queue lock, or none for a brick that one thread feeds and runs.
+std::unique_lock<std::mutex> QueueLock(CBrickPrivate* d)
 {
-    RunOnCreateOnce(brick, d);
-    std::unique_lock<std::mutex> lock(d->mutex);
-    cBlockQueue& queue = control ? d->control : d->data;
-    if (queue.isEmpty())
-        return false;
-    cMemBlock block(queue.front());
-    queue.removeFirst();
-    lock.unlock();
+    return d->oneThread ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(d->mutex);
+}
+
+void Handle(CBrick* brick, cMemBlock& block, bool control)
+{
     if (control)
         brick->onCtrl(block);
     else if (block.GetType() == kCodeNtfy)
         brick->onNotify(block);
     else
         brick->onData(block);
+}
+
+// Delivers the front block of one of the brick's queues to its handler. The block is taken
+// out under the queue lock and handled after it is given back, so senders never wait for a
+// handler; the queue's handle moves to the handler. False when the queue was empty. A block
+// whose handler throws counts as delivered too; the pipeline decides whether the exception
+// passes on (see CPipeline::BlockFailed).
+bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
+{
+    RunOnCreateOnce(brick, d);
+    std::unique_lock<std::mutex> lock = QueueLock(d);
+    cBlockQueue& queue = control ? d->control : d->data;
+    if (queue.isEmpty())
+        return false;
+    cMemBlock block = queue.takeFirst();
+    if (lock.owns_lock())
+        lock.unlock();
+    try {
+        Handle(brick, block, control);
+    } catch (...) {
+        if (d->pipeline == nullptr)
+            throw;
+        d->pipeline->BlockFailed();
+        return true;
+    }
     if (d->pipeline != nullptr)
         d->pipeline->BlockDelivered();
     return true;
 }
 
-// The brick's thread is woken while the queue lock is still held, so race checkers see every
-// wake-up ordered with the queue change it announces.
+// A block counts as pending only once it is queued: when the queue cannot grow, the exception
+// passes on and nothing has changed. The brick's thread is woken while the queue lock is still
+// held, so race checkers see every wake-up ordered with the queue change it announces.
 bool Push(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
 {
-    std::lock_guard<std::mutex> lock(d->mutex);
+    const std::unique_lock<std::mutex> lock = QueueLock(d);
     if (d->stopped)
         return false;
+    queue.append(block);
     if (d->pipeline != nullptr)
         d->pipeline->BlockQueued();
-    queue.append(block);
-    d->wake.notify_one();
+    if (!d->oneThread)
+        d->wake.notify_one();
     return true;
 }
 

@@ -3,7 +3,9 @@
 // Connections, owned bricks and the configuration are touched only while the pipeline is being
 // built or torn down, by one thread. The two queues are shared between the threads that send
 // blocks to the brick and the one thread that delivers them: they are guarded by `mutex`, and
-// `wake` tells the brick's thread that a block arrived.
+// `wake` tells the brick's thread that a block arrived. A brick of a pipeline that runs
+// synchronously is fed and run by that pipeline's one thread: while `oneThread` is set its
+// queues are touched without the mutex and nobody is woken.
 #pragma once
 
 #include "../blocks/CBrick.h"
@@ -24,6 +26,8 @@ struct CBrickPrivate {
     bool stopped = false;
     uint32_t signature = 0;
     CPipeline* pipeline = nullptr;      // the pipeline that runs this brick, if any
+    bool oneThread = false;             // its pipeline runs synchronously; set by the pipeline
+                                        // while no brick thread runs
 
     std::mutex mutex;                   // guards the two queues
     std::condition_variable wake;

@@ -1,24 +1,55 @@
 // Running a chain of bricks: the synchronous loop, the brick threads, and idle detection.
 //
 // Idle detection counts blocks: every block queued to a brick of the pipeline adds one, every
-// block delivered to a handler takes one away after the handler returns. A handler queues what
-// it sends before its own block is counted off, so the count reaches 0 only when no block is
-// queued and no handler runs.
+// block delivered to a handler takes one away after the handler returns or throws. A handler
+// queues what it sends before its own block is counted off, so the count reaches 0 only when no
+// block is queued and no handler runs. While the pipeline runs synchronously its one thread
+// alone counts, without atomic instructions.
 #include "CPipeline.h"
 
 #include "CBrickPrivate.h"
 
 #include <atomic>
+#include <exception>
 #include <thread>
 
 struct CPipelinePrivate {
     std::vector<CBrick*> bricks;          // chain order; owned
     std::vector<std::thread> threads;     // one per brick while threaded
+    std::atomic<bool> threaded{false};    // brick threads deliver; set before they start
     std::atomic<bool> stopping{false};    // set under each brick's lock, so no wake-up is missed
     std::atomic<int64_t> pending{0};      // blocks queued or being handled
-    std::mutex idleMutex;                 // with `idle`: wakes WaitIdle
+    std::mutex idleMutex;                 // with `idle`: wakes WaitIdle; guards `failure`
     std::condition_variable idle;
+    std::exception_ptr failure;           // first exception of a handler on a brick's thread
 };
+
+namespace {
+
+// One brick's thread: delivers the brick's blocks as they come, until the pipeline stops and
+// nothing is left. Handlers' exceptions are kept by BlockFailed; anything else thrown on the
+// way (onCreate's) is kept here, so that no exception ends the process.
+void DeliverLoop(CPipelinePrivate* d, CBrick* brick, CBrickPrivate* b)
+{
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(b->mutex);
+            b->wake.wait(lock, [&] { return d->stopping || !b->control.isEmpty() || !b->data.isEmpty(); });
+            if (b->control.isEmpty() && b->data.isEmpty())
+                return; // stopping, and nothing left to deliver
+        }
+        try {
+            if (!brick->DoCtrl())
+                brick->DoData();
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(d->idleMutex);
+            if (!d->failure)
+                d->failure = std::current_exception();
+        }
+    }
+}
+
+} // namespace
 
 CPipeline::CPipeline() : d(new CPipelinePrivate) {}
 
@@ -35,6 +66,7 @@ CBrick* CPipeline::Add(CBrick* brick)
     if (!d->bricks.empty())
         brick->ConnectAfter(d->bricks.back());
     brick->d->pipeline = this;
+    brick->d->oneThread = !d->threaded.load(std::memory_order_relaxed);
     d->bricks.push_back(brick);
     return brick;
 }
@@ -60,27 +92,27 @@ void CPipeline::Start()
     if (!d->threads.empty())
         return;
     d->stopping = false;
-    for (CBrick* brick : d->bricks) {
-        d->threads.emplace_back([this, brick] {
-            CBrickPrivate* b = brick->d;
-            for (;;) {
-                {
-                    std::unique_lock<std::mutex> lock(b->mutex);
-                    b->wake.wait(lock, [&] { return d->stopping || !b->control.isEmpty() || !b->data.isEmpty(); });
-                    if (b->control.isEmpty() && b->data.isEmpty())
-                        return; // stopping, and nothing left to deliver
-                }
-                if (!brick->DoCtrl())
-                    brick->DoData();
-            }
-        });
-    }
+    d->threaded = true;
+    for (CBrick* brick : d->bricks)
+        brick->d->oneThread = false; // before any brick thread starts
+    for (CBrick* brick : d->bricks)
+        d->threads.emplace_back([this, brick] { DeliverLoop(d, brick, brick->d); });
 }
 
 void CPipeline::WaitIdle()
 {
     std::unique_lock<std::mutex> lock(d->idleMutex);
     d->idle.wait(lock, [this] { return d->pending.load() == 0; });
+    if (d->failure) {
+        std::exception_ptr failure;
+        std::swap(failure, d->failure);
+        std::rethrow_exception(failure);
+    }
+}
+
+int64_t CPipeline::PendingBlocks() const
+{
+    return d->pending.load();
 }
 
 void CPipeline::Stop()
@@ -95,17 +127,44 @@ void CPipeline::Stop()
     for (std::thread& thread : d->threads)
         thread.join();
     d->threads.clear();
+    d->threaded = false;
+    for (CBrick* brick : d->bricks)
+        brick->d->oneThread = true; // every brick thread has ended
 }
 
 void CPipeline::BlockQueued()
 {
+    if (!d->threaded.load(std::memory_order_relaxed)) {
+        d->pending.store(d->pending.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        return;
+    }
     d->pending.fetch_add(1);
 }
 
 void CPipeline::BlockDelivered()
 {
+    if (!d->threaded.load(std::memory_order_relaxed)) {
+        d->pending.store(d->pending.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+        return; // nobody else runs, so nobody waits
+    }
     if (d->pending.fetch_sub(1) == 1) {
         std::lock_guard<std::mutex> lock(d->idleMutex);
         d->idle.notify_all();
     }
+}
+
+// The failure is kept before the block is counted off, so a WaitIdle that sees the pipeline idle
+// also sees the failure.
+void CPipeline::BlockFailed()
+{
+    if (!d->threaded) {
+        BlockDelivered();
+        throw;
+    }
+    {
+        std::lock_guard<std::mutex> lock(d->idleMutex);
+        if (!d->failure)
+            d->failure = std::current_exception();
+    }
+    BlockDelivered();
 }

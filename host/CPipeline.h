@@ -6,10 +6,16 @@
 // brick's enqueueData/enqueueControl or a brick's own SendData/SendCmd.
 //
 // Synchronous: RunUntilIdle delivers queued blocks, control blocks first, brick by brick, until
-// every queue is empty. Deterministic; for tests. Threaded: Start gives every brick a thread that
+// every queue is empty. Deterministic. The thread that runs it is then the only one that queues
+// blocks to its bricks or delivers them, so their queues go without locks. Threaded: Start gives every brick a thread that
 // delivers its blocks as they come; WaitIdle returns once every queue is empty and no handler
 // runs; Stop (and the destructor) ends the threads. One handler call at a time per brick, in
 // both modes. Build the chain before Start; the pipeline object itself is used by one thread.
+//
+// A handler that throws (out of memory, say) still has its block counted as delivered. Run
+// synchronously, the exception passes out of RunUntilIdle; the blocks still queued stay queued.
+// Run threaded, the brick's thread keeps the first such exception for the pipeline's owner and
+// goes on delivering; the next WaitIdle rethrows it once the pipeline is idle.
 #pragma once
 
 #include "../blocks/CBrick.h"
@@ -33,14 +39,21 @@ public:
     // Synchronous run: deliver until all queues are empty. Returns the blocks delivered.
     uint64_t RunUntilIdle();
 
-    // Threaded run.
+    // Threaded run. WaitIdle rethrows the first exception a handler threw since the last
+    // WaitIdle, once the pipeline is idle.
     void Start();
     void WaitIdle();
     void Stop();
 
+    // Blocks queued to the bricks or being handled: 0 whenever the pipeline is idle.
+    int64_t PendingBlocks() const;
+
     // Called by the host's bricks: a block was queued / delivered.
     void BlockQueued();
     void BlockDelivered();
+    // Called by the host's bricks from inside the handler of a handler's exception: the block
+    // is counted as delivered; threaded, the exception is kept for WaitIdle, else it is rethrown.
+    void BlockFailed();
 
 private:
     CPipelinePrivate* d;

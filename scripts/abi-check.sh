@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Pins the binary interface of the plug-in and of the stand-in host library.
-#   scripts/abi-check.sh <build dir>            compare with the baselines in abi/; fails on
-#                                               any change
+# Pins the binary interface of the plug-in and of the stand-in host library, per Qt flavour: the
+# baselines of a Qt 5 build are in abi/, those of a Qt 4 build (VRN3_QT=4) in abi/qt4/.
+#   scripts/abi-check.sh <build dir>            compare with the baselines of the build's
+#                                               flavour; fails on any change
 #   scripts/abi-check.sh <build dir> --update   write new baselines (a deliberate interface
 #                                               change: commit them with the change)
 # Each library's interface is written with abidw (exported symbols, SONAME, NEEDED and the types
@@ -16,7 +17,6 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BASELINES="$ROOT/abi"
 LIBS=("sound/libVRN3SoundStream.so.1" "host/libvrn3host.so.1")
 
 usage() { echo "usage: $0 <build dir> [--update]" >&2; exit 2; }
@@ -28,6 +28,13 @@ if [ $# -eq 2 ]; then [ "$2" = "--update" ] || usage; UPDATE=1; fi
 # The source tree the build was configured from; its path is cut from the description.
 SRC="$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$BUILD/CMakeCache.txt" 2>/dev/null || true)"
 [ -n "$SRC" ] || SRC="$ROOT"
+QT="$(sed -n 's/^VRN3_QT:STRING=//p' "$BUILD/CMakeCache.txt" 2>/dev/null || true)"
+case "${QT:-5}" in
+    5) BASELINES="$ROOT/abi" ;;
+    4) BASELINES="$ROOT/abi/qt4" ;;
+    *) echo "abi-check: $BUILD is built on an unknown Qt flavour '$QT'" >&2; exit 1 ;;
+esac
+SHOWN="${BASELINES#"$ROOT/"}"
 
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
@@ -51,24 +58,24 @@ for lib in "${LIBS[@]}"; do
     fi
     if [ "$UPDATE" = 1 ]; then
         cp "$WORK/$name.abi" "$baseline"
-        echo "abi-check: renewed abi/$name.abi"
+        echo "abi-check: renewed $SHOWN/$name.abi"
         continue
     fi
-    [ -f "$baseline" ] || { echo "abi-check: no baseline abi/$name.abi (run with --update)" >&2; status=1; continue; }
+    [ -f "$baseline" ] || { echo "abi-check: no baseline $SHOWN/$name.abi (run with --update)" >&2; status=1; continue; }
     if ! abidiff --harmless "$baseline" "$WORK/$name.abi" > "$WORK/$name.report" 2>&1; then
-        echo "abi-check: $name: abidiff reports a change against abi/$name.abi:"
+        echo "abi-check: $name: abidiff reports a change against $SHOWN/$name.abi:"
         cat "$WORK/$name.report"
         status=1
     elif ! diff -u <(sort "$baseline") <(sort "$WORK/$name.abi") > "$WORK/$name.diff"; then
-        echo "abi-check: $name: the interface description differs from abi/$name.abi:"
+        echo "abi-check: $name: the interface description differs from $SHOWN/$name.abi:"
         head -n 80 "$WORK/$name.diff"
         status=1
     else
-        echo "abi-check: $name: same interface as abi/$name.abi"
+        echo "abi-check: $name: same interface as $SHOWN/$name.abi"
     fi
 done
 
 if [ "$status" != 0 ]; then
-    echo "abi-check: FAILED. If the change is intended: scripts/abi-check.sh $1 --update, and commit abi/."
+    echo "abi-check: FAILED. If the change is intended: scripts/abi-check.sh $1 --update, and commit $SHOWN/."
 fi
 exit "$status"

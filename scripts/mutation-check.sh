@@ -10,7 +10,7 @@
 #
 # Every file is put back as it was, also on Ctrl-C. Only what a mutation touches is rebuilt,
 # so a mutation of a .cpp costs one compile and the suite run; one of a blocks/ header rebuilds
-# everything that includes it.
+# everything that includes it, so only two of those come, last.
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -20,13 +20,6 @@ mkdir -p "$LOG"
 
 # file @@ text of the line as it is (its first occurrence is changed) @@ what it becomes
 MUTATIONS_LIST=$(cat <<'EOF'
-blocks/cStructBlock.h @@ if (mRefCount == 1) @@ if (mRefCount >= 1)
-blocks/cStructBlock.h @@ if (size > PooledSize(p)) { @@ if (size > PooledSize(p) + 64) {
-blocks/cStructBlock.h @@ if (--mRefCount != 0) { @@ if (--mRefCount > 1) {
-blocks/cStructBlock.h @@ std::memmove(Extra(), reinterpret_cast<const uint8_t*>(&source) + sizeof(T), size - sizeof(T)); @@ ;
-blocks/cCommandBlock.h @@ return false; @@ return true;
-blocks/cCommandBlock.h @@ const int32_t capacity = n->mVisitedCapacity + N; @@ const int32_t capacity = n->mVisitedCapacity + 1;
-blocks/cBlockQueue.h @@ mRing->head = (mRing->head + 1) & (mRing->capacity - 1); @@ mRing->head = (mRing->head + 1) & (mRing->capacity - 2);
 host/CBrick.cpp @@ else if (block.GetType() == kCodeNtfy) @@ else if (block.GetType() == kCodeTag)
 host/CBrick.cpp @@ if (d->stopped) @@ if (false)
 host/CBrick.cpp @@ if (previous == nullptr || previous == this) @@ if (previous == nullptr)
@@ -39,7 +32,7 @@ stream/CVRN3Stream.cpp @@ DecChunkRequestCount(); @@ ;
 stream/CVRN3Stream.cpp @@ if (!request.MarkVisited(this)) @@ if (!request.MarkVisited(nullptr))
 stream/CVRN3Stream.cpp @@ if (!mForwardPlay && t <= mArchiveBegin) { @@ if (!mForwardPlay && t < mArchiveBegin) {
 stream/CVRN3Stream.cpp @@ if (mForwardPlay && t >= mArchiveEnd) { @@ if (mForwardPlay && t > mArchiveEnd) {
-stream/CVRN3Stream.cpp @@ SendEdgeTags(mArchiveEnd + steps * kChunkLength, kEndOfStreamTagKind); @@ SendEdgeTags(mArchiveEnd + steps * kChunkLength, mTagStreamKind);
+stream/CVRN3Stream.cpp @@ const uint32_t kinds[2] = {startKind, mTagStreamKind}; @@ const uint32_t kinds[2] = {mTagStreamKind, mTagStreamKind};
 stream/CVRN3Stream.cpp @@ record.streamNumber = i == 0 ? static_cast<uint32_t>(mStreamNumber) : 0; @@ record.streamNumber = static_cast<uint32_t>(mStreamNumber);
 stream/CVRN3Stream.cpp @@ mArchiveEnd = range.Record().end; @@ mArchiveEnd = range.Record().begin;
 stream/CVRN3Stream.cpp @@ answer.value3 = reset.Record().value3; @@ answer.value3 = reset.Record().value2;
@@ -62,6 +55,8 @@ sound/VRN3SoundStream.cpp @@ if (!Is(config.input, kCodeSnd3, kCodeDat3) || !Is(
 tools/vrn3-play/WavFile.cpp @@ if (channels != 1) @@ if (channels > 2)
 tools/vrn3-play/WavFile.cpp @@ if (declared > bytes.size()) @@ if (false)
 tools/vrn3-play/main.cpp @@ return failure.Code(); @@ return kExitOk;
+blocks/cStructBlock.h @@ if (mRefCount == 1) @@ if (mRefCount >= 1)
+blocks/cCommandBlock.h @@ return false; @@ return true;
 EOF
 )
 

@@ -3,8 +3,7 @@
 #  1. amd64 tools through apt-get (only what dpkg-query reports missing).
 #  2. The i386 sysroot (Qt 5 Core and its libraries) in build/deps/sysroot.
 #  3. An i386 libc with its debug info in build/deps/valgrind-root, for memcheck.
-#  4. Debian's source of Google Benchmark in build/deps/benchmark-src.
-# Steps 2-4 fetch with private apt options into build/deps and never touch the
+# Steps 2-3 fetch with private apt options into build/deps and never touch the
 # system's dpkg state or sources; each leaves a stamp holding its inputs, so a
 # later run skips it and needs no network.
 set -euo pipefail
@@ -21,7 +20,6 @@ SYSROOT_PACKAGES="libqt5core5a qtbase5-dev qt5-qmake qt5-qmake-bin qtbase5-dev-t
   libicu72 libdouble-conversion3 libpcre2-16-0 libzstd1 zlib1g libglib2.0-0
   libpcre2-8-0 libffi8 libmount1 libselinux1 libblkid1"
 LIBC_PACKAGES="libc6 libc6-dbg"
-SOURCE_PACKAGE="benchmark"
 
 say() { echo "setup: $*"; }
 
@@ -91,11 +89,8 @@ private_update() {
     local uri
     uri="$(archive_uri)"
     mkdir -p "$APTD/lists/partial" "$APTD/cache/archives/partial" "$APTD/sources.list.d"
-    {
-        echo "deb [signed-by=$KEYRING] $uri $SUITE main"
-        echo "deb-src [signed-by=$KEYRING] $uri $SUITE main"
-    } > "$APTD/sources.list"
-    say "reading the i386 and source package lists"
+    echo "deb [signed-by=$KEYRING] $uri $SUITE main" > "$APTD/sources.list"
+    say "reading the i386 package lists"
     apt_retry "${APT_OPTS[@]}" update -qq
     private_lists_ready=1
 }
@@ -135,23 +130,6 @@ else
     find "$DEPS/valgrind-root/usr/lib/debug/.build-id" -name '*.debug' \
         -exec cp -f {} "$DEPS/valgrind-root/lib/i386-linux-gnu/.debug/" \;
     stamp_set valgrind-root "$key"
-fi
-
-# 4. Google Benchmark source (Debian's prebuilt i386 library has the other string ABI)
-key="$SOURCE_PACKAGE"
-if stamp_ok benchmark-src "$key" && [ -f "$DEPS/benchmark-src/CMakeLists.txt" ]; then
-    say "benchmark source present"
-else
-    say "fetching the benchmark source into build/deps/benchmark-src"
-    private_update
-    src="$APTD/src"
-    rm -rf "$src" "$DEPS/benchmark-src"
-    mkdir -p "$src"
-    (cd "$src" && apt_retry "${APT_OPTS[@]}" source "$SOURCE_PACKAGE" >/dev/null)
-    dir="$(find "$src" -mindepth 1 -maxdepth 1 -type d -name "$SOURCE_PACKAGE-*" | head -n 1)"
-    [ -n "$dir" ] && [ -f "$dir/CMakeLists.txt" ] || { echo "setup: no benchmark source unpacked" >&2; exit 1; }
-    mv "$dir" "$DEPS/benchmark-src"
-    stamp_set benchmark-src "$key"
 fi
 
 say "done"

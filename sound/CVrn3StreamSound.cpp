@@ -5,10 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-// The pools of the record types this module makes or views.
-template class cStructBlock<DATA_T, kCodeDat3>;
+// The blocks of the record types only the sound brick uses; those it shares with the stream
+// base (data fragments, tags) are instantiated there, each type once in the library.
 template class cStructBlock<DATA_T_VIDEO, kCodeVid3Record>;
-template class cStructBlock<TStreamTag, kCodeTag>;
 template class cStructBlock<TSoundData, kCodeSCDA>;
 
 namespace {
@@ -36,22 +35,22 @@ CVrn3StreamSound::CVrn3StreamSound()
 
 CVrn3StreamSound::~CVrn3StreamSound() {}
 
-// Blocks too short for the record their type names are malformed and dropped unread.
+// Blocks too short for the record their type names are malformed and dropped unread. Video is
+// never taken, short or not.
 bool CVrn3StreamSound::onData(const cMemBlock& block)
 {
     const uint32_t type = block.GetType();
     if (type == kCodeVid3) {
         if (block.GetSize() < sizeof(DATA_T_VIDEO))
-            return true;
-        return OnVideoBlock(cVideoBlock(block));
+            return false;
+        return OnVideoBlock(block);
     }
     if (type == kCodeSnd3) {
         if (block.GetSize() < sizeof(DATA_T) || !mStreamConfigured)
             return true;
-        const cDataBlock fragment(block);
-        if (fragment.Record().streamNumber != mStreamNumber)
+        if (cDataBlock::RecordOf(block).streamNumber != mStreamNumber)
             return true;
-        if (Defragmentation(fragment))
+        if (Defragmentation(block))
             return OnDataBlock(mDefragBlock);
         return true;
     }
@@ -64,10 +63,10 @@ bool CVrn3StreamSound::onData(const cMemBlock& block)
 }
 
 // Only the fragment that opens a frame carries its time. Video is tracked whatever its stream
-// and is not consumed.
-bool CVrn3StreamSound::OnVideoBlock(const cVideoBlock& block)
+// and is not consumed. The block is read through the caller's handle.
+bool CVrn3StreamSound::OnVideoBlock(const cMemBlock& block)
 {
-    const DATA_T_VIDEO& video = block.Record();
+    const DATA_T_VIDEO& video = cVideoBlock::RecordOf(block);
     const uint8_t kind = FragmentKind(video.flags);
     if (kind != kFragmentFirst && kind != kFragmentWhole)
         return false;
@@ -81,15 +80,18 @@ bool CVrn3StreamSound::OnVideoBlock(const cVideoBlock& block)
 void CVrn3StreamSound::OnChunkCmd(const cChunkCmdBlock&) {}
 
 // A stream number outside the header's table selects nothing: the header is ignored and the
-// brick stays as it was.
+// brick stays as it was. The brick counts itself configured only once its configuration is
+// whole and announced; a header that fails on the way leaves it as it was.
 bool CVrn3StreamSound::OnHeader(const cHeaderBlock& header)
 {
     if (mStreamNumber < 0 || mStreamNumber >= kStreamCount)
         return false;
+    const bool status = OnStreamInfo(header.Record().streams[mStreamNumber]);
     mStreamConfigured = true;
-    return OnStreamInfo(header.Record().streams[mStreamNumber]);
+    return status;
 }
 
+// The parameters are kept only once the "SCfg" carrying them has gone out.
 bool CVrn3StreamSound::OnStreamInfo(const STREAM_T& stream)
 {
     cSoundCfgBlock block;
@@ -101,14 +103,14 @@ bool CVrn3StreamSound::OnStreamInfo(const STREAM_T& stream)
     cfg.chunkLength = kChunkLength;
     std::string value;
     ExtractParamStr(stream.params, "-rate=", value);
-    mSampleRate = ParamNumber(value);
+    cfg.sampleRate = ParamNumber(value);
     ExtractParamStr(stream.params, "-bits=", value);
-    mBytesPerSample = ParamNumber(value) >> 3;
-    mChannels = kChannels;
-    cfg.sampleRate = mSampleRate;
-    cfg.bytesPerSample = mBytesPerSample;
-    cfg.channels = mChannels;
+    cfg.bytesPerSample = ParamNumber(value) >> 3;
+    cfg.channels = kChannels;
     SendData(block);
+    mSampleRate = cfg.sampleRate;
+    mBytesPerSample = cfg.bytesPerSample;
+    mChannels = cfg.channels;
     return true;
 }
 
@@ -119,7 +121,7 @@ bool CVrn3StreamSound::OnDataBlock(const cDataBlock& record)
 {
     const uint32_t payload = record.GetExtraSize();
     cSoundBlock sound(payload, kCodeSCDA, record.Extra());
-    TSoundData& data = sound.Record();
+    TSoundData& data = sound.SoleRecord(); // made here, not yet shared
     data.time = mChunkTime + mFrameOffset;
     std::memset(data.reserved8, 0, sizeof data.reserved8);
     data.sampleRate = mSampleRate;

@@ -6,7 +6,7 @@
 // in it; it passes every tag on with its own tag kind. Sound blocks and tags go through the
 // base's delayed send queue, which releases them chunk by chunk as requests arrive.
 //
-// Life and threads as for CVRN3Stream. The brick stays unconfigured, dropping sound and tags,
+// Life, threads and failures as for CVRN3Stream. The brick stays unconfigured, dropping sound and tags,
 // until a header names a stream it can select.
 #pragma once
 
@@ -32,7 +32,7 @@ public:
     uint64_t FrameOffset() const { return mFrameOffset; }
 
 protected:
-    bool OnVideoBlock(const cVideoBlock& block);
+    bool OnVideoBlock(const cMemBlock& block);
     bool OnStreamInfo(const STREAM_T& stream);
     bool OnDataBlock(const cDataBlock& record);
     bool OnTag(const cTagBlock& tag);

@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-// The pools of the record types this module makes or views.
+// The blocks of the record types the stream base makes or views, each type instantiated once in
+// the library (the sound brick's own types are in its module).
 template class cStructBlock<HDR_T, kCodeHdr3>;
 template class cStructBlock<DATA_T, kCodeDat3>;
 template class cStructBlock<TStreamTag, kCodeTag>;
@@ -27,10 +28,8 @@ cDataBlock EmptyRecord()
 // True for a "Tag " block whose tag closes a chunk.
 bool IsTagF(const cMemBlock& block)
 {
-    if (block.GetType() != kCodeTag || block.GetSize() < sizeof(TStreamTag))
-        return false;
-    const cTagBlock tag(block);
-    return tag.Record().code == kCodeTagF;
+    return block.GetType() == kCodeTag && block.GetSize() >= sizeof(TStreamTag) &&
+           cTagBlock::RecordOf(block).code == kCodeTagF;
 }
 
 } // namespace
@@ -94,10 +93,12 @@ void CVRN3Stream::ProcessActivityHist(const cGistBlock&) {}
 bool CVRN3Stream::ProcessPlayCmd(const cPlayCmdBlock& play)
 {
     // The sender's byte may hold any value: any but 0 means forward.
+    // The direction changes only once the command has gone on.
     uint8_t forward;
     std::memcpy(&forward, &play.Record().forward, sizeof forward);
+    const bool status = SendCmd(play);
     mForwardPlay = forward != 0;
-    return SendCmd(play);
+    return status;
 }
 
 void CVRN3Stream::DoReset()
@@ -112,22 +113,35 @@ void CVRN3Stream::DecChunkRequestCount()
     --mChunkRequestCount;
 }
 
+// With a request outstanding and nothing older waiting, the block leaves at once, without
+// passing through the queue; a "TagF" settles its request once SendData has returned. If
+// SendData throws, the exception passes with nothing counted.
 void CVRN3Stream::DelayableSend(const cMemBlock& block)
 {
     if (!mHeaderReceived)
         return;
+    if (HasChunkRequests() && mDelayedBlocks.isEmpty()) {
+        SendData(block);
+        if (IsTagF(block))
+            DecChunkRequestCount();
+        return;
+    }
     mDelayedBlocks.append(block);
     DelayedSend();
 }
 
+// A block leaves the queue, and a "TagF" settles its request, only once SendData has taken it:
+// when SendData throws, the block stays at the front and the count stays as it was, so the
+// next request or offered block resumes from there.
 void CVRN3Stream::DelayedSend()
 {
     while (HasChunkRequests() && !mDelayedBlocks.isEmpty()) {
         const cMemBlock& front = mDelayedBlocks.front();
-        if (IsTagF(front))
-            DecChunkRequestCount();
+        const bool settles = IsTagF(front);
         SendData(front);
         mDelayedBlocks.removeFirst();
+        if (settles)
+            DecChunkRequestCount();
     }
 }
 
@@ -171,35 +185,57 @@ void CVRN3Stream::SendEndOfStreamSequence(const cChunkCmdBlock& request)
 }
 
 // Answers a request with an empty chunk of the brick's own: "TagS" at `start`, "TagF"
-// kTagFAfterTagS later. Before the first header the tags could not leave, so the request is not counted
-// either: a count without its "TagF" would release a later chunk's data one request early.
+// kTagFAfterTagS later. Before the first header the tags could not leave, so the request is not
+// counted either: a count without its "TagF" would release a later chunk's data one request early.
+// Both tags are made before anything changes, and the count is raised only once both are
+// queued, so a failure leaves the brick as it was.
 void CVRN3Stream::SendEdgeTags(uint64_t start, uint32_t startKind)
 {
     if (!mHeaderReceived)
         return;
+    const cTagBlock opening = EdgeTag(kCodeTagS, start, startKind, static_cast<uint32_t>(mStreamNumber));
+    const cTagBlock closing = EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, 0);
+    QueuePair(opening, closing);
     IncChunkRequestCount();
-    const uint32_t codes[2] = {kCodeTagS, kCodeTagF};
-    const uint64_t times[2] = {start, start + kTagFAfterTagS};
-    const uint32_t kinds[2] = {startKind, mTagStreamKind};
-    for (int i = 0; i < 2; ++i) {
-        cTagBlock tag;
-        TStreamTag& record = tag.Record();
-        record.time = times[i];
-        std::memset(record.reserved8, 0, sizeof record.reserved8);
-        record.code = codes[i];
-        record.kind = kinds[i];
-        record.streamNumber = i == 0 ? static_cast<uint32_t>(mStreamNumber) : 0;
-        record.reserved28 = 0;
-        DelayableSend(tag);
+    DelayedSend();
+}
+
+cTagBlock CVRN3Stream::EdgeTag(uint32_t code, uint64_t time, uint32_t kind, uint32_t streamNumber)
+{
+    cTagBlock tag;
+    TStreamTag& record = tag.Record();
+    record.time = time;
+    std::memset(record.reserved8, 0, sizeof record.reserved8);
+    record.code = code;
+    record.kind = kind;
+    record.streamNumber = streamNumber;
+    record.reserved28 = 0;
+    return tag;
+}
+
+// Queues both blocks or neither. Appending fails only when the queue cannot grow; a half-queued
+// pair is taken back by turning the queue once around, which allocates nothing (each handle
+// moved to the back takes the slot its removal from the front has just freed).
+void CVRN3Stream::QueuePair(const cMemBlock& first, const cMemBlock& second)
+{
+    mDelayedBlocks.append(first);
+    try {
+        mDelayedBlocks.append(second);
+    } catch (...) {
+        for (int older = mDelayedBlocks.size() - 1; older > 0; --older) {
+            const cMemBlock handle(mDelayedBlocks.front());
+            mDelayedBlocks.removeFirst();
+            mDelayedBlocks.append(handle);
+        }
+        mDelayedBlocks.removeFirst(); // `first`, now at the front
+        throw;
     }
 }
 
 bool CVRN3Stream::onNotify(const cMemBlock& block)
 {
-    if (block.GetSize() < sizeof(TNotifyBase)) {
-        SendData(block); // no code to read: passed on as any unknown notification
-        return true;
-    }
+    if (block.GetSize() < sizeof(TNotifyBase))
+        return true; // no code to read: malformed, dropped unread like any short block
     const cNotifyBlock notification(block);
     const uint32_t code = notification.Record().notifyCode;
     if (code == kCodeTimR)
@@ -220,20 +256,21 @@ void CVRN3Stream::HandleTimeRange(const cMemBlock& block)
 {
     if (block.GetSize() < sizeof(TSrcTimeRange))
         return; // malformed: dropped, the range stays
+    // The range is taken only once the notification has gone on.
     const cTimeRangeBlock range(block);
+    SendData(block);
     mArchiveBegin = range.Record().begin;
     mArchiveEnd = range.Record().end;
-    SendData(block);
 }
 
 // A reset empties the queue and the request count; one "Rdy " echoing its values leaves in its
-// place.
+// place. The answer is made and sent first: a reset whose answer cannot go out does not happen.
+// (Nothing reaches the brick between the two: its handlers run one at a time.)
 void CVRN3Stream::HandleReset(const cMemBlock& block)
 {
     if (block.GetSize() < sizeof(TVRN3ResetNotify))
         return; // malformed: dropped without a reset
     const cResetBlock reset(block);
-    DoReset();
     cReadyBlock ready;
     TReadyNotification& answer = ready.Record();
     answer.value1 = reset.Record().value1;
@@ -241,6 +278,7 @@ void CVRN3Stream::HandleReset(const cMemBlock& block)
     answer.flag = reset.Record().flag;
     answer.value3 = reset.Record().value3;
     SendData(ready);
+    DoReset();
 }
 
 void CVRN3Stream::ProcessEventList(const cEventListBlock& list)
@@ -309,9 +347,12 @@ void CVRN3Stream::ExtractParamStr(const std::string& text, const std::string& ke
 // this brick's own. A continuation with no open record (its first fragment was lost, or the
 // record it belonged to was discarded) is dropped: it can only make a record with part of its
 // sound missing or another record's sound in front.
-bool CVRN3Stream::Defragmentation(const cDataBlock& fragment)
+//
+// The fragment is read through the caller's handle, which it must have tested as a data block
+// at least as large as DATA_T.
+bool CVRN3Stream::Defragmentation(const cMemBlock& fragment)
 {
-    const uint8_t kind = FragmentKind(fragment.Record().flags);
+    const uint8_t kind = FragmentKind(cDataBlock::RecordOf(fragment).flags);
     if (kind == kFragmentWhole || kind == kFragmentFirst) {
         DropDefragBlock();
         mDefragBlock = fragment;
@@ -320,10 +361,12 @@ bool CVRN3Stream::Defragmentation(const cDataBlock& fragment)
     }
     if (!mDefragOpen)
         return false;
+    // Closed while the fragment is appended: a record that misses this fragment's bytes (the
+    // append threw) takes no more fragments.
+    mDefragOpen = false;
     if (!AppendFragment(fragment)) {
         DropDefragBlock();
         mDefragBlock = EmptyRecord(); // the record outgrew its bound: discarded
-        mDefragOpen = false;
         return false;
     }
     mDefragOpen = kind != kFragmentLast;
@@ -337,10 +380,11 @@ bool CVRN3Stream::Defragmentation(const cDataBlock& fragment)
 // record needed) and grows in place while it has room and nobody else holds it, so a record of
 // n fragments costs one copy of its bytes rather than n copies of everything gathered so far.
 // Only the bytes up to the block's size are ever seen: what leaves the brick is unchanged.
-bool CVRN3Stream::AppendFragment(const cDataBlock& fragment)
+bool CVRN3Stream::AppendFragment(const cMemBlock& fragment)
 {
-    const uint32_t payload = fragment.GetExtraSize();
-    const uint32_t length = fragment.Record().length < payload ? fragment.Record().length : payload;
+    const uint32_t payload = fragment.GetSize() - static_cast<uint32_t>(sizeof(DATA_T));
+    const uint16_t asked = cDataBlock::RecordOf(fragment).length;
+    const uint32_t length = asked < payload ? asked : payload;
     const uint32_t held = mDefragBlock.GetSize();
     if (held - sizeof(DATA_T) + length > kMaxRecordPayload)
         return false;
@@ -348,7 +392,7 @@ bool CVRN3Stream::AppendFragment(const cDataBlock& fragment)
     const bool roomy = (mDefragRoom & kDefragOwn) != 0 && size <= 1u << (mDefragRoom & kDefragRoomBits);
     if (!roomy || !mDefragBlock.ResizeOwn(size))
         NewDefragBlock(size);
-    std::memcpy(static_cast<uint8_t*>(mDefragBlock.GetData()) + held, fragment.Extra(), length);
+    std::memcpy(reinterpret_cast<uint8_t*>(&mDefragBlock.SoleRecord()) + held, cDataBlock::ExtraOf(fragment), length);
     return true;
 }
 
@@ -365,7 +409,7 @@ void CVRN3Stream::NewDefragBlock(uint32_t size)
     const uint32_t held = mDefragBlock.GetSize();
     cDataBlock record((1u << room) - static_cast<uint32_t>(sizeof(DATA_T)), mDefragBlock.GetType());
     const cDataBlock& open = mDefragBlock;
-    std::memcpy(record.GetData(), &open.Record(), held);
+    std::memcpy(&record.SoleRecord(), &open.Record(), held);
     record.ResizeOwn(size); // made here, held alone
     DropDefragBlock();
     mDefragBlock = record;

@@ -11,6 +11,11 @@
 // first header opens the queue (blocks offered before it are dropped); a reset empties the queue
 // and the request count; the destructor drops whatever is still queued.
 //
+// Failures: allocation and the host's SendData/SendCmd may throw; the exception passes on and
+// the brick is left as the handler found it or with the handler's effect whole: a block is
+// queued and counted or neither, and the request count is always the number of requests whose
+// "TagF" has not left.
+//
 // Threads: the brick has no lock of its own. The host delivers one handler call at a time, and
 // all fields are touched only from the handlers. The blocks lock their own nodes.
 //
@@ -88,7 +93,7 @@ protected:
 
     void ProcessEventList(const cEventListBlock& list);
 
-    bool Defragmentation(const cDataBlock& fragment);
+    bool Defragmentation(const cMemBlock& fragment);
 
     std::string mParamText;
     TStreamNumber mStreamNumber;
@@ -111,7 +116,9 @@ private:
     void HandleTimeRange(const cMemBlock& block);
     void HandleReset(const cMemBlock& block);
     void SendEdgeTags(uint64_t start, uint32_t startKind);
-    bool AppendFragment(const cDataBlock& fragment);
+    static cTagBlock EdgeTag(uint32_t code, uint64_t time, uint32_t kind, uint32_t streamNumber);
+    void QueuePair(const cMemBlock& first, const cMemBlock& second);
+    bool AppendFragment(const cMemBlock& fragment);
     void NewDefragBlock(uint32_t size);
     void DropDefragBlock();
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
 #include <thread>
 
 using namespace kit;
@@ -139,6 +140,41 @@ TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDeliver
     EXPECT_EQ(data + 1, c->data.load());
     pipeline.Stop();
     pipeline.Stop(); // harmless
+}
+
+// Runs out of memory on data blocks numbered 1.
+class FailingBrick : public CBrick {
+public:
+    bool onData(const cMemBlock& block) override
+    {
+        if (RecordOf<cTagBlock>(block).streamNumber == 1)
+            throw std::bad_alloc();
+        ++taken;
+        return true;
+    }
+    std::atomic<int> taken{0};
+};
+
+TEST(CPipeline, AHandlersExceptionReachesTheOwnerAndLeavesTheCountsRight)
+{
+    for (bool threaded : {false, true}) {
+        CPipeline pipeline;
+        auto* brick = static_cast<FailingBrick*>(pipeline.Add(new FailingBrick));
+        if (threaded)
+            pipeline.Start();
+        for (uint32_t n : {1u, 2u, 1u, 3u})
+            brick->enqueueData(Numbered(n));
+        if (threaded) {
+            EXPECT_THROW(pipeline.WaitIdle(), std::bad_alloc); // the first one, once idle
+            pipeline.WaitIdle();
+        } else {
+            EXPECT_THROW(pipeline.RunUntilIdle(), std::bad_alloc);
+            EXPECT_THROW(pipeline.RunUntilIdle(), std::bad_alloc);
+            EXPECT_EQ(1u, pipeline.RunUntilIdle());
+        }
+        EXPECT_EQ(2, brick->taken.load());
+        EXPECT_EQ(0, pipeline.PendingBlocks());
+    }
 }
 
 TEST(CPipeline, DestroyingThePipelineDestroysItsBricksAndDropsQueuedBlocks)

@@ -10,6 +10,13 @@
 #                                          debug information, member for member
 #   headers  <stage> <c++ compiler> <include dirs...>
 #                                          every installed header compiles on its own
+#   host-symbols <plugin> <qt lib> <integration.md>
+#                                          what the plug-in takes from the host (its undefined
+#                                          symbols but the C/C++ runtime's, the sanitizers' and
+#                                          Qt's) is among HOST_SYMBOLS, and the document's list
+#                                          of what a host must export is exactly HOST_SYMBOLS
+#   qlist    <lib> <offset>                the QList data the library was built on keeps its
+#                                          array at <offset> (20 in Qt 4, 16 in Qt 5)
 # Layouts come from the plug-in's debug information; a record the plug-in never uses (and so
 # carries no type information for) is read from the probe program, built with the same flags.
 # Exits non-zero with one line per difference.
@@ -25,6 +32,39 @@ PLUGIN_RECORDS="HDR_T STREAM_T DATA_T DATA_T_VIDEO TStreamTag TSoundData TSoundS
   TEventListEntry TBrickConfig TContentDescriptor"
 # Records whose size must stay pinned in the headers (a deleted static_assert fails here).
 PINNED_RECORDS="$PLUGIN_RECORDS TNotifyMessage"
+
+# All the plug-in may take from the host: the brick's constructor, destructor, type information
+# and the operations its virtual table refers to; the lock's constructor, destructor, Lock and
+# Unlock; cMemBlock's destructor, default node, virtual table and type information.
+HOST_SYMBOLS="CBrick::CBrick()
+CBrick::~CBrick()
+typeinfo for CBrick
+CBrick::DoCtrl()
+CBrick::DoData()
+CBrick::ConnectAfter(CBrick*)
+CBrick::ConnectOwned(CBrick*)
+CBrick::DisconnectFrom(CBrick*)
+CBrick::DisconnectFromAll()
+CBrick::Create(TBrickConfig const&)
+CBrick::SetStopped(bool)
+CBrick::HasNextBrick()
+CBrick::HasPreviousBrick()
+CBrick::GetSignature()
+CBrick::IsKnownInput(TContentDescriptor const&)
+CBrick::IsKnownOutput(TContentDescriptor const&)
+CBrick::enqueueControl(cMemBlock const&)
+CBrick::enqueueData(cMemBlock const&)
+CBrick::DisconnectOwned(CBrick*)
+CBrick::SendData(cMemBlock const&)
+CBrick::SendCmd(cMemBlock const&)
+CCriticalSection::CCriticalSection(bool)
+CCriticalSection::~CCriticalSection()
+CCriticalSection::Lock(unsigned long)
+CCriticalSection::Unlock()
+cMemBlock::~cMemBlock()
+cMemBlock::mDefNode
+vtable for cMemBlock
+typeinfo for cMemBlock"
 
 # dwarf_layouts <lib> <type,type,...>: "Type size N" and "Type member offset width" lines.
 dwarf_layouts() {
@@ -168,8 +208,28 @@ headers)
     done
     echo "compiled $count installed headers"
     ;;
+host-symbols)
+    plugin="$1" qt="$2" doc="$3"
+    # Versioned names are the C/C++ runtime's (and Qt 5's); Qt 4's are not versioned.
+    taken="$(nm -DC --undefined-only "$plugin" | sed -E 's/^ *[Uw] //' | grep -v '@' |
+             grep -vE '^(_ITM_|__gmon_start__|__asan_|__ubsan_|__sanitizer_|__lsan_)' | sort -u |
+             comm -23 - <(nm -DC --defined-only "$qt" | sed -E 's/^[0-9a-f]+ [A-Za-z] //' | sort -u))"
+    while IFS= read -r sym; do
+        [ -n "$sym" ] || continue
+        grep -qxF "$sym" <<<"$HOST_SYMBOLS" || bad "the plug-in takes '$sym' from the host"
+    done <<<"$taken"
+    listed="$(awk '/^```symbols/ { f = 1; next } /^```/ { f = 0 } f' "$doc" | sort)"
+    [ "$listed" = "$(sort <<<"$HOST_SYMBOLS")" ] ||
+        bad "$doc lists other host symbols: $(diff <(sort <<<"$HOST_SYMBOLS") - <<<"$listed" | grep '^[<>]' | paste -sd' ' -)"
+    echo "the plug-in takes $(grep -c . <<<"$taken") symbols from the host"
+    ;;
+qlist)
+    lib="$1" want="$2"
+    got="$(pahole -C Data "$lib" 2>/dev/null | sed -nE 's/.*[ *]array\[1\];[ \t]*\/\*[ \t]*([0-9]+) .*/\1/p' | head -n 1)"
+    [ "$got" = "$want" ] || bad "$lib: the QList data's array is at byte '${got:-?}', not $want"
+    ;;
 *)
-    echo "usage: $0 exports|dynamic|layouts|doc|headers ..." >&2
+    echo "usage: $0 exports|dynamic|layouts|doc|headers|host-symbols|qlist ..." >&2
     exit 2
     ;;
 esac

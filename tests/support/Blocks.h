@@ -8,6 +8,7 @@
 #pragma once
 
 #include "blocks/CBrick.h"
+#include "host/CEventLists.h"
 #include "records/BlockTypes.h"
 
 #include <algorithm>
@@ -225,12 +226,10 @@ inline cResetBlock Reset(uint32_t value1, uint32_t value2 = 0, uint32_t value3 =
     return b;
 }
 
-inline cEventListBlock Events(std::initializer_list<TEventListEntry> entries)
+// Made by the host library, as a host makes its event lists.
+inline cMemBlock Events(std::initializer_list<TEventListEntry> entries)
 {
-    cEventListBlock b;
-    for (const TEventListEntry& e : entries)
-        b.Record().entries.append(e);
-    return b;
+    return CEventLists::Make(entries);
 }
 
 // A notification that is nothing but its code.
