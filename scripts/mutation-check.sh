@@ -5,8 +5,9 @@
 #   scripts/mutation-check.sh [build dir]        (default build/release, configured by test.sh)
 #   MUTATIONS='3 7' scripts/mutation-check.sh    only those mutations, by number
 # Prints "N killed, M survived" and names the survivors; exits non-zero when one survives.
-# A mutation whose line is no longer in its file is skipped and listed as such; one that does
-# not build is listed as "no build" and counts as neither.
+# A mutation whose line is not in its file is skipped and listed as such (some lines are listed
+# twice, as the code read before and after a rewrite); one that does not build is listed as
+# "no build" and counts as neither.
 #
 # Every file is put back as it was, also on Ctrl-C. Only what a mutation touches is rebuilt,
 # so a mutation of a .cpp costs one compile and the suite run; one of a blocks/ header rebuilds
@@ -55,6 +56,12 @@ sound/VRN3SoundStream.cpp @@ if (!Is(config.input, kCodeSnd3, kCodeDat3) || !Is(
 tools/vrn3-play/WavFile.cpp @@ if (channels != 1) @@ if (channels > 2)
 tools/vrn3-play/WavFile.cpp @@ if (declared > bytes.size()) @@ if (false)
 tools/vrn3-play/main.cpp @@ return failure.Code(); @@ return kExitOk;
+stream/CVRN3Stream.cpp @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, startKind, @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, mTagStreamKind,
+stream/CVRN3Stream.cpp @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, 0); @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, static_cast<uint32_t>(mStreamNumber));
+stream/CVRN3Stream.cpp @@ const uint32_t length = asked < payload ? asked : payload; @@ const uint32_t length = payload;
+sound/CVrn3StreamSound.cpp @@ cfg.bytesPerSample = ParamNumber(value) >> 3; @@ cfg.bytesPerSample = ParamNumber(value) / 8;
+sound/CVrn3StreamSound.cpp @@ if (cDataBlock::RecordOf(block).streamNumber != mStreamNumber) @@ if (false)
+blocks/cStructBlockNode.h @@ if (mRefCount == 1) @@ if (mRefCount >= 1)
 blocks/cStructBlock.h @@ if (mRefCount == 1) @@ if (mRefCount >= 1)
 blocks/cCommandBlock.h @@ return false; @@ return true;
 EOF
