@@ -37,14 +37,6 @@ inline Bytes Pattern(size_t n, uint8_t seed)
     return b;
 }
 
-inline Bytes Join(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
 // The sound brick's configuration for `stream`, with the descriptors it accepts unless named.
 inline TBrickConfig Config(const char* stream, uint32_t inContent = kCodeSnd3, uint32_t inRecord = kCodeDat3,
                            uint32_t outContent = kCodeIma1, uint32_t outRecord = kCodeSCDA)

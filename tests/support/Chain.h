@@ -68,7 +68,6 @@ public:
     Plugin& operator=(const Plugin&) = delete;
 
     CBrick* Create(const TBrickConfig& config) const { return mCreate(config); }
-    void* Symbol(const char* name) const { return dlsym(mLibrary, name); }
     // Unloads the library; 0 when dlclose succeeded.
     int Close()
     {
