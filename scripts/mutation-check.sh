@@ -28,12 +28,12 @@ host/CBrick.cpp @@ return d->created && std::memcmp(&input, &d->config.input, si
 host/CPipeline.cpp @@ if (d->pending.fetch_sub(1) == 1) { @@ if (d->pending.fetch_sub(1) == 0) {
 host/CCriticalSection.cpp @@ if (timeout == 0) @@ if (timeout == 1)
 stream/CVRN3Stream.cpp @@ mForwardPlay = forward != 0; @@ mForwardPlay = forward == 1;
-stream/CVRN3Stream.cpp @@ if (!mHeaderReceived) @@ if (false)
-stream/CVRN3Stream.cpp @@ DecChunkRequestCount(); @@ ;
+stream/CVRN3Stream.cpp @@ mHeaderReceived = true; @@ mHeaderReceived = status;
+stream/CVRN3Stream.cpp @@ DecChunkRequestCount(); @@ (void)0;
 stream/CVRN3Stream.cpp @@ if (!request.MarkVisited(this)) @@ if (!request.MarkVisited(nullptr))
 stream/CVRN3Stream.cpp @@ if (!mForwardPlay && t <= mArchiveBegin) { @@ if (!mForwardPlay && t < mArchiveBegin) {
 stream/CVRN3Stream.cpp @@ if (mForwardPlay && t >= mArchiveEnd) { @@ if (mForwardPlay && t > mArchiveEnd) {
-stream/CVRN3Stream.cpp @@ const uint32_t kinds[2] = {startKind, mTagStreamKind}; @@ const uint32_t kinds[2] = {mTagStreamKind, mTagStreamKind};
+stream/CVRN3Stream.cpp @@ const uint32_t kinds[2] = {startKind, mTagStreamKind}; @@ const uint32_t kinds[2] = {mTagStreamKind + 0 * startKind, mTagStreamKind};
 stream/CVRN3Stream.cpp @@ record.streamNumber = i == 0 ? static_cast<uint32_t>(mStreamNumber) : 0; @@ record.streamNumber = static_cast<uint32_t>(mStreamNumber);
 stream/CVRN3Stream.cpp @@ mArchiveEnd = range.Record().end; @@ mArchiveEnd = range.Record().begin;
 stream/CVRN3Stream.cpp @@ answer.value3 = reset.Record().value3; @@ answer.value3 = reset.Record().value2;
