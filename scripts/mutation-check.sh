@@ -40,7 +40,7 @@ stream/CVRN3Stream.cpp @@ answer.value3 = reset.Record().value3; @@ answer.value
 stream/CVRN3Stream.cpp @@ if (entry.streamNumber == static_cast<uint32_t>(mStreamNumber)) @@ if (entry.streamNumber != 0)
 stream/CVRN3Stream.cpp @@ mFrameRateScales = stream == 0 ? 2 : 4; @@ mFrameRateScales = stream == 0 ? 4 : 2;
 stream/CVRN3Stream.cpp @@ rate = std::ceil(divided); @@ rate = divided;
-stream/CVRN3Stream.cpp @@ if (blankAt == std::string::npos || blankAt < valueStart) @@ if (blankAt == std::string::npos)
+stream/CVRN3Stream.cpp @@ const size_t valueStart = start + std::strlen(key.c_str()); @@ const size_t valueStart = start + key.size();
 stream/CVRN3Stream.cpp @@ mDefragOpen = kind != kFragmentLast; @@ mDefragOpen = true;
 stream/CVRN3Stream.cpp @@ const uint32_t length = fragment.Record().length < payload ? fragment.Record().length : payload; @@ const uint32_t length = payload;
 stream/CVRN3Stream.cpp @@ if (held - sizeof(DATA_T) + length > kMaxRecordPayload) @@ if (held + length > kMaxRecordPayload)
