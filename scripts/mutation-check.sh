@@ -56,9 +56,9 @@ sound/VRN3SoundStream.cpp @@ if (!Is(config.input, kCodeSnd3, kCodeDat3) || !Is(
 tools/vrn3-play/WavFile.cpp @@ if (channels != 1) @@ if (channels > 2)
 tools/vrn3-play/WavFile.cpp @@ if (declared > bytes.size()) @@ if (false)
 tools/vrn3-play/main.cpp @@ return failure.Code(); @@ return kExitOk;
-stream/CVRN3Stream.cpp @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, startKind, @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, mTagStreamKind,
+stream/CVRN3Stream.cpp @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, startKind, @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, mTagStreamKind + 0 * startKind,
 stream/CVRN3Stream.cpp @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, 0); @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, static_cast<uint32_t>(mStreamNumber));
-stream/CVRN3Stream.cpp @@ const uint32_t length = asked < payload ? asked : payload; @@ const uint32_t length = payload;
+stream/CVRN3Stream.cpp @@ const uint32_t length = asked < payload ? asked : payload; @@ const uint32_t length = payload + 0 * asked;
 sound/CVrn3StreamSound.cpp @@ cfg.bytesPerSample = ParamNumber(value) >> 3; @@ cfg.bytesPerSample = ParamNumber(value) / 8;
 sound/CVrn3StreamSound.cpp @@ if (cDataBlock::RecordOf(block).streamNumber != mStreamNumber) @@ if (false)
 blocks/cStructBlockNode.h @@ if (mRefCount == 1) @@ if (mRefCount >= 1)
