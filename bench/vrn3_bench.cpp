@@ -59,8 +59,6 @@ constexpr int kRepetitions = 5;
 constexpr uint32_t kPlaybackRecordBytes = 1600;
 constexpr int kRecordsPerChunk = 30;
 constexpr int kChunksPerMinute = 20;
-// The "TagF" of a chunk lies this far after its "TagS".
-constexpr uint64_t kTagFAfterTagS = 2970;
 
 CreateBrickFn gCreateBrick = nullptr;
 long gScale = 10; // records are multiplied by this; --quick makes it 1
@@ -124,7 +122,7 @@ cDataBlock MakeFragment(uint8_t kind, uint32_t payload, uint8_t seed)
     cDataBlock block(payload, kCodeSnd3, bytes.data());
     DATA_T& record = block.Record();
     record.length = static_cast<uint16_t>(payload);
-    record.flags = static_cast<uint8_t>(kind << 6 | (seed & 0x1F));
+    record.flags = FragmentFlags(kind, seed & 0x1F);
     record.streamNumber = 0;
     return block;
 }
@@ -458,7 +456,7 @@ Result Playback(const std::string& name, uint64_t minutes)
     cVideoBlock video(0, kCodeVid3);
     DATA_T_VIDEO& v = video.Record();
     std::memset(&v, 0, sizeof v);
-    v.flags = kFragmentWhole << 6;
+    v.flags = FragmentFlags(kFragmentWhole);
     auto pass = [&](bool hash) {
         chain.sink->mHash = hash;
         for (uint64_t c = 0; c < chunks; ++c) {

@@ -1,77 +1,21 @@
 // cCommandBlock<T, code, E, N>: typed view of a command or notification block.
 //
 // A command record is shared, not copied on write: whatever one holder writes through GetData()
-// every other holder sees. Its node also carries the list of bricks that have handled the
-// command, so a brick recognises a command that reaches it a second time; the list travels
-// with the command from brick to brick and only grows, N entries at a time. Command nodes are
-// not pooled: each is one malloc'd storage, made by the constructor and freed, with its visited
-// list, by the last unref.
-//
-// Locks: mLock guards the count (as in every node); mVisitedLock guards the visited list. The
-// two are never held together. The record itself is not guarded.
+// every other holder sees. The block also carries the list of bricks that have handled the
+// command (MarkVisited), so a brick recognises a command that reaches it a second time; the
+// list travels with the command from brick to brick and only grows. The node, its storage and
+// its locks are in cCommandBlockNode.h.
 #pragma once
 
 #include "cMemBlock.h"
-
-#include <cstdlib>
-#include <new>
 
 class CBrick;
 
 template <class T, uint32_t code, class E = CBrick*, int N = 10>
 class cCommandBlock : public cMemBlock {
 public:
-    class node : public cMemBlock::node {
-    public:
-        ~node() override {}
-
-        // At the last reference: frees the visited list, destroys the record, frees the storage.
-        void unref() override
-        {
-            mLock.Lock(INFINITE);
-            assert(mRefCount != 0 && "a node is never released twice");
-            const uint32_t left = --mRefCount;
-            mLock.Unlock();
-            if (left != 0)
-                return;
-            delete[] mVisited;
-            this->~node();
-            std::free(this);
-        }
-
-        // A node of count 1 with a fresh record and an empty visited list of capacity N.
-        // The caller owns the reference. Throws std::bad_alloc; nothing is left allocated then.
-        static node* Make()
-        {
-            void* storage = std::malloc(sizeof(node));
-            if (storage == nullptr)
-                throw std::bad_alloc();
-            node* p = nullptr;
-            try {
-                p = new (storage) node;
-                p->mVisited = new E[N];
-            } catch (...) {
-                if (p != nullptr)
-                    p->~node();
-                std::free(storage);
-                throw;
-            }
-            p->mVisitedCount = 0;
-            p->mVisitedCapacity = N;
-            p->mType = code;
-            p->mSize = sizeof(T);
-            return p;
-        }
-
-        E* mVisited;                  // bricks that handled the command, in order (new[])
-        int32_t mVisitedCount;        // entries used
-        int32_t mVisitedCapacity;     // entries allocated
-        CCriticalSection mVisitedLock; // guards the three fields above
-        T mData;
-
-    private:
-        node() : mVisited(nullptr), mVisitedCount(0), mVisitedCapacity(0), mVisitedLock(false) {}
-    };
+    // The node behind the handle: the visited list and the record (cCommandBlockNode.h).
+    class node;
 
     // Makes a new command block: type `code`, size sizeof(T), record as T's constructor made it.
     // The handle holds the node alone. Throws std::bad_alloc.
@@ -133,3 +77,5 @@ private:
     }
     node* Node() const { return static_cast<node*>(mNode); }
 };
+
+#include "cCommandBlockNode.h"

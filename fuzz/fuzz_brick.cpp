@@ -15,49 +15,29 @@
 // Besides ASan and UBSan (and the brick's own assertions, kept on), the sink checks what leaves
 // the brick: only sound data and tags on the data path, each at least one record long, tags of
 // the brick's kinds, every byte readable; and the request count is never negative.
-#include "../blocks/cCommandBlock.h"
-#include "../blocks/cStructBlock.h"
-#include "../host/CPipeline.h"
-#include "../records/BlockTypes.h"
-#include "../sound/CVrn3StreamSound.h"
+#include "tests/support/Chain.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
 
 extern "C" CBrick* CreateBrick(const TBrickConfig& config);
 
+using namespace kit;
+
 namespace {
 
-// A record of N opaque bytes, for blocks of any size.
+// A record of N opaque bytes, for command blocks of any size.
 template <size_t N>
 struct TBytes {
     uint8_t b[N];
 };
-using TByte = TBytes<1>;
 
 [[noreturn]] void Finding(const char* what)
 {
     std::fprintf(stderr, "fuzz_brick: %s\n", what);
     std::abort();
 }
-
-// A structure-block node of any type code and any size (0 included), holding `bytes`.
-class RawDataBlock : public cMemBlock {
-public:
-    RawDataBlock(uint32_t type, const std::vector<uint8_t>& bytes)
-        : cMemBlock(cStructBlock<TByte, kCodeDat3>::node::alloc(type, static_cast<uint32_t>(bytes.size()), nullptr),
-                    AdoptTag())
-    {
-        if (!bytes.empty())
-            std::memcpy(const_cast<void*>(static_cast<const cMemBlock*>(this)->GetData()), bytes.data(), bytes.size());
-    }
-};
 
 // A command-block node of any type code whose record is `bytes`, padded or cut to N.
 template <size_t N>
@@ -131,7 +111,7 @@ public:
                 Finding("tag shorter than its record");
             const cTagBlock tag(block);
             const uint32_t kind = tag.Record().kind;
-            if (kind != CVrn3StreamSound::kSoundTagKind && kind != CVRN3Stream::kEndOfStreamKind)
+            if (kind != CVrn3StreamSound::kSoundTagKind && kind != kEndOfStreamTagKind)
                 Finding("tag of a foreign kind");
             mSum += Touch(tag);
         } else {
@@ -155,18 +135,6 @@ public:
         return true;
     }
     uint32_t mSum = 0;
-};
-
-// The start of the chain: takes the requests the brick passes on.
-class CSource : public CBrick {
-public:
-    bool onCtrl(cMemBlock& block) override
-    {
-        if (block.GetType() == kCodeChun)
-            ++mRequests;
-        return true;
-    }
-    uint32_t mRequests = 0;
 };
 
 constexpr uint32_t kDataTypes[] = {kCodeHdr3, kCodeSnd3, kCodeVid3, kCodeTag, kCodeSCDA, kCodeDat3, kCodeNtfy, 0};
@@ -223,39 +191,29 @@ cMemBlock MakeHeader(FuzzedDataProvider& in, int stream)
 cMemBlock MakeFragment(FuzzedDataProvider& in, int stream)
 {
     const uint32_t payload = in.ConsumeIntegralInRange<uint32_t>(0, in.ConsumeBool() ? 16 : 600);
-    cDataBlock fragment(payload, kCodeSnd3);
-    DATA_T& record = fragment.Record();
-    record.flags = in.ConsumeIntegral<uint8_t>();
-    record.streamNumber = in.ConsumeIntegralInRange<int>(0, 3) != 0 ? static_cast<uint8_t>(stream)
-                                                                    : in.ConsumeIntegral<uint8_t>();
-    record.length = in.ConsumeBool() ? static_cast<uint16_t>(in.ConsumeIntegralInRange<uint32_t>(0, payload))
-                                     : in.ConsumeIntegral<uint16_t>();
-    std::memset(fragment.OwnExtra(), static_cast<int>(payload), payload);
-    return fragment;
+    const uint8_t flags = in.ConsumeIntegral<uint8_t>();
+    const uint8_t number = in.ConsumeIntegralInRange<int>(0, 3) != 0 ? static_cast<uint8_t>(stream) : in.ConsumeIntegral<uint8_t>();
+    const uint16_t length = in.ConsumeBool() ? static_cast<uint16_t>(in.ConsumeIntegralInRange<uint32_t>(0, payload))
+                                             : in.ConsumeIntegral<uint16_t>();
+    return Fragment(FragmentKind(flags), Bytes(payload, static_cast<uint8_t>(payload)), number, length, flags);
 }
 
 cMemBlock MakeVideo(FuzzedDataProvider& in)
 {
-    cVideoBlock video(in.ConsumeIntegralInRange<uint32_t>(0, 8), kCodeVid3);
-    DATA_T_VIDEO& record = video.Record();
-    std::memset(&record, 0, sizeof record);
-    record.flags = in.ConsumeIntegral<uint8_t>();
-    record.frameTime = in.ConsumeIntegral<uint16_t>();
-    record.timeMode = in.ConsumeIntegralInRange<uint8_t>(0, 6);
-    return video;
+    in.ConsumeIntegralInRange<uint32_t>(0, 8); // trailing bytes, which no video reader looks at
+    const uint8_t kind = FragmentKind(in.ConsumeIntegral<uint8_t>());
+    const uint16_t frameTime = in.ConsumeIntegral<uint16_t>();
+    return Video(kind, frameTime, in.ConsumeIntegralInRange<uint8_t>(0, 6));
 }
 
 cMemBlock MakeTag(FuzzedDataProvider& in)
 {
-    cTagBlock tag(in.ConsumeIntegralInRange<uint32_t>(0, 4));
-    TStreamTag& record = tag.Record();
-    record.time = PickTime(in);
-    std::memset(record.reserved8, 0, sizeof record.reserved8);
+    const uint32_t extra = in.ConsumeIntegralInRange<uint32_t>(0, 4);
+    const uint64_t time = PickTime(in);
     const uint32_t codes[] = {kCodeTagS, kCodeTagF, 0};
-    record.code = PickCode(in, codes, 3);
-    record.kind = in.ConsumeIntegral<uint32_t>();
-    record.streamNumber = in.ConsumeIntegral<uint32_t>();
-    return tag;
+    const uint32_t code = PickCode(in, codes, 3);
+    const uint32_t kind = in.ConsumeIntegral<uint32_t>();
+    return Tag(code, time, kind, in.ConsumeIntegral<uint32_t>(), extra);
 }
 
 cMemBlock MakeEventList(FuzzedDataProvider& in, int stream)
@@ -290,36 +248,23 @@ Step NextBlock(FuzzedDataProvider& in, int stream)
     case 4: step.block = MakeVideo(in); break;
     case 5: step.block = MakeTag(in); break;
     case 6: { // chunk request
-        cChunkCmdBlock request;
-        request.Record().time = PickTime(in);
-        request.Record().mode = in.ConsumeBool() ? 2 : in.ConsumeIntegral<uint32_t>();
-        step.block = request;
+        const uint64_t time = PickTime(in);
+        step.block = Chunk(time, in.ConsumeBool() ? kModeOneMoreStep : in.ConsumeIntegral<uint32_t>());
         step.control = true;
         break;
     }
-    case 7: { // play command
-        cPlayCmdBlock play;
-        std::memset(&play.Record(), 0, sizeof(TCmdPlay));
-        play.Record().forward = in.ConsumeBool();
-        step.block = play;
+    case 7: // play command
+        step.block = Play(in.ConsumeBool());
         step.control = true;
         break;
-    }
     case 8: { // time range
-        cTimeRangeBlock range;
-        range.Record().notifyCode = kCodeTimR;
-        range.Record().begin = PickTime(in);
-        range.Record().end = PickTime(in);
-        step.block = range;
+        const uint64_t begin = PickTime(in);
+        step.block = TimeRange(begin, PickTime(in));
         break;
     }
     case 9: { // reset
-        cResetBlock reset;
-        std::memset(&reset.Record(), 0, sizeof(TVRN3ResetNotify));
-        reset.Record().notifyCode = kCodeRset;
-        reset.Record().value1 = in.ConsumeIntegral<uint32_t>();
-        reset.Record().flag = in.ConsumeIntegral<uint8_t>();
-        step.block = reset;
+        const uint32_t value1 = in.ConsumeIntegral<uint32_t>();
+        step.block = Reset(value1, 0, 0, in.ConsumeIntegral<uint8_t>());
         break;
     }
     case 10: step.block = MakeEventList(in, stream); break;
@@ -331,7 +276,7 @@ Step NextBlock(FuzzedDataProvider& in, int stream)
             step.block = MakeRawCommand(kCodeNtfy, in.ConsumeIntegral<uint8_t>(), bytes);
             break;
         }
-        step.block = RawDataBlock(type, in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 64)));
+        step.block = RawBlock(type, in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 64)));
         break;
     }
     case 12: { // notification of any code and size
@@ -358,18 +303,12 @@ Step NextBlock(FuzzedDataProvider& in, int stream)
 
 TBrickConfig MakeConfig(FuzzedDataProvider& in, int& stream)
 {
-    TBrickConfig config;
-    std::memset(&config, 0, sizeof config);
-    config.size = sizeof config;
-    config.input = {kCodeSnd3, kCodeDat3};
-    config.output = {kCodeIma1, kCodeSCDA};
     stream = in.ConsumeIntegralInRange<int>(0, 3);
+    TBrickConfig config = Config(std::to_string(stream).c_str());
     if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
         const std::string text = HostileText(in);
         std::memcpy(config.streamNumber, text.data(), std::min(text.size(), sizeof config.streamNumber));
         stream = -1;
-    } else {
-        std::snprintf(config.streamNumber, sizeof config.streamNumber, "%d", stream);
     }
     return config;
 }
@@ -388,7 +327,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<Step> sent; // earlier blocks, for repeated deliveries
     {
         CPipeline pipeline;
-        pipeline.Add(new CSource);
+        pipeline.Add(new SourceBrick);
         pipeline.Add(brick);
         pipeline.Add(new CSink);
         while (in.remaining_bytes() > 0) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 constexpr uint32_t FourCC(const char (&text)[5])
 {
@@ -14,6 +15,19 @@ constexpr uint32_t FourCC(const char (&text)[5])
            static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 8 |
            static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 16 |
            static_cast<uint32_t>(static_cast<uint8_t>(text[3])) << 24;
+}
+
+// The text a code spells, for messages and traces: up to four characters, ending at the first
+// NUL (a codec named by fewer than four characters), with any byte that is not printable ASCII
+// shown as '.'.
+inline std::string CodeText(uint32_t code)
+{
+    std::string text;
+    for (int i = 0; i < 4 && (code >> 8 * i & 0xFF) != 0; ++i) {
+        const char c = static_cast<char>(code >> 8 * i & 0xFF);
+        text += c >= 0x20 && c < 0x7F ? c : '.';
+    }
+    return text;
 }
 
 // Data blocks and records.

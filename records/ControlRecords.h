@@ -21,8 +21,10 @@
 // "Chun": a request for the chunk of archive at `time`.
 struct TCmdRequestChunk {
     uint64_t time;
-    uint32_t mode;           // 2: the answered chunk lies one more step away from the bound
+    uint32_t mode;           // kModeOneMoreStep, or any other value
 };
+// Request mode that moves the chunk answered beyond the archive's bound one more step away.
+constexpr uint32_t kModeOneMoreStep = 2;
 
 // "Play": sets the play direction.
 struct TCmdPlay {

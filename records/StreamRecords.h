@@ -47,6 +47,11 @@ struct DATA_T {
 // Fragment kinds, bits 7-6 of a fragment's flags.
 enum EFragmentKind : uint8_t { kFragmentMiddle = 0, kFragmentLast = 1, kFragmentFirst = 2, kFragmentWhole = 3 };
 inline uint8_t FragmentKind(uint8_t flags) { return static_cast<uint8_t>(flags >> 6); }
+// The flags of a fragment of kind `kind` whose low bits (5-0) are `lowFlags`.
+inline uint8_t FragmentFlags(uint8_t kind, uint8_t lowFlags = 0)
+{
+    return static_cast<uint8_t>(kind << 6 | (lowFlags & 0x3F));
+}
 
 // One fragment of a video frame; the frame data follows (not read here).
 struct DATA_T_VIDEO {
@@ -64,7 +69,7 @@ struct TStreamTag {
     uint64_t time;
     uint8_t reserved8[8];
     uint32_t code;           // kCodeTagS or kCodeTagF
-    uint32_t kind;
+    uint32_t kind;           // kEndOfStreamTagKind on the "TagS" of the pair after the archive's end
     uint32_t streamNumber;
     uint32_t reserved28;
 };
@@ -100,6 +105,10 @@ struct TSoundStreamCfg {
 
 // Length of one chunk of archive, in stream time units.
 constexpr uint64_t kChunkLength = 3000;
+// The "TagF" that closes a chunk lies this many units after its "TagS" (30 short of a chunk).
+constexpr uint64_t kTagFAfterTagS = 2970;
+// Tag kind of the "TagS" of the empty chunk that answers a request beyond the archive's end.
+constexpr uint32_t kEndOfStreamTagKind = 3;
 
 static_assert(sizeof(std::string) == 4, "build with -m32 -D_GLIBCXX_USE_CXX11_ABI=0");
 static_assert(sizeof(STREAM_T) == 14 && offsetof(STREAM_T, kind) == 1 && offsetof(STREAM_T, codec) == 2 &&

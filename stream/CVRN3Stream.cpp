@@ -186,12 +186,12 @@ void CVRN3Stream::SendEndOfStreamSequence(const cChunkCmdBlock& request)
     uint64_t steps = (r.time - mArchiveEnd) / kChunkLength;
     if (r.mode == kModeOneMoreStep)
         ++steps;
-    SendEdgeTags(mArchiveEnd + steps * kChunkLength, kEndOfStreamKind);
+    SendEdgeTags(mArchiveEnd + steps * kChunkLength, kEndOfStreamTagKind);
 }
 
-// Answers a request with an empty chunk of the brick's own: "TagS" at `start`, "TagF" 2970
-// later. Before the first header the tags could not leave, so the request is not counted
-// either: a count without its "TagF" would release a later chunk's data one request early.
+// Answers a request with an empty chunk of the brick's own: "TagS" at `start`, "TagF"
+// kTagFAfterTagS later. Before the first header the tags could not leave, so the request is not
+// counted either: a count without its "TagF" would release a later chunk's data one request early.
 // Both tags are made before anything changes, and the count is raised only once both are
 // queued, so a failure leaves the brick as it was.
 void CVRN3Stream::SendEdgeTags(uint64_t start, uint32_t startKind)
@@ -199,7 +199,7 @@ void CVRN3Stream::SendEdgeTags(uint64_t start, uint32_t startKind)
     if (!mHeaderReceived)
         return;
     const cTagBlock opening = EdgeTag(kCodeTagS, start, startKind, static_cast<uint32_t>(mStreamNumber));
-    const cTagBlock closing = EdgeTag(kCodeTagF, start + kTagFOffset, mTagStreamKind, 0);
+    const cTagBlock closing = EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, 0);
     QueuePair(opening, closing);
     IncChunkRequestCount();
     DelayedSend();

@@ -37,12 +37,10 @@ public:
     // second of sound (a few KiB); 4 MiB holds over 20 s of 48 kHz 16-bit stereo PCM, so no real
     // record comes near it, and memory stays bounded under an endless run of fragments.
     static constexpr uint32_t kMaxRecordPayload = 4u << 20;
-    // "TagF" of an answered chunk: this many units after its "TagS" (30 short of a chunk).
-    static constexpr uint64_t kTagFOffset = 2970;
-    // Request mode that moves the answered chunk one more step away from the archive's bound.
-    static constexpr uint32_t kModeOneMoreStep = 2;
-    // Tag kind of the "TagS" of the end-of-stream pair.
-    static constexpr uint32_t kEndOfStreamKind = 3;
+    // The protocol's values, under the names derived bricks know them by.
+    static constexpr uint64_t kTagFOffset = kTagFAfterTagS;
+    static constexpr uint32_t kModeOneMoreStep = ::kModeOneMoreStep;
+    static constexpr uint32_t kEndOfStreamKind = kEndOfStreamTagKind;
     // Stream number before onCreate: selects no entry of a header's stream table.
     static constexpr TStreamNumber kNoStream = kStreamCount;
 

@@ -4,196 +4,124 @@
 //
 // VRN3_STRESS_THREADS and VRN3_STRESS_OPS (operations per thread) shrink the stress for slow
 // runners such as helgrind.
-#include "BlockTestSupport.h"
-#include "blocks/cCommandBlock.h"
-#include "blocks/cStructBlock.h"
+#include "support/Blocks.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <mutex>
+#include <future>
 #include <set>
 #include <thread>
-#include <vector>
+
+using namespace kit;
 
 namespace {
 
 int FromEnvironment(const char* name, int fallback)
 {
     const char* text = std::getenv(name);
-    const int value = text != nullptr ? std::atoi(text) : 0;
-    return value > 0 ? value : fallback;
+    return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback;
 }
-
-// One-shot signal from one thread to another.
-class Signal {
-public:
-    void Raise()
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        mRaised = true;
-        mCond.notify_all();
-    }
-    void Wait()
-    {
-        std::unique_lock<std::mutex> lock(mMutex);
-        mCond.wait(lock, [this] { return mRaised; });
-    }
-
-private:
-    std::mutex mMutex;
-    std::condition_variable mCond;
-    bool mRaised = false;
-};
 
 TEST(BlockThreads, TheLastReferenceMayBeDroppedOnAnotherThread)
 {
     using cStruct = cStructBlock<TCounted<30>, kCodeTest>;
-    using cCommand = cCommandBlock<TCounted<31>, kCodeChun>;
-    Signal dropped;
-    cMemBlock::node* structNode = nullptr;
-    bool pooledThere = false;
+    std::promise<void> drop;
     std::thread other;
+    const void* node = nullptr;
     {
         cStruct data(8);
-        cCommand command;
+        cCommandBlock<TCounted<31>, kCodeChun> command;
         command.MarkVisited(nullptr);
-        structNode = NodeOf::Get(data);
-        other = std::thread([&, heldData = cMemBlock(data), heldCommand = cMemBlock(command)]() mutable {
-            dropped.Wait();
-            heldData = cMemBlock();
-            heldCommand = cMemBlock();
-            pooledThere = !cStruct::node::mChain.empty() && cStruct::node::mChain.front() == structNode;
+        node = Peek::Node(data);
+        other = std::thread([go = drop.get_future(), held = std::vector<cMemBlock>{data, command}]() mutable {
+            go.wait();
+            held.clear();
         });
     }
-    dropped.Raise();
+    drop.set_value();
     other.join();
-    EXPECT_TRUE(pooledThere);
-    EXPECT_EQ(0, TCounted<30>::counters.Live());
-    EXPECT_EQ(0, TCounted<31>::counters.Live());
-    EXPECT_EQ(1, TCounted<31>::counters.destroyed.load());
+    EXPECT_EQ(node, Pooled<cStruct>().front());
+    EXPECT_EQ(0, TCounted<30>::Live());
+    EXPECT_EQ(1, TCounted<31>::destroyed.load());
 }
 
-using Rec = TCounted<32>;
-using cStressBlock = cStructBlock<Rec, kCodeTest>;
+using cStressBlock = cStructBlock<TCounted<32>, kCodeTest>;
 constexpr uint32_t kExtra = 12;
 
-struct ThreadResult {
-    std::set<cMemBlock::node*> nodes; // every node this thread saw made
-    long mismatches = 0;
-};
-
-// Handles of one thread; the seeds are shared, read-only handles of the blocks all threads use.
-void Churn(const std::vector<cStressBlock>& seeds, uint32_t thread, int operations, ThreadResult& result)
+// Handles of one thread, which checks after every operation that each of its handles holds the
+// value last written to it (record and extra bytes alike); the seeds are shared, read-only
+// handles of the blocks all threads use. Returns the count of mismatches.
+long Churn(const std::vector<cStressBlock>& seeds, uint32_t thread, int operations, std::set<const void*>& made)
 {
     constexpr int kSlots = 6;
-    std::vector<cStressBlock> slots;
-    uint32_t expected[kSlots];
-    for (int i = 0; i < kSlots; ++i) {
-        slots.push_back(seeds[i % seeds.size()]);
-        expected[i] = 1000 + i % seeds.size();
-    }
+    std::vector<cStressBlock> slots(seeds.begin(), seeds.begin() + 4);
+    slots.insert(slots.end(), seeds.begin(), seeds.begin() + 2);
+    uint32_t expected[kSlots] = {1000, 1001, 1002, 1003, 1000, 1001};
+    long mismatches = 0;
     uint32_t rng = 2463534242u ^ (thread * 0x9E3779B9u);
     for (int op = 0; op < operations; ++op) {
         rng ^= rng << 13;
         rng ^= rng >> 17;
         rng ^= rng << 5;
-        const int i = rng % kSlots;
-        const int j = (rng >> 8) % kSlots;
+        const int i = rng % kSlots, j = (rng >> 8) % kSlots, s = (rng >> 24) % 4;
         switch ((rng >> 16) % 5) {
-        case 0: { // copy from a shared block
-            const int s = (rng >> 24) % seeds.size();
+        case 0: // copy from a shared block
             slots[i] = seeds[s];
             expected[i] = 1000 + s;
             break;
-        }
         case 1: // assign between own handles, maybe the same one
             slots[i] = slots[j];
             expected[i] = expected[j];
             break;
-        case 2: { // write: a copy of one's own when shared
-            Rec& rec = slots[i].Record();
-            const uint32_t value = thread << 24 | (op & 0xFFFFFF);
-            rec.value = value;
-            std::memcpy(slots[i].OwnExtra(), &value, sizeof value);
-            expected[i] = value;
-            result.nodes.insert(NodeOf::Get(slots[i]));
+        case 2: // write: a copy of one's own when shared
+        case 3: // or drop: replace by a new block
+            if ((rng >> 16) % 5 == 3)
+                slots[i] = cStressBlock(kExtra);
+            expected[i] = thread << 24 | (op & 0xFFFFFF);
+            slots[i].Record().value = expected[i];
+            std::memcpy(slots[i].OwnExtra(), &expected[i], sizeof expected[i]);
+            made.insert(Peek::Node(slots[i]));
             break;
-        }
-        case 3: { // drop: replace by a new block
-            slots[i] = cStressBlock(kExtra);
-            std::memset(slots[i].OwnExtra(), 0, kExtra);
-            expected[i] = 0;
-            result.nodes.insert(NodeOf::Get(slots[i]));
-            break;
-        }
-        default: { // a passing copy, dropped at once
-            cMemBlock passing(slots[j]);
-            cStressBlock view(passing);
-            if (view.GetSize() != sizeof(Rec) + kExtra)
-                ++result.mismatches;
-            break;
-        }
+        default: // a passing copy, dropped at once
+            mismatches += cStressBlock(cMemBlock(slots[j])).GetSize() != sizeof(TCounted<32>) + kExtra;
         }
         const cStressBlock& check = slots[i];
-        uint32_t extra;
-        std::memcpy(&extra, check.Extra(), sizeof extra);
-        if (check.Record().value != expected[i] || extra != expected[i] || check.GetType() != kCodeTest)
-            ++result.mismatches;
+        mismatches += check.Record().value != expected[i] || std::memcmp(check.Extra(), &expected[i], 4) != 0;
     }
+    return mismatches;
 }
 
 TEST(BlockThreads, ManyThreadsShareBlocksAndEveryNodeEndsInItsPoolOnce)
 {
     const int threads = FromEnvironment("VRN3_STRESS_THREADS", 8);
     const int operations = FromEnvironment("VRN3_STRESS_OPS", 200000);
-    ASSERT_TRUE(cStressBlock::node::mChain.empty());
-
-    std::set<cMemBlock::node*> made;
     std::vector<cStressBlock> seeds;
+    std::vector<std::set<const void*>> made(threads + 1);
     for (uint32_t s = 0; s < 4; ++s) {
-        cStressBlock seed(kExtra);
-        seed.Record().value = 1000 + s;
-        std::memset(seed.OwnExtra(), 0, kExtra);
-        std::memcpy(seed.OwnExtra(), &seed.Record().value, sizeof(uint32_t));
-        made.insert(NodeOf::Get(seed));
-        seeds.push_back(seed);
+        seeds.emplace_back(kExtra);
+        seeds.back().Record().value = 1000 + s;
+        std::memcpy(seeds.back().OwnExtra(), &seeds.back().Record().value, 4);
+        made[threads].insert(Peek::Node(seeds.back()));
     }
-
-    std::vector<ThreadResult> results(threads);
-    std::vector<std::thread> workers;
-    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::future<long>> results;
     for (int t = 0; t < threads; ++t)
-        workers.emplace_back(Churn, std::cref(seeds), static_cast<uint32_t>(t), operations, std::ref(results[t]));
-    for (std::thread& w : workers)
-        w.join();
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-
+        results.push_back(std::async(std::launch::async, Churn, std::cref(seeds), t, operations, std::ref(made[t])));
     long mismatches = 0;
-    for (const ThreadResult& r : results) {
-        mismatches += r.mismatches;
-        made.insert(r.nodes.begin(), r.nodes.end());
-    }
+    for (std::future<long>& r : results)
+        mismatches += r.get();
     EXPECT_EQ(0, mismatches) << "a holder saw bytes it did not write";
     for (uint32_t s = 0; s < seeds.size(); ++s) {
-        EXPECT_EQ(1u, NodeOf::Count(seeds[s])) << "seed " << s;
+        EXPECT_EQ(1u, Peek::Count(seeds[s])) << "seed " << s;
         EXPECT_EQ(1000 + s, static_cast<const cStressBlock&>(seeds[s]).Record().value);
     }
     seeds.clear();
-
-    const auto& pool = cStressBlock::node::mChain;
-    const std::set<cMemBlock::node*> pooled(pool.begin(), pool.end());
-    EXPECT_EQ(0, Rec::counters.Live());
-    EXPECT_EQ(pool.size(), pooled.size()) << "a node pooled twice";
-    EXPECT_EQ(made.size(), pool.size());
-    EXPECT_TRUE(made == pooled) << "every node made is pooled, and nothing else";
-    std::printf("[ stress   ] %d threads x %d operations on 4 shared blocks: %zu nodes made, %zu pooled, %lld ms\n",
-                threads, operations, made.size(), pool.size(),
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+    std::set<const void*> all;
+    for (const std::set<const void*>& m : made)
+        all.insert(m.begin(), m.end());
+    const std::vector<const void*> pool = Pooled<cStressBlock>();
+    EXPECT_EQ(0, TCounted<32>::Live());
+    EXPECT_EQ(pool.size(), all.size()) << "a node pooled twice, or one lost";
+    EXPECT_TRUE(all == std::set<const void*>(pool.begin(), pool.end())) << "every node made is pooled, and nothing else";
 }
 
 } // namespace

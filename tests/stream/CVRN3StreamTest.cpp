@@ -1,7 +1,7 @@
 // The stream brick base's own arithmetic and parsing, which leave little or no trace in a
-// brick's output: parameter extraction, frame-rate arithmetic, the stream number read from the
-// configuration, and what the reassembly buffer holds. A minimal concrete brick opens the
-// protected members to the tests.
+// brick's output: parameter extraction, frame-rate arithmetic and the stream number read from
+// the configuration. Reassembly is checked through the sound brick's output, by the property
+// test's model. A minimal concrete brick opens the protected members to the tests.
 #include "stream/CVRN3Stream.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,6 @@ public:
     void OnChunkCmd(const cChunkCmdBlock&) override {}
     using CVRN3Stream::CalcFrameRate;
     using CVRN3Stream::CalcFrameRateScales;
-    using CVRN3Stream::Defragmentation;
-    using CVRN3Stream::mDefragBlock;
     using CVRN3Stream::mPresetFrameRate;
 };
 
@@ -50,9 +48,11 @@ TEST(ExtractParamStr, ValueRunsFromTheKeyToTheNextBlank)
         {"xa b=1 c", "a b", "=1 c"},                 // the blank inside the key does not end it
         {"-a=1\0-rate=2 x"s, "-rate=", ""},          // searched only up to the first NUL...
         {"-rate=12\0ab"s, "-rate=", "12\0ab"s},      // ...but a value without a blank runs to the end
+        {"-rate=8000 -bits=16", "-bits=\0xyz"s, "16"}, // a key is measured up to its first NUL
+        {"ab", "a\0longer key"s, "b"},
     };
     for (const auto& c : cases) {
-        std::string value = "stale";
+        std::string value = "stale"; // an absent key clears it
         CVRN3Stream::ExtractParamStr(c.text, c.key, value);
         EXPECT_EQ(c.value, value) << "text \"" << c.text << "\" key \"" << c.key << "\"";
     }
@@ -108,16 +108,6 @@ TEST(FrameRate, SharesOfTheBaseRatePresetAndDivisor)
     EXPECT_EQ(0x7FC00000u, Bits(Calc(0, 0, 25.0f, 1).rate));
 }
 
-TEST(FrameRate, StartsUnknown)
-{
-    Probe p;
-    EXPECT_EQ(0u, p.FrameRateScales());
-    EXPECT_EQ(0.0f, p.mPresetFrameRate);
-    EXPECT_EQ(0.0f, p.FrameRate());
-    p.CalcFrameRate(1);
-    EXPECT_EQ(0x7FC00000u, Bits(p.FrameRate())) << "scales start at 0";
-}
-
 // The configuration lives in storage of exactly its size, so a read past its end is caught by
 // AddressSanitizer even when the stream number text has no NUL of its own.
 TEST(StreamNumber, ReadFromTheConfigurationTextAsStrtolReadsIt)
@@ -147,42 +137,6 @@ TEST(StreamNumber, ReadFromTheConfigurationTextAsStrtolReadsIt)
     std::memset(config->streamNumber, '1', sizeof config->streamNumber);
     digits.onCreate(*config);
     EXPECT_EQ(INT32_MAX, digits.StreamNumber());
-}
-
-// A first or whole fragment is held shared; continuations build a new record that keeps the
-// first fragment's record bytes and block type.
-TEST(Defragmentation, HoldsFirstFragmentsSharedAndExtendsIntoNewRecords)
-{
-    Probe p;
-    const cDataBlock& held = p.mDefragBlock;
-    ASSERT_EQ(4u, held.GetSize());
-    const uint8_t zero[4] = {};
-    EXPECT_EQ(0, std::memcmp(zero, &held.Record(), 4)) << "the initial empty record is zeroed";
-
-    auto fragment = [](uint8_t flags, uint32_t bytes, uint16_t length) {
-        cDataBlock b(bytes, kCodeSnd3);
-        b.Record() = DATA_T{length, flags, 5};
-        std::memset(b.OwnExtra(), flags, bytes);
-        return b;
-    };
-    const cDataBlock whole = fragment(0xC1, 3, 0);
-    EXPECT_TRUE(p.Defragmentation(whole));
-    EXPECT_EQ(static_cast<const cMemBlock&>(whole).GetData(), static_cast<const cMemBlock&>(held).GetData());
-
-    const cDataBlock first = fragment(0x83, 100, 7);
-    EXPECT_FALSE(p.Defragmentation(first));
-    EXPECT_EQ(static_cast<const cMemBlock&>(first).GetData(), static_cast<const cMemBlock&>(held).GetData());
-    EXPECT_FALSE(p.Defragmentation(fragment(0x00, 10, 10)));
-    EXPECT_TRUE(p.Defragmentation(fragment(0x40, 20, 20)));
-    ASSERT_EQ(134u, held.GetSize());
-    EXPECT_EQ(kCodeSnd3, held.GetType());
-    EXPECT_EQ(7u, held.Record().length);
-    EXPECT_EQ(0x83u, held.Record().flags);
-    EXPECT_EQ(5u, held.Record().streamNumber);
-    EXPECT_EQ(0x83u, held.Extra()[99]);
-    EXPECT_EQ(0x00u, held.Extra()[100]);
-    EXPECT_EQ(0x40u, held.Extra()[129]);
-    EXPECT_EQ(100u + 4u, first.GetSize()) << "the first fragment itself is untouched";
 }
 
 } // namespace

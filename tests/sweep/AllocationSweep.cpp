@@ -14,7 +14,7 @@
 //
 // Prints `allocation-failure sweep: P points, S sites, F inconsistent` and fails when F > 0.
 // VRN3_SWEEP_VERBOSE=1 names each inconsistent point on stderr.
-#include "../property/PropertyHarness.h"
+#include "support/Chain.h"
 
 #include <dlfcn.h>
 
@@ -137,14 +137,13 @@ void operator delete[](void* p, size_t) noexcept { free(p); }
 
 namespace {
 
-using namespace vrn3test;
+using namespace kit;
 using CreateBrickFn = CBrick* (*)(const TBrickConfig&);
 
 constexpr uint64_t kArchiveEnd = 1000000;
 constexpr uint64_t kBeyondEnd = kArchiveEnd + 500;            // answered by the brick itself
-constexpr uint64_t kEdgeTagF = kArchiveEnd + 2970;            // the "TagF" of that answer
+constexpr uint64_t kEdgeTagF = kArchiveEnd + kTagFAfterTagS;  // the "TagF" of that answer
 constexpr uint64_t kInside = 500000;                          // inside the archive either way
-constexpr uint8_t kStream = 5;
 const std::vector<uint8_t> kSound = {1, 2, 3, 4, 5, 6, 7, 8};
 
 // Live allocations that are not blocks of a run: the loader's, and the storage the test's own
@@ -179,11 +178,11 @@ public:
         }
         auto create = reinterpret_cast<CreateBrickFn>(dlsym(library, "CreateBrick"));
         pipeline = new CPipeline;
-        source = static_cast<CRequestSource*>(pipeline->Add(new CRequestSource));
-        brick = static_cast<CVrn3StreamSound*>(pipeline->Add(create(SoundConfig("5"))));
-        sink = static_cast<CRecordingSink*>(pipeline->Add(new CRecordingSink));
-        sink->data.reserve(512); // the test's own bricks never allocate in a step
-        sink->notes.reserve(64);
+        source = static_cast<SourceBrick*>(pipeline->Add(new SourceBrick));
+        brick = static_cast<CVrn3StreamSound*>(pipeline->Add(create(Config("5"))));
+        sink = static_cast<SinkBrick*>(pipeline->Add(new SinkBrick));
+        sink->received.reserve(576); // the test's own bricks never allocate in a step
+        source->commands.reserve(256);
         requests.reserve(256);
     }
     ~Run()
@@ -235,7 +234,7 @@ public:
             for (int32_t i = 0; i < request.VisitedCount(); ++i)
                 count += request.Visited(i) == brick ? 1 : 0;
         }
-        for (const cMemBlock& block : sink->data) {
+        for (const cMemBlock& block : sink->received) {
             if (TagCode(block) == kCodeTagF)
                 count -= TagTime(block) == kEdgeTagF ? 0 : 1; // an edge pair settles itself
         }
@@ -243,18 +242,23 @@ public:
     }
 
     // A new request is passed on and its chunk leaves whole: "TagS", the sound, "TagF".
+    long Requests() const
+    {
+        return std::count_if(source->commands.begin(), source->commands.end(),
+                             [](const cMemBlock& b) { return b.GetType() == kCodeChun; });
+    }
     const char* Probe(uint64_t time)
     {
-        const int requested = source->requests;
-        const size_t out = sink->data.size();
+        const long requested = Requests();
+        const size_t out = sink->received.size();
         const int count = brick->ChunkRequestCount();
-        Ask(Request(kInside), false);
-        if (source->requests != requested + 1)
+        Ask(Chunk(kInside), false);
+        if (Requests() != requested + 1)
             return "a new request was not passed on";
         Send(Tag(kCodeTagS, time), false);
-        Send(Fragment(kStream, kFragmentWhole, 0, kSound, 8), false);
-        Send(Tag(kCodeTagF, time + 2970), false);
-        const std::vector<cMemBlock>& d = sink->data;
+        Send(Fragment(kWhole, kSound, kStream, 8), false);
+        Send(Tag(kCodeTagF, time + kTagFAfterTagS), false);
+        const std::vector<cMemBlock>& d = sink->received;
         if (d.size() != out + 3 || TagCode(d[out]) != kCodeTagS || TagTime(d[out]) != time ||
             d[out + 1].GetType() != kCodeSCDA || cSoundBlock(d[out + 1]).Record().time != time ||
             cSoundBlock(d[out + 1]).GetExtraSize() != kSound.size() || TagCode(d[out + 2]) != kCodeTagF)
@@ -264,9 +268,9 @@ public:
 
     void* library;
     CPipeline* pipeline;
-    CRequestSource* source;
+    SourceBrick* source;
     CVrn3StreamSound* brick;
-    CRecordingSink* sink;
+    SinkBrick* sink;
     std::vector<cChunkCmdBlock> requests;
     bool badAlloc = false;
     bool otherException = false;
@@ -282,15 +286,15 @@ cEventListBlock Events()
 
 // A chunk from upstream: "TagS", a video frame, `records` whole records, a record in three
 // fragments when `fragmented`, "TagF".
-bool Chunk(Run& r, uint64_t time, int records, bool fragmented)
+bool SendChunk(Run& r, uint64_t time, int records, bool fragmented)
 {
     const std::vector<uint8_t> part = {9, 9, 9, 9};
     bool going = r.Data(Tag(kCodeTagS, time)) && r.Data(Video(kFragmentFirst, 1234, 0));
     for (int i = 0; going && i < records; ++i)
-        going = r.Data(Fragment(kStream, kFragmentWhole, 0, kSound, 8));
+        going = r.Data(Fragment(kWhole, kSound, kStream, 8));
     for (uint8_t kind : {kFragmentFirst, kFragmentMiddle, kFragmentLast})
-        going = going && (!fragmented || r.Data(Fragment(kStream, kind, 0, part, 4)));
-    return going && r.Data(Tag(kCodeTagF, time + 2970));
+        going = going && (!fragmented || r.Data(Fragment(kind, part, kStream, 4)));
+    return going && r.Data(Tag(kCodeTagF, time + kTagFAfterTagS));
 }
 
 // Stops at the first step that fails. The first chunk waits: its 63 blocks and the edge pair
@@ -300,13 +304,13 @@ bool Chunk(Run& r, uint64_t time, int records, bool fragmented)
 void Scenario(Run& r)
 {
     static char others[10];
-    cChunkCmdBlock visited = Request(12000);
+    cChunkCmdBlock visited = Chunk(12000);
     for (char& other : others)
         visited.MarkVisited(reinterpret_cast<CBrick*>(&other));
-    (void)(r.Data(TimeRange(0, kArchiveEnd)) && r.Data(Reset(1)) && r.Data(Header(kStream, "-rate=8000 -bits=16")) &&
-           r.Data(Events()) && r.Ctrl(Play(1)) && Chunk(r, 3000, 61, false) && r.Ctrl(Request(kBeyondEnd)) &&
-           r.Ask(Request(3000)) && r.Ask(Request(6000)) && Chunk(r, 6000, 1, true) && Chunk(r, 9000, 63, false) &&
-           r.Ask(Request(9000)) && r.Ask(visited) && Chunk(r, 12000, 1, false));
+    (void)(r.Data(TimeRange(0, kArchiveEnd)) && r.Data(Reset(1)) && r.Data(Header({{kStream, "ima1", kParams}})) &&
+           r.Data(Events()) && r.Ctrl(Play(1)) && SendChunk(r, 3000, 61, false) && r.Ctrl(Chunk(kBeyondEnd)) &&
+           r.Ask(Chunk(3000)) && r.Ask(Chunk(6000)) && SendChunk(r, 6000, 1, true) && SendChunk(r, 9000, 63, false) &&
+           r.Ask(Chunk(9000)) && r.Ask(visited) && SendChunk(r, 12000, 1, false));
 }
 
 // What is wrong with the brick or the host after the run, or null.
@@ -322,16 +326,16 @@ const char* Inconsistency(Run& r)
     if (b.StreamConfigured() && (!b.HeaderReceived() || b.SampleRate() != 8000 || b.BytesPerSample() != 2))
         return "configured without a whole configuration";
     for (int i = 0; i < 100 && b.QueuedBlocks() > 0; ++i)
-        r.Ask(Request(kInside), false);
+        r.Ask(Chunk(kInside), false);
     if (b.ChunkRequestCount() != r.ExpectedCount())
         return "the request count is not the requests still open";
     if (!b.StreamConfigured())
-        r.Send(Header(kStream, "-rate=8000 -bits=16"), false);
+        r.Send(Header({{kStream, "ima1", kParams}}), false);
     if (const char* wrong = r.Probe(600000))
         return wrong;
-    const size_t notes = r.sink->notes.size();
+    const size_t out = r.sink->received.size();
     r.Send(Reset(2), false);
-    if (r.sink->notes.size() != notes + 1 || NotifyCode(r.sink->notes.back()) != kCodeRdy)
+    if (r.sink->received.size() != out + 1 || RecordOf<cNotifyBlock>(r.sink->received.back()).notifyCode != kCodeRdy)
         return "a reset was not answered";
     if (b.ChunkRequestCount() != 0 || b.QueuedBlocks() != 0)
         return "a reset left requests or blocks";
