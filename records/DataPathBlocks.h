@@ -30,7 +30,7 @@ inline cDataBlock MakeSoundFragment(uint8_t streamNumber, EFragmentKind kind, co
     cDataBlock block(size, kCodeSnd3, payload);
     DATA_T& fragment = block.Record();
     fragment.length = size;
-    fragment.flags = static_cast<uint8_t>(kind << 6);
+    fragment.flags = FragmentFlags(kind);
     fragment.streamNumber = streamNumber;
     return block;
 }
@@ -41,7 +41,7 @@ inline cVideoBlock MakeVideoFragment(EFragmentKind kind, uint16_t frameTime, con
     cVideoBlock block(size, kCodeVid3, frame);
     DATA_T_VIDEO& fragment = block.Record();
     fragment = DATA_T_VIDEO{};
-    fragment.flags = static_cast<uint8_t>(kind << 6);
+    fragment.flags = FragmentFlags(kind);
     fragment.frameTime = frameTime;
     return block;
 }

@@ -1,17 +1,13 @@
 // The demultiplexer's side of the protocol: header, time range, and chunks answered on request.
 #include "ArchiveSource.h"
 
-#include "records/BlockTypes.h"
+#include "records/DataPathBlocks.h"
 
 #include <algorithm>
 #include <string>
 
 namespace {
 
-// A chunk's "TagF" comes this many units after its "TagS": 30 short of the next chunk.
-constexpr uint64_t kTagFOffset = 2970;
-// Video frames carry offsets within their chunk; time modes up to 3 reduce them modulo 3000.
-constexpr uint8_t kVideoTimeMode = 0;
 // Bytes of a stand-in video frame; the brick does not read them.
 constexpr size_t kVideoFrameSize = 48;
 // The second sound stream: mu-law bytes of silence, one record of this size per WAV block.
@@ -20,11 +16,6 @@ constexpr uint8_t kMuLawSilence = 0xFF;
 // Kind bytes of the stream table: 1 marks a video stream (the frame-rate arithmetic counts them).
 constexpr uint8_t kKindVideo = 1;
 constexpr uint8_t kKindSound = 2;
-
-uint8_t KindFlags(uint8_t kind)
-{
-    return static_cast<uint8_t>(kind << 6);
-}
 
 } // namespace
 
@@ -116,34 +107,18 @@ void ArchiveSource::SendChunk(uint64_t request)
     }
     if (End() != mAnnouncedEnd)
         SendTimeRange(); // a pipe's data has ended
-    SendTag(kCodeTagF, start + kTagFOffset);
+    SendTag(kCodeTagF, start + kTagFAfterTagS);
 }
 
 void ArchiveSource::SendTag(uint32_t code, uint64_t time)
 {
-    cTagBlock tag(0, kCodeTag);
-    TStreamTag& record = tag.Record();
-    record.time = time;
-    std::fill(record.reserved8, record.reserved8 + sizeof record.reserved8, 0);
-    record.code = code;
-    record.kind = 0;
-    record.streamNumber = kSoundStream;
-    record.reserved28 = 0;
-    Send(tag);
+    Send(MakeTagBlock(code, time, kSoundStream));
 }
 
 void ArchiveSource::SendVideoFrame(uint16_t offset)
 {
     const std::vector<uint8_t> frame(kVideoFrameSize, 0x10);
-    cVideoBlock video(static_cast<uint32_t>(frame.size()), kCodeVid3, frame.data());
-    DATA_T_VIDEO& record = video.Record();
-    record.reserved0[0] = record.reserved0[1] = 0;
-    record.flags = KindFlags(kFragmentWhole);
-    record.reserved3 = kVideoStream;
-    record.frameTime = offset;
-    record.timeMode = kVideoTimeMode;
-    record.reserved7 = 0;
-    Send(video);
+    Send(MakeVideoFragment(kFragmentWhole, offset, frame.data(), static_cast<uint32_t>(frame.size())));
 }
 
 // The wanted stream's fragments alternate with the second stream's, so that a fragment of the
@@ -166,17 +141,13 @@ std::vector<cMemBlock> ArchiveSource::Fragments(uint8_t stream, const uint8_t* d
     std::vector<cMemBlock> fragments;
     for (size_t at = 0; at < size; at += step) {
         const size_t n = std::min(step, size - at);
-        cDataBlock fragment(static_cast<uint32_t>(n), kCodeSnd3, data + at);
-        DATA_T& record = fragment.Record();
         const bool first = at == 0;
         const bool last = at + n == size;
-        record.length = static_cast<uint16_t>(n);
-        record.flags = KindFlags(first && last ? kFragmentWhole
-                                 : first       ? kFragmentFirst
-                                 : last        ? kFragmentLast
-                                               : kFragmentMiddle);
-        record.streamNumber = stream;
-        fragments.push_back(fragment);
+        const EFragmentKind kind = first && last ? kFragmentWhole
+                                   : first       ? kFragmentFirst
+                                   : last        ? kFragmentLast
+                                                 : kFragmentMiddle;
+        fragments.push_back(MakeSoundFragment(stream, kind, data + at, static_cast<uint16_t>(n)));
     }
     return fragments;
 }

@@ -41,13 +41,6 @@ TBrickConfig SoundBrickConfig(int stream)
     return config;
 }
 
-std::string CodecText(uint32_t codec)
-{
-    char text[5] = {0, 0, 0, 0, 0};
-    std::memcpy(text, &codec, 4);
-    return text;
-}
-
 // Progress on stderr, rewritten in place: seconds played of the whole.
 void ShowProgress(uint64_t time, uint64_t end)
 {
@@ -69,7 +62,7 @@ void Check(const Outcome& out, const SoundSpool& spool, int stream)
         throw Failure(kExitNoSound, name + " carries no sound (no codec in the archive's stream table); nothing written");
     if (out.config.codec != kCodeIma1)
         throw Failure(kExitNoSound,
-                      name + " carries '" + CodecText(out.config.codec) + "', not IMA ADPCM sound; nothing written");
+                      name + " carries '" + CodeText(out.config.codec) + "', not IMA ADPCM sound; nothing written");
     if (!out.problem.empty())
         throw Failure(kExitProtocol, "the plug-in broke the protocol: " + out.problem);
     if (!out.finished)

@@ -6,12 +6,6 @@
 #include <cstring>
 #include <utility>
 
-namespace {
-
-// The "TagS" of the plug-in's end-of-stream pair carries this kind.
-constexpr uint32_t kEndOfStreamKind = 3;
-
-} // namespace
 
 PlayerSink::PlayerSink(bool forward, Tracer& tracer, SoundSpool& spool, Progress progress)
     : mForward(forward), mTracer(tracer), mSpool(spool), mProgress(std::move(progress))
@@ -89,7 +83,7 @@ void PlayerSink::OnTag(const TStreamTag& tag)
     // The answer to the request beyond the edge: the plug-in's own empty pair.
     if (mSpool.Records() != mRecordsAtOpen)
         mProblem = "sound arrived in the chunk beyond the archive's edge";
-    else if (mForward && mOpenTagKind != kEndOfStreamKind)
+    else if (mForward && mOpenTagKind != kEndOfStreamTagKind)
         mProblem = "the chunk beyond the archive's end did not open with an end-of-stream tag";
     mFinished = mProblem.empty();
 }

@@ -3,17 +3,12 @@
 
 #include "WavFile.h"
 
+#include "records/Codes.h"
+
 #include <cinttypes>
 #include <cstring>
 
 namespace {
-
-std::string Code(uint32_t code)
-{
-    char text[5] = {0, 0, 0, 0, 0};
-    std::memcpy(text, &code, 4);
-    return text;
-}
 
 double RecordsPerSecond(const PlayReport& report)
 {
@@ -40,8 +35,8 @@ void Summary::PrintText(std::FILE* out, bool verbose) const
         PrintInput(out);
     std::fprintf(out, "  stream      %s\n", StreamLine().c_str());
     std::fprintf(out, "  SCfg        codec %s, %d Hz, %d bytes/sample, %d channel(s), chunk %" PRIu64 ", data %s\n",
-                 Code(cfg.codec).c_str(), cfg.sampleRate, cfg.bytesPerSample, cfg.channels, cfg.chunkLength,
-                 Code(cfg.dataType).c_str());
+                 CodeText(cfg.codec).c_str(), cfg.sampleRate, cfg.bytesPerSample, cfg.channels, cfg.chunkLength,
+                 CodeText(cfg.dataType).c_str());
     std::fprintf(out, "  extracted   %" PRIu64 " records, %" PRIu64 " bytes, %" PRIu64 " samples (%.3f s of sound)\n",
                  r.records, r.bytes, r.samples, static_cast<double>(r.samples) / cfg.sampleRate);
     std::fprintf(out, "  chunks      %u requested\n", r.chunks);
@@ -72,8 +67,8 @@ void Summary::PrintJson(std::FILE* out) const
     std::fprintf(out,
                  "\"config\": {\"codec\": %s, \"sample_rate\": %d, \"bytes_per_sample\": %d, \"channels\": %d, "
                  "\"chunk_length\": %" PRIu64 ", \"data_type\": %s}, ",
-                 Quoted(Code(cfg.codec)).c_str(), cfg.sampleRate, cfg.bytesPerSample, cfg.channels, cfg.chunkLength,
-                 Quoted(Code(cfg.dataType)).c_str());
+                 Quoted(CodeText(cfg.codec)).c_str(), cfg.sampleRate, cfg.bytesPerSample, cfg.channels, cfg.chunkLength,
+                 Quoted(CodeText(cfg.dataType)).c_str());
     std::fprintf(out,
                  "\"records\": %" PRIu64 ", \"bytes\": %" PRIu64 ", \"samples\": %" PRIu64 ", \"chunks\": %u, "
                  "\"time_span_ms\": [%" PRIu64 ", %" PRIu64 "], \"wall_time_s\": %.6f}\n",

@@ -8,16 +8,6 @@
 
 namespace {
 
-std::string Code(uint32_t code)
-{
-    char text[5];
-    std::memcpy(text, &code, 4);
-    text[4] = '\0';
-    for (int i = 0; i < 4; ++i)
-        text[i] = (text[i] >= 0x20 && text[i] < 0x7f) ? text[i] : '.';
-    return text;
-}
-
 const char* KindName(uint8_t flags)
 {
     static const char* const names[] = {"middle", "last", "first", "whole"};
@@ -32,7 +22,7 @@ std::string Details(const cMemBlock& block)
     const uint32_t size = block.GetSize();
     if (type == kCodeTag && size >= sizeof(TStreamTag)) {
         const TStreamTag& tag = cTagBlock(block).Record();
-        std::snprintf(text, sizeof text, "%s  size %u  time %" PRIu64 "  kind %u", Code(tag.code).c_str(), size,
+        std::snprintf(text, sizeof text, "%s  size %u  time %" PRIu64 "  kind %u", CodeText(tag.code).c_str(), size,
                       tag.time, tag.kind);
     } else if (type == kCodeSnd3 && size >= sizeof(DATA_T)) {
         const DATA_T& data = cDataBlock(block).Record();
@@ -61,9 +51,9 @@ std::string Details(const cMemBlock& block)
         } else if (code == kCodeSCfg && size >= sizeof(TSoundStreamCfg)) {
             const TSoundStreamCfg& cfg = cSoundCfgBlock(block).Record();
             std::snprintf(text, sizeof text, "SCfg  size %u  codec %s  rate %d  bytes/sample %d  channels %d", size,
-                          Code(cfg.codec).c_str(), cfg.sampleRate, cfg.bytesPerSample, cfg.channels);
+                          CodeText(cfg.codec).c_str(), cfg.sampleRate, cfg.bytesPerSample, cfg.channels);
         } else {
-            std::snprintf(text, sizeof text, "%s  size %u", Code(code).c_str(), size);
+            std::snprintf(text, sizeof text, "%s  size %u", CodeText(code).c_str(), size);
         }
     } else {
         std::snprintf(text, sizeof text, "size %u", size);
@@ -77,7 +67,7 @@ std::string Tracer::Describe(EPath path, bool control, const cMemBlock& block)
 {
     static const char* const paths[] = {"in   source>brick", "out  brick>source", "in   sink>brick  ",
                                         "out  brick>sink  "};
-    return std::string(paths[path]) + (control ? "  ctrl  " : "  data  ") + Code(block.GetType()) + "  " +
+    return std::string(paths[path]) + (control ? "  ctrl  " : "  data  ") + CodeText(block.GetType()) + "  " +
            Details(block);
 }
 
