@@ -54,7 +54,11 @@ sound/CVrn3StreamSound.cpp @@ if (fragment.Record().streamNumber != mStreamNumbe
 sound/CVrn3StreamSound.cpp @@ mFrameOffset = 0; @@ ;
 sound/VRN3SoundStream.cpp @@ if (!Is(config.input, kCodeSnd3, kCodeDat3) || !Is(config.output, kCodeIma1, kCodeSCDA)) @@ if (!Is(config.input, kCodeSnd3, kCodeDat3))
 tools/vrn3-play/WavFile.cpp @@ if (channels != 1) @@ if (channels > 2)
-tools/vrn3-play/WavFile.cpp @@ if (declared > bytes.size()) @@ if (false)
+tools/vrn3-play/WavFile.cpp @@ if (declared > fileSize) @@ if (false)
+tools/vrn3-play/PlayerSink.cpp @@ else if (mForward && mOpenTagKind != kEndOfStreamTagKind) @@ else if (mForward)
+tools/vrn3-play/SoundSpool.cpp @@ if (mChunks[i].first <= mChunks[i - 1].last) @@ if (false)
+tools/vrn3-play/OutputFile.cpp @@ if (exists && !S_ISREG(info.st_mode)) @@ if (false)
+tools/vrn3-play/ArchiveSource.cpp @@ if (i < other.size()) @@ if (false)
 tools/vrn3-play/main.cpp @@ return failure.Code(); @@ return kExitOk;
 stream/CVRN3Stream.cpp @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, startKind, @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, mTagStreamKind + 0 * startKind,
 stream/CVRN3Stream.cpp @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, 0); @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, static_cast<uint32_t>(mStreamNumber));
