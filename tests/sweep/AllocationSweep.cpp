@@ -16,10 +16,9 @@
 // VRN3_SWEEP_VERBOSE=1 names each inconsistent point on stderr.
 #include "support/Chain.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
-#include <new>
+#include <memory>
+#include <string_view>
 
 extern "C" {
 #ifdef __SANITIZE_ADDRESS__
@@ -39,54 +38,44 @@ void REAL(free)(void* p);
 namespace {
 
 // Single-threaded: the sweep runs its pipelines synchronously.
-struct {
-    long live = 0;   // allocations not yet freed
-    long seen = 0;   // allocations since the scenario started
-    long failAt = 0; // the allocation to fail (0: none)
-    bool armed = false; // inside a scenario step
-    const void* site = nullptr; // where the failed allocation was asked for
-} gHeap;
-
+long gLive = 0;              // allocations not yet freed
+long gSeen = 0;              // allocations since the scenario started
+long gFailAt = 0;            // the allocation to fail (0: none)
+bool gArmed = false;         // inside a scenario step
+const void* gSite = nullptr; // where the failed allocation was asked for
 // Blocks made while the plug-in is loaded: the loader's own, and the exit-handler lists that glibc
 // keeps and grows when libraries come and go. Counted live, but not the code's under test.
-struct {
-    const void* blocks[1024];
-    int count = 0;
-    bool loading = false;
-} gLoader;
-
-ALLOCATOR void Remember(const void* p)
-{
-    if (p != nullptr && gLoader.count < 1024)
-        gLoader.blocks[gLoader.count++] = p;
-}
+const void* gLoaderBlocks[1024];
+int gLoaderCount = 0;
+bool gLoading = false;
 
 ALLOCATOR bool Forget(const void* p)
 {
-    for (int i = 0; i < gLoader.count; ++i) {
-        if (gLoader.blocks[i] == p) {
-            gLoader.blocks[i] = gLoader.blocks[--gLoader.count];
+    for (int i = 0; i < gLoaderCount; ++i) {
+        if (gLoaderBlocks[i] == p) {
+            gLoaderBlocks[i] = gLoaderBlocks[--gLoaderCount];
             return true;
         }
     }
     return false;
 }
 
+// Takes `p` on the books; a loader's block is remembered as such.
+ALLOCATOR void* Counted(void* p, bool loaders = false)
+{
+    gLive += p != nullptr;
+    if ((loaders || gLoading) && p != nullptr && gLoaderCount < 1024)
+        gLoaderBlocks[gLoaderCount++] = p;
+    return p;
+}
+
 // True when this is the allocation to fail; it is then not made.
 ALLOCATOR bool Fails(const void* site)
 {
-    if (!gHeap.armed || ++gHeap.seen != gHeap.failAt)
+    if (!gArmed || ++gSeen != gFailAt)
         return false;
-    gHeap.site = site;
+    gSite = site;
     return true;
-}
-
-ALLOCATOR void* Counted(void* p)
-{
-    gHeap.live += p != nullptr;
-    if (gLoader.loading)
-        Remember(p);
-    return p;
 }
 
 ALLOCATOR void* New(size_t size, const void* site)
@@ -104,7 +93,7 @@ ALLOCATOR void* calloc(size_t count, size_t size) { return Fails(SITE) ? nullptr
 ALLOCATOR void free(void* p)
 {
     Forget(p);
-    gHeap.live -= p != nullptr;
+    gLive -= p != nullptr;
     REAL(free)(p);
 }
 // A block that moves stays one live allocation.
@@ -112,17 +101,14 @@ ALLOCATOR void* realloc(void* old, size_t size)
 {
     if (old == nullptr)
         return Fails(SITE) ? nullptr : Counted(REAL(malloc)(size));
-    if (size == 0) {
-        free(old);
-        return nullptr;
-    }
+    if (size == 0)
+        return free(old), nullptr;
     if (Fails(SITE))
         return nullptr;
     const bool loaders = Forget(old);
     void* p = REAL(realloc)(old, size);
-    if (loaders || gLoader.loading)
-        Remember(p != nullptr ? p : old);
-    return p;
+    --gLive;
+    return Counted(p != nullptr ? p : old, loaders), p;
 }
 } // extern "C"
 
@@ -138,64 +124,59 @@ void operator delete[](void* p, size_t) noexcept { free(p); }
 namespace {
 
 using namespace kit;
-using CreateBrickFn = CBrick* (*)(const TBrickConfig&);
 
 constexpr uint64_t kArchiveEnd = 1000000;
-constexpr uint64_t kBeyondEnd = kArchiveEnd + 500;            // answered by the brick itself
-constexpr uint64_t kEdgeTagF = kArchiveEnd + kTagFAfterTagS;  // the "TagF" of that answer
-constexpr uint64_t kInside = 500000;                          // inside the archive either way
-const std::vector<uint8_t> kSound = {1, 2, 3, 4, 5, 6, 7, 8};
+constexpr uint64_t kBeyondEnd = kArchiveEnd + 500;           // answered by the brick itself
+constexpr uint64_t kEdgeTagF = kArchiveEnd + kTagFAfterTagS; // the "TagF" of that answer
+constexpr uint64_t kInside = 500000;                         // inside the archive either way
+const Bytes kSound = Pattern(8, 1);
 
 // Live allocations that are not blocks of a run: the loader's, and the storage the test's own
 // pools hold.
+template <class... Block>
 long NotOfARun()
 {
-    return gLoader.count + static_cast<long>(cHeaderBlock::node::mChain.size() + cDataBlock::node::mChain.size() +
-                                             cVideoBlock::node::mChain.size() + cTagBlock::node::mChain.size());
+    return gLoaderCount + (static_cast<long>(Block::node::mChain.size()) + ...);
 }
 
-uint32_t TagCode(const cMemBlock& block)
+bool IsTag(const cMemBlock& block, uint32_t code)
 {
-    return block.GetType() == kCodeTag ? cTagBlock(block).Record().code : 0;
+    return block.GetType() == kCodeTag && RecordOf<cTagBlock>(block).code == code;
 }
 
-uint64_t TagTime(const cMemBlock& block)
+// The built plug-in, its allocations while it loads set apart.
+std::unique_ptr<Plugin> Load()
 {
-    return cTagBlock(block).Record().time;
+    gLoading = true;
+    std::unique_ptr<Plugin> plugin(new Plugin(VRN3_PLUGIN_PATH));
+    gLoading = false;
+    return plugin;
 }
 
 // One run: the plug-in loaded afresh, source -> sound brick -> sink, and what was sent.
-class Run {
-public:
+struct Run {
+    std::unique_ptr<Plugin> plugin = Load(); // goes last: the chain holds the plug-in's blocks
+    Chain chain{plugin->Create(Config("5"))};
+    CVrn3StreamSound& b = chain.Sound();
+    const std::vector<cMemBlock>& out = chain.sink->received;
+    std::vector<cChunkCmdBlock> requests;
+    bool badAlloc = false, otherException = false;
+
     Run()
     {
-        gLoader.loading = true;
-        library = dlopen(VRN3_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        gLoader.loading = false;
-        if (library == nullptr) {
-            std::fprintf(stderr, "%s\n", dlerror());
-            std::exit(1);
-        }
-        auto create = reinterpret_cast<CreateBrickFn>(dlsym(library, "CreateBrick"));
-        pipeline = new CPipeline;
-        source = static_cast<SourceBrick*>(pipeline->Add(new SourceBrick));
-        brick = static_cast<CVrn3StreamSound*>(pipeline->Add(create(Config("5"))));
-        sink = static_cast<SinkBrick*>(pipeline->Add(new SinkBrick));
-        sink->received.reserve(576); // the test's own bricks never allocate in a step
-        source->commands.reserve(256);
+        chain.sink->received.reserve(576); // the test's own bricks never allocate in a step
+        chain.source->commands.reserve(256);
         requests.reserve(256);
     }
-    ~Run()
+    void Send(const cMemBlock& block, bool control = false)
     {
-        delete pipeline; // every brick, and every block the plug-in made, before it goes
-        requests.clear();
-        dlclose(library);
+        control ? chain.sink->SendCmd(block) : chain.source->SendData(block);
+        chain.pipeline.RunUntilIdle();
     }
-
     // One host call, with the failing allocation armed. False when the scenario stops here.
-    bool Step(const cMemBlock& block, bool control)
+    bool Step(const cMemBlock& block, bool control = false)
     {
-        gHeap.armed = true;
+        gArmed = true;
         try {
             Send(block, control);
         } catch (const std::bad_alloc&) {
@@ -203,27 +184,25 @@ public:
         } catch (...) {
             otherException = true;
         }
-        gHeap.armed = false;
-        return !badAlloc && !otherException && gHeap.site == nullptr;
+        gArmed = false;
+        return !badAlloc && !otherException && gSite == nullptr;
     }
-    bool Data(const cMemBlock& block) { return Step(block, false); }
-    bool Ctrl(const cMemBlock& block) { return Step(block, true); }
     // An in-archive request, kept to see whether the brick took it on.
     bool Ask(const cChunkCmdBlock& request, bool armed = true)
     {
         requests.push_back(request);
-        if (armed)
-            return Ctrl(request);
-        Send(request, true);
-        return true;
+        return armed ? Step(request, true) : (Send(request, true), true);
     }
-    void Send(const cMemBlock& block, bool control)
+    // A chunk from upstream: "TagS", a video frame, `records` whole records, a record in three
+    // fragments when `fragmented`, "TagF".
+    bool Chunk(uint64_t time, int records, bool fragmented)
     {
-        if (control)
-            sink->SendCmd(block);
-        else
-            source->SendData(block);
-        pipeline->RunUntilIdle();
+        bool going = Step(Tag(kCodeTagS, time)) && Step(Video(kFirst, 1234, 0));
+        for (int i = 0; going && i < records; ++i)
+            going = Step(Fragment(kWhole, kSound));
+        for (uint8_t kind : {kFirst, kMiddle, kLast})
+            going = going && (!fragmented || Step(Fragment(kind, Pattern(4, 9))));
+        return going && Step(Tag(kCodeTagF, time + kTagFAfterTagS));
     }
 
     // Requests the brick took on less the "TagF" tags that left it, as the count must be.
@@ -232,115 +211,78 @@ public:
         int count = 0;
         for (const cChunkCmdBlock& request : requests) {
             for (int32_t i = 0; i < request.VisitedCount(); ++i)
-                count += request.Visited(i) == brick ? 1 : 0;
+                count += request.Visited(i) == chain.brick;
         }
-        for (const cMemBlock& block : sink->received) {
-            if (TagCode(block) == kCodeTagF)
-                count -= TagTime(block) == kEdgeTagF ? 0 : 1; // an edge pair settles itself
-        }
+        for (const cMemBlock& block : out)
+            count -= IsTag(block, kCodeTagF) && RecordOf<cTagBlock>(block).time != kEdgeTagF; // an edge pair settles itself
         return count;
     }
-
     // A new request is passed on and its chunk leaves whole: "TagS", the sound, "TagF".
-    long Requests() const
-    {
-        return std::count_if(source->commands.begin(), source->commands.end(),
-                             [](const cMemBlock& b) { return b.GetType() == kCodeChun; });
-    }
     const char* Probe(uint64_t time)
     {
-        const long requested = Requests();
-        const size_t out = sink->received.size();
-        const int count = brick->ChunkRequestCount();
-        Ask(Chunk(kInside), false);
-        if (Requests() != requested + 1)
+        const auto isRequest = [](const cMemBlock& c) { return c.GetType() == kCodeChun; };
+        const auto& up = chain.source->commands;
+        const long requested = std::count_if(up.begin(), up.end(), isRequest);
+        const size_t at = out.size();
+        const int count = b.ChunkRequestCount();
+        Ask(kit::Chunk(kInside), false);
+        if (std::count_if(up.begin(), up.end(), isRequest) != requested + 1)
             return "a new request was not passed on";
-        Send(Tag(kCodeTagS, time), false);
-        Send(Fragment(kWhole, kSound, kStream, 8), false);
-        Send(Tag(kCodeTagF, time + kTagFAfterTagS), false);
-        const std::vector<cMemBlock>& d = sink->received;
-        if (d.size() != out + 3 || TagCode(d[out]) != kCodeTagS || TagTime(d[out]) != time ||
-            d[out + 1].GetType() != kCodeSCDA || cSoundBlock(d[out + 1]).Record().time != time ||
-            cSoundBlock(d[out + 1]).GetExtraSize() != kSound.size() || TagCode(d[out + 2]) != kCodeTagF)
+        for (const cMemBlock& block : {cMemBlock(Tag(kCodeTagS, time)), cMemBlock(Fragment(kWhole, kSound)),
+                                       cMemBlock(Tag(kCodeTagF, time + kTagFAfterTagS))})
+            Send(block);
+        if (out.size() != at + 3 || !IsTag(out[at], kCodeTagS) || RecordOf<cTagBlock>(out[at]).time != time ||
+            out[at + 1].GetType() != kCodeSCDA || RecordOf<cSoundBlock>(out[at + 1]).time != time ||
+            Payload(out[at + 1]) != kSound || !IsTag(out[at + 2], kCodeTagF))
             return "a new request was not answered with its chunk";
-        return brick->ChunkRequestCount() == count ? nullptr : "the chunk did not settle its request";
+        return b.ChunkRequestCount() == count ? nullptr : "the chunk did not settle its request";
     }
 
-    void* library;
-    CPipeline* pipeline;
-    SourceBrick* source;
-    CVrn3StreamSound* brick;
-    SinkBrick* sink;
-    std::vector<cChunkCmdBlock> requests;
-    bool badAlloc = false;
-    bool otherException = false;
+    // Stops at the first step that fails. The first chunk waits: its 63 blocks and the edge pair
+    // answering the request beyond the end fill the brick's queue past 64, so it grows between
+    // the pair's tags. Later 65 blocks wait for their request and then leave at once: the 65th, a
+    // "TagF", makes the next brick's queue grow.
+    void Scenario()
+    {
+        static char others[10];
+        cChunkCmdBlock visited = kit::Chunk(12000);
+        for (char& other : others)
+            visited.MarkVisited(reinterpret_cast<CBrick*>(&other));
+        (void)(Step(TimeRange(0, kArchiveEnd)) && Step(Reset(1)) && Step(Header({{kStream, "ima1", kParams}})) &&
+               Step(Events({{5, 0, 5, "event"}, {2, 0, 2, "event"}, {5, 0, 5, "event"}})) && Step(Play(1), true) &&
+               Chunk(3000, 61, false) && Step(kit::Chunk(kBeyondEnd), true) && Ask(kit::Chunk(3000)) &&
+               Ask(kit::Chunk(6000)) && Chunk(6000, 1, true) && Chunk(9000, 63, false) && Ask(kit::Chunk(9000)) &&
+               Ask(visited) && Chunk(12000, 1, false));
+    }
+
+    // What is wrong with the brick or the host after the scenario, or null.
+    const char* Inconsistency()
+    {
+        const bool failed = gSite != nullptr;
+        if (otherException || failed != badAlloc)
+            return failed ? "the failure did not reach the caller as std::bad_alloc" : "an exception with no failure";
+        chain.pipeline.RunUntilIdle();
+        if (chain.pipeline.PendingBlocks() != 0)
+            return "the host's pending count is off";
+        if (b.StreamConfigured() && (!b.HeaderReceived() || b.SampleRate() != 8000 || b.BytesPerSample() != 2))
+            return "configured without a whole configuration";
+        for (int i = 0; i < 100 && b.QueuedBlocks() > 0; ++i)
+            Ask(kit::Chunk(kInside), false);
+        if (b.ChunkRequestCount() != ExpectedCount())
+            return "the request count is not the requests still open";
+        if (!b.StreamConfigured())
+            Send(Header({{kStream, "ima1", kParams}}));
+        if (const char* wrong = Probe(600000))
+            return wrong;
+        const size_t at = out.size();
+        Send(Reset(2));
+        if (out.size() != at + 1 || RecordOf<cNotifyBlock>(out.back()).notifyCode != kCodeRdy)
+            return "a reset was not answered";
+        if (b.ChunkRequestCount() != 0 || b.QueuedBlocks() != 0)
+            return "a reset left requests or blocks";
+        return Probe(700000);
+    }
 };
-
-cEventListBlock Events()
-{
-    cEventListBlock list;
-    for (uint32_t stream : {5u, 2u, 5u})
-        list.Record().entries.append(TEventListEntry{stream, 0, stream, "event"});
-    return list;
-}
-
-// A chunk from upstream: "TagS", a video frame, `records` whole records, a record in three
-// fragments when `fragmented`, "TagF".
-bool SendChunk(Run& r, uint64_t time, int records, bool fragmented)
-{
-    const std::vector<uint8_t> part = {9, 9, 9, 9};
-    bool going = r.Data(Tag(kCodeTagS, time)) && r.Data(Video(kFragmentFirst, 1234, 0));
-    for (int i = 0; going && i < records; ++i)
-        going = r.Data(Fragment(kWhole, kSound, kStream, 8));
-    for (uint8_t kind : {kFragmentFirst, kFragmentMiddle, kFragmentLast})
-        going = going && (!fragmented || r.Data(Fragment(kind, part, kStream, 4)));
-    return going && r.Data(Tag(kCodeTagF, time + kTagFAfterTagS));
-}
-
-// Stops at the first step that fails. The first chunk waits: its 63 blocks and the edge pair
-// answering the request beyond the end fill the brick's queue past 64, so it grows between the
-// pair's tags. Later 65 blocks wait for their request and then leave at once: the 65th, a
-// "TagF", makes the next brick's queue grow.
-void Scenario(Run& r)
-{
-    static char others[10];
-    cChunkCmdBlock visited = Chunk(12000);
-    for (char& other : others)
-        visited.MarkVisited(reinterpret_cast<CBrick*>(&other));
-    (void)(r.Data(TimeRange(0, kArchiveEnd)) && r.Data(Reset(1)) && r.Data(Header({{kStream, "ima1", kParams}})) &&
-           r.Data(Events()) && r.Ctrl(Play(1)) && SendChunk(r, 3000, 61, false) && r.Ctrl(Chunk(kBeyondEnd)) &&
-           r.Ask(Chunk(3000)) && r.Ask(Chunk(6000)) && SendChunk(r, 6000, 1, true) && SendChunk(r, 9000, 63, false) &&
-           r.Ask(Chunk(9000)) && r.Ask(visited) && SendChunk(r, 12000, 1, false));
-}
-
-// What is wrong with the brick or the host after the run, or null.
-const char* Inconsistency(Run& r)
-{
-    const bool failed = gHeap.site != nullptr;
-    if (r.otherException || failed != r.badAlloc)
-        return failed ? "the failure did not reach the caller as std::bad_alloc" : "an exception with no failure";
-    r.pipeline->RunUntilIdle();
-    if (r.pipeline->PendingBlocks() != 0)
-        return "the host's pending count is off";
-    CVrn3StreamSound& b = *r.brick;
-    if (b.StreamConfigured() && (!b.HeaderReceived() || b.SampleRate() != 8000 || b.BytesPerSample() != 2))
-        return "configured without a whole configuration";
-    for (int i = 0; i < 100 && b.QueuedBlocks() > 0; ++i)
-        r.Ask(Chunk(kInside), false);
-    if (b.ChunkRequestCount() != r.ExpectedCount())
-        return "the request count is not the requests still open";
-    if (!b.StreamConfigured())
-        r.Send(Header({{kStream, "ima1", kParams}}), false);
-    if (const char* wrong = r.Probe(600000))
-        return wrong;
-    const size_t out = r.sink->received.size();
-    r.Send(Reset(2), false);
-    if (r.sink->received.size() != out + 1 || RecordOf<cNotifyBlock>(r.sink->received.back()).notifyCode != kCodeRdy)
-        return "a reset was not answered";
-    if (b.ChunkRequestCount() != 0 || b.QueuedBlocks() != 0)
-        return "a reset left requests or blocks";
-    return r.Probe(700000);
-}
 
 // A site as the library it lies in and its offset there.
 uint64_t SiteKey(const void* site)
@@ -348,34 +290,38 @@ uint64_t SiteKey(const void* site)
     Dl_info info;
     if (dladdr(site, &info) == 0 || info.dli_fname == nullptr)
         return reinterpret_cast<uintptr_t>(site);
-    uint64_t hash = 1469598103934665603ull;
-    for (const char* c = info.dli_fname; *c != '\0'; ++c)
-        hash = (hash ^ static_cast<uint8_t>(*c)) * 1099511628211ull;
-    return hash ^ static_cast<uint64_t>(static_cast<const char*>(site) - static_cast<const char*>(info.dli_fbase));
+    return std::hash<std::string_view>()(info.dli_fname) * 1099511628211ull ^
+           static_cast<uint64_t>(static_cast<const char*>(site) - static_cast<const char*>(info.dli_fbase));
 }
 
-// Plays the scenario with allocation `failAt` failing (0: none). True when it failed somewhere;
-// `wrong` tells what was inconsistent after it, `site` where.
-bool Play(long failAt, long baseline, const char*& wrong, uint64_t& site)
+// Plays the scenario with allocation `failAt` failing (0: none): what was inconsistent after it
+// (null: nothing), and where it failed (null: nowhere).
+struct Outcome {
+    const char* wrong = nullptr;
+    const void* site = nullptr;
+    uint64_t key = 0;
+};
+Outcome Play(long failAt, long baseline)
 {
-    gHeap.seen = 0;
-    gHeap.failAt = failAt;
-    gHeap.site = nullptr;
-    bool failed;
+    gSeen = 0;
+    gFailAt = failAt;
+    gSite = nullptr;
+    Outcome o;
     {
         Run r;
-        Scenario(r);
-        failed = gHeap.site != nullptr;
-        site = failed ? SiteKey(gHeap.site) : 0;
+        r.Scenario();
+        o.site = gSite;
+        o.key = gSite != nullptr ? SiteKey(gSite) : 0;
         try {
-            wrong = Inconsistency(r);
+            o.wrong = r.Inconsistency();
         } catch (...) {
-            wrong = "the brick threw afterwards";
+            o.wrong = "the brick threw afterwards";
         }
     }
-    if (wrong == nullptr && baseline >= 0 && gHeap.live - NotOfARun() != baseline)
-        wrong = "allocations leaked";
-    return failed;
+    if (o.wrong == nullptr && baseline >= 0 &&
+        gLive - NotOfARun<cHeaderBlock, cDataBlock, cVideoBlock, cTagBlock>() != baseline)
+        o.wrong = "allocations leaked";
+    return o;
 }
 
 } // namespace
@@ -383,26 +329,22 @@ bool Play(long failAt, long baseline, const char*& wrong, uint64_t& site)
 int main()
 {
     const bool verbose = std::getenv("VRN3_SWEEP_VERBOSE") != nullptr;
-    const char* wrong = nullptr;
-    uint64_t site = 0;
-    Play(0, -1, wrong, site); // warm-up: the first run keeps a few allocations for good
-    const long baseline = gHeap.live - NotOfARun();
-    uint64_t sites[1024];
-    int siteCount = 0;
+    std::vector<uint64_t> sites;
+    sites.reserve(4096);
+    Outcome o = Play(0, -1); // warm-up: the first run keeps a few allocations for good
+    const long baseline = gLive - NotOfARun<cHeaderBlock, cDataBlock, cVideoBlock, cTagBlock>();
     long points = 0;
-    int inconsistent = wrong == nullptr ? 0 : 1;
-    while (Play(points + 1, baseline, wrong, site)) {
+    int inconsistent = o.wrong != nullptr;
+    while ((o = Play(points + 1, baseline)).site != nullptr) {
         ++points;
-        int i = 0;
-        while (i < siteCount && sites[i] != site)
-            ++i;
-        if (i == siteCount && siteCount < 1024)
-            sites[siteCount++] = site;
-        if (wrong != nullptr && verbose)
-            std::fprintf(stderr, "point %ld (site %d): %s\n", points, i, wrong);
-        inconsistent += wrong == nullptr ? 0 : 1;
+        const auto at = std::find(sites.begin(), sites.end(), o.key);
+        if (at == sites.end() && sites.size() < sites.capacity())
+            sites.push_back(o.key);
+        if (o.wrong != nullptr && verbose)
+            std::fprintf(stderr, "point %ld (site %d): %s\n", points, int(at - sites.begin()), o.wrong);
+        inconsistent += o.wrong != nullptr;
     }
-    inconsistent += wrong == nullptr ? 0 : 1; // the clean run
-    std::printf("allocation-failure sweep: %ld points, %d sites, %d inconsistent\n", points, siteCount, inconsistent);
+    inconsistent += o.wrong != nullptr; // the clean run
+    std::printf("allocation-failure sweep: %ld points, %zu sites, %d inconsistent\n", points, sites.size(), inconsistent);
     return inconsistent == 0 && points > 0 ? 0 : 1;
 }
