@@ -11,7 +11,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,21 +42,11 @@ std::string ModelValue(const std::string& text, const std::string& key)
     return text.substr(start, blank - start);
 }
 
+// A decimal parse of the text up to `limit` or its first NUL, clamped to 32 bits.
 int32_t ModelNumber(const char* text, size_t limit)
 {
-    size_t i = 0;
-    while (i < limit && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
-        ++i;
-    bool negative = false;
-    if (i < limit && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    int64_t magnitude = 0;
-    for (; i < limit && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (magnitude <= INT64_C(0x100000000))
-            magnitude = magnitude * 10 + (text[i] - '0');
-    }
-    const int64_t value = negative ? -magnitude : magnitude;
-    return static_cast<int32_t>(value < INT32_MIN ? INT32_MIN : value > INT32_MAX ? INT32_MAX : value);
+    const long long value = std::strtoll(std::string(text, strnlen(text, limit)).c_str(), nullptr, 10);
+    return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
 }
 
 } // namespace
