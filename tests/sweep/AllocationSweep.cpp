@@ -31,16 +31,17 @@ void* REAL(calloc)(size_t count, size_t size);
 void* REAL(realloc)(void* p, size_t size);
 void REAL(free)(void* p);
 }
-#define SITE __builtin_return_address(0)
 // The sanitizer calls the allocator while it starts, before its shadow memory is there.
 #define ALLOCATOR __attribute__((no_sanitize_address))
+// True when this is the allocation to fail, its site then kept; else `call`'s allocation, counted.
+#define FAILS (gArmed && ++gSeen == gFailAt && (gSite = __builtin_return_address(0)) != nullptr)
+#define MAKE(call) (FAILS ? nullptr : Counted(call))
 
 namespace {
 
-// Single-threaded: the sweep runs its pipelines synchronously.
-long gLive = 0;              // allocations not yet freed
-long gSeen = 0;              // allocations since the scenario started
-long gFailAt = 0;            // the allocation to fail (0: none)
+// Single-threaded: the sweep runs its pipelines synchronously. Counted: the allocations not yet
+// freed, those since the scenario started, and the one to fail (0: none).
+long gLive = 0, gSeen = 0, gFailAt = 0;
 bool gArmed = false;         // inside a scenario step
 const void* gSite = nullptr; // where the failed allocation was asked for
 // Blocks made while the plug-in is loaded: the loader's own, and the exit-handler lists that glibc
@@ -51,13 +52,10 @@ bool gLoading = false;
 
 ALLOCATOR bool Forget(const void* p)
 {
-    for (int i = 0; i < gLoaderCount; ++i) {
-        if (gLoaderBlocks[i] == p) {
-            gLoaderBlocks[i] = gLoaderBlocks[--gLoaderCount];
-            return true;
-        }
-    }
-    return false;
+    int i = 0;
+    while (i < gLoaderCount && gLoaderBlocks[i] != p)
+        ++i;
+    return i < gLoaderCount && (gLoaderBlocks[i] = gLoaderBlocks[--gLoaderCount], true);
 }
 
 // Takes `p` on the books; a loader's block is remembered as such.
@@ -69,27 +67,11 @@ ALLOCATOR void* Counted(void* p, bool loaders = false)
     return p;
 }
 
-// True when this is the allocation to fail; it is then not made.
-ALLOCATOR bool Fails(const void* site)
-{
-    if (!gArmed || ++gSeen != gFailAt)
-        return false;
-    gSite = site;
-    return true;
-}
-
-ALLOCATOR void* New(size_t size, const void* site)
-{
-    if (void* p = Fails(site) ? nullptr : Counted(REAL(malloc)(size)))
-        return p;
-    throw std::bad_alloc();
-}
-
 } // namespace
 
 extern "C" {
-ALLOCATOR void* malloc(size_t size) { return Fails(SITE) ? nullptr : Counted(REAL(malloc)(size)); }
-ALLOCATOR void* calloc(size_t count, size_t size) { return Fails(SITE) ? nullptr : Counted(REAL(calloc)(count, size)); }
+ALLOCATOR void* malloc(size_t size) { return MAKE(REAL(malloc)(size)); }
+ALLOCATOR void* calloc(size_t count, size_t size) { return MAKE(REAL(calloc)(count, size)); }
 ALLOCATOR void free(void* p)
 {
     Forget(p);
@@ -99,21 +81,22 @@ ALLOCATOR void free(void* p)
 // A block that moves stays one live allocation.
 ALLOCATOR void* realloc(void* old, size_t size)
 {
-    if (old == nullptr)
-        return Fails(SITE) ? nullptr : Counted(REAL(malloc)(size));
-    if (size == 0)
-        return free(old), nullptr;
-    if (Fails(SITE))
-        return nullptr;
+    if (old == nullptr || size == 0)
+        return old == nullptr ? MAKE(REAL(malloc)(size)) : (free(old), nullptr);
     const bool loaders = Forget(old);
-    void* p = REAL(realloc)(old, size);
+    void* p = FAILS ? nullptr : REAL(realloc)(old, size);
+    Counted(p != nullptr ? p : old, loaders);
     --gLive;
-    return Counted(p != nullptr ? p : old, loaders), p;
+    return p;
 }
 } // extern "C"
 
-void* operator new(size_t size) { return New(size, SITE); }
-void* operator new[](size_t size) { return New(size, SITE); }
+ALLOCATOR void* New(void* p)
+{
+    return p != nullptr ? p : throw std::bad_alloc();
+}
+void* operator new(size_t size) { return New(MAKE(REAL(malloc)(size))); }
+void* operator new[](size_t size) { return New(MAKE(REAL(malloc)(size))); }
 void* operator new(size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
 void* operator new[](size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
 void operator delete(void* p) noexcept { free(p); }
@@ -220,21 +203,18 @@ struct Run {
     // A new request is passed on and its chunk leaves whole: "TagS", the sound, "TagF".
     const char* Probe(uint64_t time)
     {
-        const auto isRequest = [](const cMemBlock& c) { return c.GetType() == kCodeChun; };
-        const auto& up = chain.source->commands;
-        const long requested = std::count_if(up.begin(), up.end(), isRequest);
-        const size_t at = out.size();
         const int count = b.ChunkRequestCount();
+        chain.Take(), chain.TakeUpstream();
         Ask(kit::Chunk(kInside), false);
-        if (std::count_if(up.begin(), up.end(), isRequest) != requested + 1)
-            return "a new request was not passed on";
         for (const cMemBlock& block : {cMemBlock(Tag(kCodeTagS, time)), cMemBlock(Fragment(kWhole, kSound)),
                                        cMemBlock(Tag(kCodeTagF, time + kTagFAfterTagS))})
             Send(block);
-        if (out.size() != at + 3 || !IsTag(out[at], kCodeTagS) || RecordOf<cTagBlock>(out[at]).time != time ||
-            out[at + 1].GetType() != kCodeSCDA || RecordOf<cSoundBlock>(out[at + 1]).time != time ||
-            Payload(out[at + 1]) != kSound || !IsTag(out[at + 2], kCodeTagF))
-            return "a new request was not answered with its chunk";
+        const std::vector<cMemBlock> d = chain.Take();
+        if (Trace(chain.TakeUpstream()) + " " + Trace(d) != "Chun TagS:" + std::to_string(time) + " SCDA:" +
+                                                           std::to_string(time) + " TagF:" +
+                                                           std::to_string(time + kTagFAfterTagS) ||
+            Payload(d[1]) != kSound)
+            return "a new request was not passed on and answered with its chunk";
         return b.ChunkRequestCount() == count ? nullptr : "the chunk did not settle its request";
     }
 
@@ -274,9 +254,8 @@ struct Run {
             Send(Header({{kStream, "ima1", kParams}}));
         if (const char* wrong = Probe(600000))
             return wrong;
-        const size_t at = out.size();
         Send(Reset(2));
-        if (out.size() != at + 1 || RecordOf<cNotifyBlock>(out.back()).notifyCode != kCodeRdy)
+        if (chain.TakeTrace() != CodeText(kCodeRdy))
             return "a reset was not answered";
         if (b.ChunkRequestCount() != 0 || b.QueuedBlocks() != 0)
             return "a reset left requests or blocks";
