@@ -145,12 +145,6 @@ struct Run {
     std::vector<cChunkCmdBlock> requests;
     bool badAlloc = false, otherException = false;
 
-    Run()
-    {
-        chain.sink->received.reserve(576); // the test's own bricks never allocate in a step
-        chain.source->commands.reserve(256);
-        requests.reserve(256);
-    }
     void Send(const cMemBlock& block, bool control = false)
     {
         control ? chain.sink->SendCmd(block) : chain.source->SendData(block);
@@ -210,9 +204,8 @@ struct Run {
                                        cMemBlock(Tag(kCodeTagF, time + kTagFAfterTagS))})
             Send(block);
         const std::vector<cMemBlock> d = chain.Take();
-        if (Trace(chain.TakeUpstream()) + " " + Trace(d) != "Chun TagS:" + std::to_string(time) + " SCDA:" +
-                                                           std::to_string(time) + " TagF:" +
-                                                           std::to_string(time + kTagFAfterTagS) ||
+        const std::string t = std::to_string(time), f = std::to_string(time + kTagFAfterTagS);
+        if (Trace(chain.TakeUpstream()) + " " + Trace(d) != "Chun TagS:" + t + " SCDA:" + t + " TagF:" + f ||
             Payload(d[1]) != kSound)
             return "a new request was not passed on and answered with its chunk";
         return b.ChunkRequestCount() == count ? nullptr : "the chunk did not settle its request";
@@ -224,6 +217,9 @@ struct Run {
     // "TagF", makes the next brick's queue grow.
     void Scenario()
     {
+        chain.sink->received.reserve(576); // the test's own bricks never allocate in a step
+        chain.source->commands.reserve(256);
+        requests.reserve(256);
         static char others[10];
         cChunkCmdBlock visited = kit::Chunk(12000);
         for (char& other : others)
@@ -273,57 +269,44 @@ uint64_t SiteKey(const void* site)
            static_cast<uint64_t>(static_cast<const char*>(site) - static_cast<const char*>(info.dli_fbase));
 }
 
-// Plays the scenario with allocation `failAt` failing (0: none): what was inconsistent after it
-// (null: nothing), and where it failed (null: nowhere).
-struct Outcome {
-    const char* wrong = nullptr;
-    const void* site = nullptr;
-    uint64_t key = 0;
-};
-Outcome Play(long failAt, long baseline)
-{
-    gSeen = 0;
-    gFailAt = failAt;
-    gSite = nullptr;
-    Outcome o;
-    {
-        Run r;
-        r.Scenario();
-        o.site = gSite;
-        o.key = gSite != nullptr ? SiteKey(gSite) : 0;
-        try {
-            o.wrong = r.Inconsistency();
-        } catch (...) {
-            o.wrong = "the brick threw afterwards";
-        }
-    }
-    if (o.wrong == nullptr && baseline >= 0 &&
-        gLive - NotOfARun<cHeaderBlock, cDataBlock, cVideoBlock, cTagBlock>() != baseline)
-        o.wrong = "allocations leaked";
-    return o;
-}
-
 } // namespace
 
+// Plays the scenario while allocation N fails, for N = 0 (none: a warm-up, since the first run
+// keeps a few allocations for good), 1, 2, ... until the scenario runs clean.
 int main()
 {
-    const bool verbose = std::getenv("VRN3_SWEEP_VERBOSE") != nullptr;
     std::vector<uint64_t> sites;
     sites.reserve(4096);
-    Outcome o = Play(0, -1); // warm-up: the first run keeps a few allocations for good
-    const long baseline = gLive - NotOfARun<cHeaderBlock, cDataBlock, cVideoBlock, cTagBlock>();
-    long points = 0;
-    int inconsistent = o.wrong != nullptr;
-    while ((o = Play(points + 1, baseline)).site != nullptr) {
-        ++points;
-        const auto at = std::find(sites.begin(), sites.end(), o.key);
-        if (at == sites.end() && sites.size() < sites.capacity())
-            sites.push_back(o.key);
-        if (o.wrong != nullptr && verbose)
-            std::fprintf(stderr, "point %ld (site %d): %s\n", points, int(at - sites.begin()), o.wrong);
-        inconsistent += o.wrong != nullptr;
+    long baseline = 0, failAt = 0;
+    int inconsistent = 0;
+    for (;; ++failAt) {
+        gSeen = 0;
+        gFailAt = failAt;
+        gSite = nullptr;
+        const char* wrong = nullptr;
+        {
+            Run r;
+            r.Scenario();
+            const uint64_t site = gSite != nullptr ? SiteKey(gSite) : 0;
+            if (gSite != nullptr && std::find(sites.begin(), sites.end(), site) == sites.end() && sites.size() < 4096)
+                sites.push_back(site);
+            try {
+                wrong = r.Inconsistency();
+            } catch (...) {
+                wrong = "the brick threw afterwards";
+            }
+        }
+        const long live = gLive - NotOfARun<cHeaderBlock, cDataBlock, cVideoBlock, cTagBlock>();
+        if (wrong == nullptr && failAt > 0 && live != baseline)
+            wrong = "allocations leaked";
+        baseline = failAt == 0 ? live : baseline;
+        inconsistent += wrong != nullptr;
+        if (wrong != nullptr && std::getenv("VRN3_SWEEP_VERBOSE") != nullptr)
+            std::fprintf(stderr, "point %ld: %s\n", failAt, wrong);
+        if (failAt > 0 && gSite == nullptr)
+            break;
     }
-    inconsistent += o.wrong != nullptr; // the clean run
-    std::printf("allocation-failure sweep: %ld points, %zu sites, %d inconsistent\n", points, sites.size(), inconsistent);
-    return inconsistent == 0 && points > 0 ? 0 : 1;
+    std::printf("allocation-failure sweep: %ld points, %zu sites, %d inconsistent\n", failAt - 1, sites.size(),
+                inconsistent);
+    return inconsistent == 0 && failAt > 1 ? 0 : 1;
 }
