@@ -51,17 +51,12 @@ constexpr cMemBlock (*kRawCommands[])(uint32_t, Bytes) = {
     RawCommand<1>,  RawCommand<3>,  RawCommand<4>,  RawCommand<7>,  RawCommand<8>,  RawCommand<9>,  RawCommand<11>,
     RawCommand<12>, RawCommand<16>, RawCommand<19>, RawCommand<20>, RawCommand<24>, RawCommand<25>, RawCommand<40>};
 
+// One of those of any size; its bytes never start with the event list code.
 cMemBlock AnyCommand(FuzzedDataProvider& in, uint32_t type, Bytes bytes)
-{
-    return in.PickValueInArray(kRawCommands)(type, std::move(bytes));
-}
-
-// A notification of any size whose bytes never start with the event list code.
-cMemBlock AnyNotification(FuzzedDataProvider& in, Bytes bytes)
 {
     if (bytes.size() >= 4 && std::memcmp(bytes.data(), &kCodeEvt, 4) == 0)
         std::memcpy(bytes.data(), &kCodeGist, 4);
-    return AnyCommand(in, kCodeNtfy, std::move(bytes));
+    return in.PickValueInArray(kRawCommands)(type, std::move(bytes));
 }
 
 // Reads every byte of a block in one checked copy, so that ASan sees any block whose size lies
@@ -155,11 +150,10 @@ cMemBlock MakeFragment(FuzzedDataProvider& in, int stream)
 cMemBlock MakeEventList(FuzzedDataProvider& in, int stream)
 {
     cEventListBlock list;
-    for (int entries = in.ConsumeIntegralInRange<int>(0, 5); entries > 0; --entries) {
+    for (int entries = in.ConsumeIntegralInRange<int>(0, 5); entries > 0; --entries)
         list.Record().entries.append(TEventListEntry{in.ConsumeIntegral<uint32_t>(), 0,
                                                      in.ConsumeBool() ? static_cast<uint32_t>(stream) : in.ConsumeIntegral<uint32_t>(),
                                                      in.ConsumeRandomLengthString(16)});
-    }
     return list;
 }
 
@@ -194,16 +188,14 @@ Step NextBlock(FuzzedDataProvider& in, int stream)
     case 10: return {MakeEventList(in, stream)};
     case 11: { // a data block of any type and size: only command nodes for notifications, only real headers
         const uint32_t type = PickCode(in, {kCodeHdr3, kCodeSnd3, kCodeVid3, kCodeTag, kCodeSCDA, kCodeDat3, kCodeNtfy, 0});
-        if (type == kCodeNtfy || type == kCodeHdr3)
-            return {AnyNotification(in, SomeBytes(in, 40))};
-        return {RawBlock(type, SomeBytes(in, 64))};
+        return {type == kCodeNtfy || type == kCodeHdr3 ? AnyCommand(in, kCodeNtfy, SomeBytes(in, 40))
+                                                       : RawBlock(type, SomeBytes(in, 64))};
     }
     case 12: { // a notification of any code and size
         const uint32_t code = PickCode(in, {kCodeTimR, kCodeRset, kCodeGist, kCodeSCfg, kCodeNMsg, kCodeRdy, 0});
-        Bytes bytes(reinterpret_cast<const uint8_t*>(&code), reinterpret_cast<const uint8_t*>(&code + 1));
-        const Bytes rest = SomeBytes(in, 40);
-        bytes.insert(bytes.end(), rest.begin(), rest.end());
-        return {AnyNotification(in, bytes)};
+        Bytes bytes = SomeBytes(in, 40);
+        bytes.insert(bytes.begin(), reinterpret_cast<const uint8_t*>(&code), reinterpret_cast<const uint8_t*>(&code + 1));
+        return {AnyCommand(in, kCodeNtfy, bytes)};
     }
     default: { // a control block of any type and size
         const uint32_t type = PickCode(in, {kCodeChun, kCodePlay, kCodeGTmR, kCodeNtfy, kCodeTag, 0});

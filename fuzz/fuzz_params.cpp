@@ -31,15 +31,11 @@ namespace {
 std::string ModelValue(const std::string& text, const std::string& key)
 {
     const std::string searched(text.c_str());
-    const std::string wanted(key.c_str());
-    const size_t at = searched.find(wanted);
+    const size_t at = searched.find(key.c_str());
     if (at == std::string::npos)
         return std::string();
-    const size_t start = at + wanted.size();
-    const size_t blank = searched.find(' ', at);
-    if (blank == std::string::npos || blank < start)
-        return text.substr(start);
-    return text.substr(start, blank - start);
+    const size_t start = at + std::strlen(key.c_str()), blank = searched.find(' ', at);
+    return text.substr(start, blank == std::string::npos || blank < start ? std::string::npos : blank - start);
 }
 
 // A decimal parse of the text up to `limit` or its first NUL, clamped to 32 bits.
@@ -61,14 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (value != ModelValue(text, key))
         Finding("ExtractParamStr disagrees with the model");
 
-    TBrickConfig config;
-    std::memset(&config, 0, sizeof config);
     std::vector<uint8_t> bytes = in.ConsumeRemainingBytes<uint8_t>();
-    if (bytes.size() > sizeof config)
-        bytes.resize(sizeof config);
-    if (!bytes.empty())
-        std::memcpy(&config, bytes.data(), bytes.size());
-    if (bytes.size() < 24 || (bytes[0] & 1)) { // mostly an accepted configuration
+    const bool mostlyAccepted = bytes.size() < 24 || (bytes[0] & 1);
+    TBrickConfig config;
+    bytes.resize(sizeof config); // cut, or padded with zeros
+    std::memcpy(&config, bytes.data(), sizeof config);
+    if (mostlyAccepted) {
         config.input = {kCodeSnd3, kCodeDat3};
         config.output = {kCodeIma1, kCodeSCDA};
     }

@@ -170,10 +170,9 @@ struct Run {
     int ExpectedCount() const
     {
         int count = 0;
-        for (const cChunkCmdBlock& request : requests) {
+        for (const cChunkCmdBlock& request : requests)
             for (int32_t i = 0; i < request.VisitedCount(); ++i)
                 count += request.Visited(i) == chain.brick;
-        }
         const std::string edge = "TagF:" + std::to_string(kArchiveEnd + kTagFAfterTagS); // that pair settles itself
         for (const cMemBlock& block : chain.sink->received)
             count -= Describe(block).rfind("TagF:", 0) == 0 && Describe(block) != edge;
@@ -247,11 +246,10 @@ struct Run {
 // A site as the library it lies in and its offset there.
 uint64_t SiteKey(const void* site)
 {
-    Dl_info info;
-    if (dladdr(site, &info) == 0 || info.dli_fname == nullptr)
-        return reinterpret_cast<uintptr_t>(site);
-    return std::hash<std::string_view>()(info.dli_fname) * 1099511628211ull ^
-           static_cast<uint64_t>(static_cast<const char*>(site) - static_cast<const char*>(info.dli_fbase));
+    Dl_info info{}; // in no library: the address itself
+    dladdr(site, &info);
+    return std::hash<std::string_view>()(info.dli_fname != nullptr ? info.dli_fname : "") * 1099511628211ull ^
+           (reinterpret_cast<uintptr_t>(site) - reinterpret_cast<uintptr_t>(info.dli_fbase));
 }
 
 } // namespace
