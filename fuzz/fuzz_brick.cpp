@@ -19,6 +19,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <array>
 #include <cstdio>
 
 extern "C" CBrick* CreateBrick(const TBrickConfig& config);
@@ -35,16 +36,12 @@ namespace {
 
 // A command-block node of type code `type` whose record is N bytes: `bytes`, padded or cut.
 template <size_t N>
-struct TBytes {
-    uint8_t b[N];
-};
-template <size_t N>
 cMemBlock RawCommand(uint32_t type, Bytes bytes)
 {
-    cCommandBlock<TBytes<N>, kCodeNtfy> block;
+    cCommandBlock<std::array<uint8_t, N>, kCodeNtfy> block;
     Peek::Node(block)->mType = type;
     bytes.resize(N);
-    std::memcpy(block.Record().b, bytes.data(), N);
+    std::memcpy(block.Record().data(), bytes.data(), N);
     return block;
 }
 constexpr cMemBlock (*kRawCommands[])(uint32_t, Bytes) = {
@@ -87,13 +84,12 @@ public:
     }
     bool onNotify(const cMemBlock& block) override
     {
-        if (block.GetSize() < sizeof(TNotifyBase))
-            return true;
-        if (RecordOf<cNotifyBlock>(block).notifyCode != kCodeEvt)
-            sum += Touch(cSoundCfgBlock(block)); // a command node: its record is mData
-        else
+        const bool whole = block.GetSize() >= sizeof(TNotifyBase);
+        if (whole && RecordOf<cNotifyBlock>(block).notifyCode == kCodeEvt)
             for (const TEventListEntry& entry : RecordOf<cEventListBlock>(block).entries)
                 sum += entry.streamNumber + static_cast<uint32_t>(entry.text.size());
+        else if (whole)
+            sum += Touch(cSoundCfgBlock(block)); // a command node: its record is mData
         return true;
     }
     uint32_t sum = 0;
@@ -147,16 +143,6 @@ cMemBlock MakeFragment(FuzzedDataProvider& in, int stream)
                                      : in.ConsumeIntegral<uint16_t>(), flags);
 }
 
-cMemBlock MakeEventList(FuzzedDataProvider& in, int stream)
-{
-    cEventListBlock list;
-    for (int entries = in.ConsumeIntegralInRange<int>(0, 5); entries > 0; --entries)
-        list.Record().entries.append(TEventListEntry{in.ConsumeIntegral<uint32_t>(), 0,
-                                                     in.ConsumeBool() ? static_cast<uint32_t>(stream) : in.ConsumeIntegral<uint32_t>(),
-                                                     in.ConsumeRandomLengthString(16)});
-    return list;
-}
-
 Bytes SomeBytes(FuzzedDataProvider& in, size_t most)
 {
     return in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, most));
@@ -185,7 +171,14 @@ Step NextBlock(FuzzedDataProvider& in, int stream)
     case 7: return {Play(in.ConsumeBool()), true};
     case 8: return {TimeRange(PickTime(in), PickTime(in))};
     case 9: return {Reset(in.ConsumeIntegral<uint32_t>(), 0, 0, in.ConsumeIntegral<uint8_t>())};
-    case 10: return {MakeEventList(in, stream)};
+    case 10: {
+        cEventListBlock list;
+        for (int entries = in.ConsumeIntegralInRange<int>(0, 5); entries > 0; --entries)
+            list.Record().entries.append(TEventListEntry{in.ConsumeIntegral<uint32_t>(), 0,
+                                                         in.ConsumeBool() ? static_cast<uint32_t>(stream) : in.ConsumeIntegral<uint32_t>(),
+                                                         in.ConsumeRandomLengthString(16)});
+        return {list};
+    }
     case 11: { // a data block of any type and size: only command nodes for notifications, only real headers
         const uint32_t type = PickCode(in, {kCodeHdr3, kCodeSnd3, kCodeVid3, kCodeTag, kCodeSCDA, kCodeDat3, kCodeNtfy, 0});
         return {type == kCodeNtfy || type == kCodeHdr3 ? AnyCommand(in, kCodeNtfy, SomeBytes(in, 40))

@@ -73,9 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Finding("CreateBrick decided against the codes");
     if (made == nullptr)
         return 0;
-    CVrn3StreamSound* brick = static_cast<CVrn3StreamSound*>(made.get());
-    brick->onCreate(config);
-    if (brick->StreamNumber() != ModelNumber(config.streamNumber, sizeof config.streamNumber))
+    CVrn3StreamSound& brick = static_cast<CVrn3StreamSound&>(*made);
+    brick.onCreate(config);
+    if (brick.StreamNumber() != ModelNumber(config.streamNumber, sizeof config.streamNumber))
         Finding("stream number disagrees with the model");
     return 0;
 }

@@ -26,9 +26,7 @@ extern "C" {
 #else
 #define REAL(f) __libc_##f
 #endif
-void* REAL(malloc)(size_t size);
-void* REAL(calloc)(size_t count, size_t size);
-void* REAL(realloc)(void* p, size_t size);
+void *REAL(malloc)(size_t size), *REAL(calloc)(size_t count, size_t size), *REAL(realloc)(void* p, size_t size);
 void REAL(free)(void* p);
 }
 // The sanitizer calls the allocator while it starts, before its shadow memory is there.
@@ -42,20 +40,19 @@ namespace {
 // Single-threaded: the sweep runs its pipelines synchronously. Counted: the allocations not yet
 // freed, those since the scenario started, and the one to fail (0: none).
 long gLive = 0, gSeen = 0, gFailAt = 0;
-bool gArmed = false;         // inside a scenario step
+bool gArmed = false, gLoading = false; // inside a scenario step; loading the plug-in
 const void* gSite = nullptr; // where the failed allocation was asked for
 // Blocks made while the plug-in is loaded: the loader's own, and the exit-handler lists that glibc
 // keeps and grows when libraries come and go. Counted live, but not the code's under test.
 const void* gLoaderBlocks[1024];
 int gLoaderCount = 0;
-bool gLoading = false;
 
 ALLOCATOR bool Forget(const void* p)
 {
-    int i = 0;
-    while (i < gLoaderCount && gLoaderBlocks[i] != p)
-        ++i;
-    return i < gLoaderCount && (gLoaderBlocks[i] = gLoaderBlocks[--gLoaderCount], true);
+    for (int i = 0; i < gLoaderCount; ++i)
+        if (gLoaderBlocks[i] == p)
+            return gLoaderBlocks[i] = gLoaderBlocks[--gLoaderCount], true;
+    return false;
 }
 
 // Takes `p` on the books; a loader's block is remembered as such.
@@ -263,9 +260,7 @@ int main()
     long baseline = 0, failAt = 0;
     int inconsistent = 0;
     for (;; ++failAt) {
-        gSeen = 0;
-        gFailAt = failAt;
-        gSite = nullptr;
+        gSeen = 0, gFailAt = failAt, gSite = nullptr;
         const char* wrong = nullptr;
         {
             Run r;
