@@ -64,6 +64,12 @@ ALLOCATOR void* Counted(void* p, bool loaders = false)
     return p;
 }
 
+// `p`, or std::bad_alloc thrown when there is none.
+ALLOCATOR void* Thrown(void* p)
+{
+    return p != nullptr ? p : throw std::bad_alloc();
+}
+
 } // namespace
 
 extern "C" {
@@ -88,12 +94,8 @@ ALLOCATOR void* realloc(void* old, size_t size)
 }
 } // extern "C"
 
-ALLOCATOR void* New(void* p)
-{
-    return p != nullptr ? p : throw std::bad_alloc();
-}
-void* operator new(size_t size) { return New(MAKE(REAL(malloc)(size))); }
-void* operator new[](size_t size) { return New(MAKE(REAL(malloc)(size))); }
+ALLOCATOR void* operator new(size_t size) { return Thrown(MAKE(REAL(malloc)(size))); }
+ALLOCATOR void* operator new[](size_t size) { return Thrown(MAKE(REAL(malloc)(size))); }
 void* operator new(size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
 void* operator new[](size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
 void operator delete(void* p) noexcept { free(p); }
@@ -106,7 +108,7 @@ namespace {
 using namespace kit;
 
 constexpr uint64_t kArchiveEnd = 1000000;
-constexpr uint64_t kInside = 500000;                         // inside the archive either way
+constexpr uint64_t kInside = 500000; // inside the archive either way
 const Bytes kSound = Pattern(8, 1);
 
 // Live allocations that are not blocks of a run: the loader's, and the storage the test's own
