@@ -48,7 +48,8 @@ constexpr cMemBlock (*kRawCommands[])(uint32_t, Bytes) = {
     RawCommand<1>,  RawCommand<3>,  RawCommand<4>,  RawCommand<7>,  RawCommand<8>,  RawCommand<9>,  RawCommand<11>,
     RawCommand<12>, RawCommand<16>, RawCommand<19>, RawCommand<20>, RawCommand<24>, RawCommand<25>, RawCommand<40>};
 
-// One of those of any size; its bytes never start with the event list code.
+// Such a node of one of many record sizes. Its bytes never start with the event list code: that
+// record holds a container, which only a real event list can fill.
 cMemBlock AnyCommand(FuzzedDataProvider& in, uint32_t type, Bytes bytes)
 {
     if (bytes.size() >= 4 && std::memcmp(bytes.data(), &kCodeEvt, 4) == 0)
