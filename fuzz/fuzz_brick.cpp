@@ -19,6 +19,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <array>
 #include <cstdio>
 
 extern "C" CBrick* CreateBrick(const TBrickConfig& config);
@@ -27,69 +28,40 @@ using namespace kit;
 
 namespace {
 
-// A record of N opaque bytes, for command blocks of any size.
-template <size_t N>
-struct TBytes {
-    uint8_t b[N];
-};
-
 [[noreturn]] void Finding(const char* what)
 {
     std::fprintf(stderr, "fuzz_brick: %s\n", what);
     std::abort();
 }
 
-// A command-block node of any type code whose record is `bytes`, padded or cut to N.
+// A command-block node of type code `type` whose record is N bytes: `bytes`, padded or cut.
 template <size_t N>
-class RawCommand : public cCommandBlock<TBytes<N>, kCodeNtfy> {
-public:
-    RawCommand(uint32_t type, const std::vector<uint8_t>& bytes)
-    {
-        this->mNode->mType = type;
-        std::memset(this->Record().b, 0, N);
-        if (!bytes.empty())
-            std::memcpy(this->Record().b, bytes.data(), bytes.size() < N ? bytes.size() : N);
-    }
-};
-
-cMemBlock MakeRawCommand(uint32_t type, size_t sizeChoice, const std::vector<uint8_t>& bytes)
+cMemBlock RawCommand(uint32_t type, Bytes bytes)
 {
-    switch (sizeChoice % 14) {
-    case 0: return RawCommand<1>(type, bytes);
-    case 1: return RawCommand<3>(type, bytes);
-    case 2: return RawCommand<4>(type, bytes);
-    case 3: return RawCommand<7>(type, bytes);
-    case 4: return RawCommand<8>(type, bytes);
-    case 5: return RawCommand<9>(type, bytes);
-    case 6: return RawCommand<11>(type, bytes);
-    case 7: return RawCommand<12>(type, bytes);
-    case 8: return RawCommand<16>(type, bytes);
-    case 9: return RawCommand<19>(type, bytes);
-    case 10: return RawCommand<20>(type, bytes);
-    case 11: return RawCommand<24>(type, bytes);
-    case 12: return RawCommand<25>(type, bytes);
-    default: return RawCommand<40>(type, bytes);
-    }
+    cCommandBlock<std::array<uint8_t, N>, kCodeNtfy> block;
+    Peek::Node(block)->mType = type;
+    bytes.resize(N);
+    std::memcpy(block.Record().data(), bytes.data(), N);
+    return block;
 }
+constexpr cMemBlock (*kRawCommands[])(uint32_t, Bytes) = {
+    RawCommand<1>,  RawCommand<3>,  RawCommand<4>,  RawCommand<7>,  RawCommand<8>,  RawCommand<9>,  RawCommand<11>,
+    RawCommand<12>, RawCommand<16>, RawCommand<19>, RawCommand<20>, RawCommand<24>, RawCommand<25>, RawCommand<40>};
 
-// Raw bytes never spell the event list code at the start: that record holds a container, which
-// only a real event list can fill (any other sender's list is trusted as the host trusts it).
-void NoEventListCode(std::vector<uint8_t>& bytes)
+// Such a node of one of many record sizes. Its bytes never start with the event list code: that
+// record holds a container, which only a real event list can fill.
+cMemBlock AnyCommand(FuzzedDataProvider& in, uint32_t type, Bytes bytes)
 {
-    uint32_t code = 0;
-    if (bytes.size() >= sizeof code)
-        std::memcpy(&code, bytes.data(), sizeof code);
-    if (code == kCodeEvt) {
-        code = kCodeGist;
-        std::memcpy(bytes.data(), &code, sizeof code);
-    }
+    if (bytes.size() >= 4 && std::memcmp(bytes.data(), &kCodeEvt, 4) == 0)
+        std::memcpy(bytes.data(), &kCodeGist, 4);
+    return in.PickValueInArray(kRawCommands)(type, std::move(bytes));
 }
 
 // Reads every byte of a block in one checked copy, so that ASan sees any block whose size lies
 // about its storage.
 uint32_t Touch(const cMemBlock& block)
 {
-    static std::vector<uint8_t> scratch;
+    static Bytes scratch;
     scratch.resize(block.GetSize() + 1);
     std::memcpy(scratch.data(), block.GetData(), block.GetSize());
     return scratch[block.GetSize() / 2];
@@ -101,51 +73,32 @@ public:
     bool onData(const cMemBlock& block) override
     {
         const uint32_t type = block.GetType();
-        if (type == kCodeSCDA) {
-            if (block.GetSize() < sizeof(TSoundData))
-                Finding("sound block shorter than its record");
-            const cSoundBlock sound(block);
-            mSum += Touch(sound) + sound.GetExtraSize();
-        } else if (type == kCodeTag) {
-            if (block.GetSize() < sizeof(TStreamTag))
-                Finding("tag shorter than its record");
-            const cTagBlock tag(block);
-            const uint32_t kind = tag.Record().kind;
-            if (kind != CVrn3StreamSound::kSoundTagKind && kind != kEndOfStreamTagKind)
-                Finding("tag of a foreign kind");
-            mSum += Touch(tag);
-        } else {
+        if (type != kCodeSCDA && type != kCodeTag)
             Finding("a data block of a type the brick never sends");
-        }
+        if (block.GetSize() < (type == kCodeTag ? sizeof(TStreamTag) : sizeof(TSoundData)))
+            Finding("a block shorter than its record");
+        const uint32_t kind = type == kCodeTag ? RecordOf<cTagBlock>(block).kind : kEndOfStreamTagKind;
+        if (kind != CVrn3StreamSound::kSoundTagKind && kind != kEndOfStreamTagKind)
+            Finding("tag of a foreign kind");
+        sum += Touch(block) + (type == kCodeSCDA ? cSoundBlock(block).GetExtraSize() : 0);
         return true;
     }
     bool onNotify(const cMemBlock& block) override
     {
-        if (block.GetSize() >= sizeof(TNotifyBase)) {
-            const cNotifyBlock note(block);
-            const uint32_t code = note.Record().notifyCode;
-            if (code == kCodeEvt) {
-                const cEventListBlock list(block);
-                for (const TEventListEntry& entry : list.Record().entries)
-                    mSum += entry.streamNumber + static_cast<uint32_t>(entry.text.size());
-            } else {
-                mSum += Touch(cSoundCfgBlock(block)); // a command node: its record is mData
-            }
-        }
+        const bool whole = block.GetSize() >= sizeof(TNotifyBase);
+        if (whole && RecordOf<cNotifyBlock>(block).notifyCode == kCodeEvt)
+            for (const TEventListEntry& entry : RecordOf<cEventListBlock>(block).entries)
+                sum += entry.streamNumber + static_cast<uint32_t>(entry.text.size());
+        else if (whole)
+            sum += Touch(cSoundCfgBlock(block)); // a command node: its record is mData
         return true;
     }
-    uint32_t mSum = 0;
+    uint32_t sum = 0;
 };
 
-constexpr uint32_t kDataTypes[] = {kCodeHdr3, kCodeSnd3, kCodeVid3, kCodeTag, kCodeSCDA, kCodeDat3, kCodeNtfy, 0};
-constexpr uint32_t kCtrlTypes[] = {kCodeChun, kCodePlay, kCodeGTmR, kCodeNtfy, kCodeTag, 0};
-constexpr uint32_t kNotifyCodes[] = {kCodeTimR, kCodeRset, kCodeGist, kCodeSCfg, kCodeNMsg, kCodeRdy, 0};
-
-uint32_t PickCode(FuzzedDataProvider& in, const uint32_t* known, size_t count)
+uint32_t PickCode(FuzzedDataProvider& in, std::initializer_list<const uint32_t> known)
 {
-    if (in.ConsumeBool())
-        return known[in.ConsumeIntegralInRange<size_t>(0, count - 1)];
-    return in.ConsumeIntegral<uint32_t>();
+    return in.ConsumeBool() ? in.PickValueInArray(known) : in.ConsumeIntegral<uint32_t>();
 }
 
 uint64_t PickTime(FuzzedDataProvider& in)
@@ -163,27 +116,20 @@ std::string HostileText(FuzzedDataProvider& in)
     static const char* const kPieces[] = {"-rate=", "-bits=", " ", "8000", "16", "-", "2147483648",
                                           "-99999999999", "\t", "--rate=", "-rate= ", "x"};
     std::string text;
-    const int pieces = in.ConsumeIntegralInRange<int>(0, 6);
-    for (int i = 0; i < pieces; ++i) {
-        if (in.ConsumeBool())
-            text += kPieces[in.ConsumeIntegralInRange<size_t>(0, sizeof kPieces / sizeof *kPieces - 1)];
-        else
-            text += in.ConsumeRandomLengthString(24); // may hold NULs
-    }
-    return text;
+    for (int pieces = in.ConsumeIntegralInRange<int>(0, 6); pieces > 0; --pieces)
+        text += in.ConsumeBool() ? std::string(in.PickValueInArray(kPieces)) : in.ConsumeRandomLengthString(24);
+    return text; // may hold NULs
 }
 
 cMemBlock MakeHeader(FuzzedDataProvider& in, int stream)
 {
     cHeaderBlock header(in.ConsumeIntegralInRange<uint32_t>(0, 3)); // sometimes extra bytes behind
-    HDR_T& record = header.Record();
-    const int entries = in.ConsumeIntegralInRange<int>(0, 3);
-    for (int i = 0; i < entries; ++i) {
-        const int at = in.ConsumeBool() && stream >= 0 && stream < kStreamCount ? stream
-                                                                                : in.ConsumeIntegralInRange<int>(0, 255);
-        record.streams[at].kind = in.ConsumeIntegral<uint8_t>();
-        record.streams[at].codec = in.ConsumeRandomLengthString(8);
-        record.streams[at].params = HostileText(in);
+    for (int entries = in.ConsumeIntegralInRange<int>(0, 3); entries > 0; --entries) {
+        const bool own = in.ConsumeBool() && stream >= 0 && stream < kStreamCount;
+        auto& entry = header.Record().streams[own ? stream : in.ConsumeIntegralInRange<int>(0, 255)];
+        entry.kind = in.ConsumeIntegral<uint8_t>();
+        entry.codec = in.ConsumeRandomLengthString(8);
+        entry.params = HostileText(in);
     }
     return header;
 }
@@ -192,43 +138,15 @@ cMemBlock MakeFragment(FuzzedDataProvider& in, int stream)
 {
     const uint32_t payload = in.ConsumeIntegralInRange<uint32_t>(0, in.ConsumeBool() ? 16 : 600);
     const uint8_t flags = in.ConsumeIntegral<uint8_t>();
-    const uint8_t number = in.ConsumeIntegralInRange<int>(0, 3) != 0 ? static_cast<uint8_t>(stream) : in.ConsumeIntegral<uint8_t>();
-    const uint16_t length = in.ConsumeBool() ? static_cast<uint16_t>(in.ConsumeIntegralInRange<uint32_t>(0, payload))
-                                             : in.ConsumeIntegral<uint16_t>();
-    return Fragment(FragmentKind(flags), Bytes(payload, static_cast<uint8_t>(payload)), number, length, flags);
+    return Fragment(FragmentKind(flags), Pattern(payload, static_cast<uint8_t>(payload)),
+                    in.ConsumeIntegralInRange<int>(0, 3) != 0 ? static_cast<uint8_t>(stream) : in.ConsumeIntegral<uint8_t>(),
+                    in.ConsumeBool() ? static_cast<uint16_t>(in.ConsumeIntegralInRange<uint32_t>(0, payload))
+                                     : in.ConsumeIntegral<uint16_t>(), flags);
 }
 
-cMemBlock MakeVideo(FuzzedDataProvider& in)
+Bytes SomeBytes(FuzzedDataProvider& in, size_t most)
 {
-    in.ConsumeIntegralInRange<uint32_t>(0, 8); // trailing bytes, which no video reader looks at
-    const uint8_t kind = FragmentKind(in.ConsumeIntegral<uint8_t>());
-    const uint16_t frameTime = in.ConsumeIntegral<uint16_t>();
-    return Video(kind, frameTime, in.ConsumeIntegralInRange<uint8_t>(0, 6));
-}
-
-cMemBlock MakeTag(FuzzedDataProvider& in)
-{
-    const uint32_t extra = in.ConsumeIntegralInRange<uint32_t>(0, 4);
-    const uint64_t time = PickTime(in);
-    const uint32_t codes[] = {kCodeTagS, kCodeTagF, 0};
-    const uint32_t code = PickCode(in, codes, 3);
-    const uint32_t kind = in.ConsumeIntegral<uint32_t>();
-    return Tag(code, time, kind, in.ConsumeIntegral<uint32_t>(), extra);
-}
-
-cMemBlock MakeEventList(FuzzedDataProvider& in, int stream)
-{
-    cEventListBlock list;
-    const int entries = in.ConsumeIntegralInRange<int>(0, 5);
-    for (int i = 0; i < entries; ++i) {
-        TEventListEntry entry;
-        entry.word0 = in.ConsumeIntegral<uint32_t>();
-        entry.word1 = 0;
-        entry.streamNumber = in.ConsumeBool() ? static_cast<uint32_t>(stream) : in.ConsumeIntegral<uint32_t>();
-        entry.text = in.ConsumeRandomLengthString(16);
-        list.Record().entries.append(entry);
-    }
-    return list;
+    return in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, most));
 }
 
 // One data, control or notification block, and the path it takes.
@@ -239,78 +157,45 @@ struct Step {
 
 Step NextBlock(FuzzedDataProvider& in, int stream)
 {
-    Step step;
-    // Headers are rare: making and dropping one builds and destroys hundreds of strings.
+    // Headers are rare: making and dropping one builds and destroys hundreds of strings. The
+    // arguments of one call are read from the input in whatever order the compiler picks: that
+    // order is fixed for a build, which is all a fuzzer needs.
     const int choice = in.ConsumeIntegralInRange<int>(0, 62);
     switch (choice < 48 ? choice / 4 + 1 : choice - 48) {
-    case 0: step.block = MakeHeader(in, stream); break;
-    case 1: case 2: case 3: step.block = MakeFragment(in, stream); break;
-    case 4: step.block = MakeVideo(in); break;
-    case 5: step.block = MakeTag(in); break;
-    case 6: { // chunk request
-        const uint64_t time = PickTime(in);
-        step.block = Chunk(time, in.ConsumeBool() ? kModeOneMoreStep : in.ConsumeIntegral<uint32_t>());
-        step.control = true;
-        break;
+    case 0: return {MakeHeader(in, stream)};
+    case 1: case 2: case 3: return {MakeFragment(in, stream)};
+    case 4: return {Video(FragmentKind(in.ConsumeIntegral<uint8_t>()), in.ConsumeIntegral<uint16_t>(),
+                          in.ConsumeIntegralInRange<uint8_t>(0, 6))};
+    case 5: return {Tag(PickCode(in, {kCodeTagS, kCodeTagF, 0}), PickTime(in), in.ConsumeIntegral<uint32_t>(),
+                        in.ConsumeIntegral<uint32_t>(), in.ConsumeIntegralInRange<uint32_t>(0, 4))};
+    case 6: return {Chunk(PickTime(in), in.ConsumeBool() ? kModeOneMoreStep : in.ConsumeIntegral<uint32_t>()), true};
+    case 7: return {Play(in.ConsumeBool()), true};
+    case 8: return {TimeRange(PickTime(in), PickTime(in))};
+    case 9: return {Reset(in.ConsumeIntegral<uint32_t>(), 0, 0, in.ConsumeIntegral<uint8_t>())};
+    case 10: {
+        cEventListBlock list;
+        for (int entries = in.ConsumeIntegralInRange<int>(0, 5); entries > 0; --entries)
+            list.Record().entries.append(TEventListEntry{in.ConsumeIntegral<uint32_t>(), 0,
+                                                         in.ConsumeBool() ? static_cast<uint32_t>(stream) : in.ConsumeIntegral<uint32_t>(),
+                                                         in.ConsumeRandomLengthString(16)});
+        return {list};
     }
-    case 7: // play command
-        step.block = Play(in.ConsumeBool());
-        step.control = true;
-        break;
-    case 8: { // time range
-        const uint64_t begin = PickTime(in);
-        step.block = TimeRange(begin, PickTime(in));
-        break;
+    case 11: { // a data block of any type and size: only command nodes for notifications, only real headers
+        const uint32_t type = PickCode(in, {kCodeHdr3, kCodeSnd3, kCodeVid3, kCodeTag, kCodeSCDA, kCodeDat3, kCodeNtfy, 0});
+        return {type == kCodeNtfy || type == kCodeHdr3 ? AnyCommand(in, kCodeNtfy, SomeBytes(in, 40))
+                                                       : RawBlock(type, SomeBytes(in, 64))};
     }
-    case 9: { // reset
-        const uint32_t value1 = in.ConsumeIntegral<uint32_t>();
-        step.block = Reset(value1, 0, 0, in.ConsumeIntegral<uint8_t>());
-        break;
+    case 12: { // a notification of any code and size
+        const uint32_t code = PickCode(in, {kCodeTimR, kCodeRset, kCodeGist, kCodeSCfg, kCodeNMsg, kCodeRdy, 0});
+        Bytes bytes = SomeBytes(in, 40);
+        bytes.insert(bytes.begin(), reinterpret_cast<const uint8_t*>(&code), reinterpret_cast<const uint8_t*>(&code + 1));
+        return {AnyCommand(in, kCodeNtfy, bytes)};
     }
-    case 10: step.block = MakeEventList(in, stream); break;
-    case 11: { // data block of any type and size
-        const uint32_t type = PickCode(in, kDataTypes, sizeof kDataTypes / sizeof *kDataTypes);
-        if (type == kCodeNtfy || type == kCodeHdr3) { // only command nodes, only real headers
-            std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 40));
-            NoEventListCode(bytes);
-            step.block = MakeRawCommand(kCodeNtfy, in.ConsumeIntegral<uint8_t>(), bytes);
-            break;
-        }
-        step.block = RawBlock(type, in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 64)));
-        break;
-    }
-    case 12: { // notification of any code and size
-        uint32_t code = PickCode(in, kNotifyCodes, sizeof kNotifyCodes / sizeof *kNotifyCodes);
-        if (code == kCodeEvt)
-            code = kCodeGist;
-        std::vector<uint8_t> bytes(4);
-        std::memcpy(bytes.data(), &code, 4);
-        const std::vector<uint8_t> rest = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 40));
-        bytes.insert(bytes.end(), rest.begin(), rest.end());
-        step.block = MakeRawCommand(kCodeNtfy, in.ConsumeIntegral<uint8_t>(), bytes);
-        break;
-    }
-    default: { // control block of any type and size
-        const uint32_t type = PickCode(in, kCtrlTypes, sizeof kCtrlTypes / sizeof *kCtrlTypes);
-        step.block = MakeRawCommand(type, in.ConsumeIntegral<uint8_t>(),
-                                    in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 40)));
-        step.control = true;
-        break;
+    default: { // a control block of any type and size
+        const uint32_t type = PickCode(in, {kCodeChun, kCodePlay, kCodeGTmR, kCodeNtfy, kCodeTag, 0});
+        return {AnyCommand(in, type, SomeBytes(in, 40)), true};
     }
     }
-    return step;
-}
-
-TBrickConfig MakeConfig(FuzzedDataProvider& in, int& stream)
-{
-    stream = in.ConsumeIntegralInRange<int>(0, 3);
-    TBrickConfig config = Config(std::to_string(stream).c_str());
-    if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
-        const std::string text = HostileText(in);
-        std::memcpy(config.streamNumber, text.data(), std::min(text.size(), sizeof config.streamNumber));
-        stream = -1;
-    }
-    return config;
 }
 
 } // namespace
@@ -318,43 +203,36 @@ TBrickConfig MakeConfig(FuzzedDataProvider& in, int& stream)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider in(data, size);
-    int stream = 0;
-    const TBrickConfig config = MakeConfig(in, stream);
-    CBrick* made = CreateBrick(config);
-    if (made == nullptr)
+    int stream = in.ConsumeIntegralInRange<int>(0, 3);
+    TBrickConfig config = Config(std::to_string(stream).c_str());
+    if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
+        const std::string text = HostileText(in);
+        std::memcpy(config.streamNumber, text.data(), std::min(text.size(), sizeof config.streamNumber));
+        stream = -1;
+    }
+    CBrick* brick = CreateBrick(config);
+    if (brick == nullptr)
         Finding("an accepted configuration was refused");
-    CVrn3StreamSound* brick = static_cast<CVrn3StreamSound*>(made);
     std::vector<Step> sent; // earlier blocks, for repeated deliveries
-    {
-        CPipeline pipeline;
-        pipeline.Add(new SourceBrick);
-        pipeline.Add(brick);
-        pipeline.Add(new CSink);
-        while (in.remaining_bytes() > 0) {
-            const int op = in.ConsumeIntegralInRange<int>(0, 15);
-            if (op == 0) {
+    CPipeline pipeline;     // goes with whatever its queues and the brick's queue still hold
+    pipeline.Add(new SourceBrick);
+    pipeline.Add(brick);
+    pipeline.Add(new CSink);
+    while (in.remaining_bytes() > 0) {
+        const int op = in.ConsumeIntegralInRange<int>(0, 15);
+        if (op == 0) {
+            pipeline.RunUntilIdle();
+        } else {
+            const bool again = op == 1 && !sent.empty(); // the same block once more
+            const Step step = again ? sent[in.ConsumeIntegralInRange<size_t>(0, sent.size() - 1)] : NextBlock(in, stream);
+            step.control ? brick->enqueueControl(step.block) : brick->enqueueData(step.block);
+            if (!again && sent.size() < 8)
+                sent.push_back(step);
+            if (!again && in.ConsumeIntegralInRange<int>(0, 3) != 0)
                 pipeline.RunUntilIdle();
-            } else if (op == 1 && !sent.empty()) { // the same block once more
-                const Step& again = sent[in.ConsumeIntegralInRange<size_t>(0, sent.size() - 1)];
-                if (again.control)
-                    brick->enqueueControl(again.block);
-                else
-                    brick->enqueueData(again.block);
-            } else {
-                Step step = NextBlock(in, stream);
-                if (step.control)
-                    brick->enqueueControl(step.block);
-                else
-                    brick->enqueueData(step.block);
-                if (sent.size() < 8)
-                    sent.push_back(step);
-                if (in.ConsumeIntegralInRange<int>(0, 3) != 0)
-                    pipeline.RunUntilIdle();
-            }
-            if (brick->ChunkRequestCount() < 0)
-                Finding("the request count went below zero");
         }
-        // The pipeline goes with whatever its queues and the brick's queue still hold.
+        if (static_cast<CVrn3StreamSound*>(brick)->ChunkRequestCount() < 0)
+            Finding("the request count went below zero");
     }
     return 0;
 }

@@ -11,7 +11,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,32 +31,18 @@ namespace {
 std::string ModelValue(const std::string& text, const std::string& key)
 {
     const std::string searched(text.c_str());
-    const std::string wanted(key.c_str());
-    const size_t at = searched.find(wanted);
+    const size_t at = searched.find(key.c_str());
     if (at == std::string::npos)
         return std::string();
-    const size_t start = at + wanted.size();
-    const size_t blank = searched.find(' ', at);
-    if (blank == std::string::npos || blank < start)
-        return text.substr(start);
-    return text.substr(start, blank - start);
+    const size_t start = at + std::strlen(key.c_str()), blank = searched.find(' ', at);
+    return text.substr(start, blank == std::string::npos || blank < start ? std::string::npos : blank - start);
 }
 
+// A decimal parse of the text up to `limit` or its first NUL, clamped to 32 bits.
 int32_t ModelNumber(const char* text, size_t limit)
 {
-    size_t i = 0;
-    while (i < limit && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
-        ++i;
-    bool negative = false;
-    if (i < limit && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    int64_t magnitude = 0;
-    for (; i < limit && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (magnitude <= INT64_C(0x100000000))
-            magnitude = magnitude * 10 + (text[i] - '0');
-    }
-    const int64_t value = negative ? -magnitude : magnitude;
-    return static_cast<int32_t>(value < INT32_MIN ? INT32_MIN : value > INT32_MAX ? INT32_MAX : value);
+    const long long value = std::strtoll(std::string(text, strnlen(text, limit)).c_str(), nullptr, 10);
+    return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
 }
 
 } // namespace
@@ -71,14 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (value != ModelValue(text, key))
         Finding("ExtractParamStr disagrees with the model");
 
-    TBrickConfig config;
-    std::memset(&config, 0, sizeof config);
     std::vector<uint8_t> bytes = in.ConsumeRemainingBytes<uint8_t>();
-    if (bytes.size() > sizeof config)
-        bytes.resize(sizeof config);
-    if (!bytes.empty())
-        std::memcpy(&config, bytes.data(), bytes.size());
-    if (bytes.size() < 24 || (bytes[0] & 1)) { // mostly an accepted configuration
+    const bool mostlyAccepted = bytes.size() < 24 || (bytes[0] & 1);
+    TBrickConfig config;
+    bytes.resize(sizeof config); // cut, or padded with zeros
+    std::memcpy(&config, bytes.data(), sizeof config);
+    if (mostlyAccepted) {
         config.input = {kCodeSnd3, kCodeDat3};
         config.output = {kCodeIma1, kCodeSCDA};
     }
@@ -89,9 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Finding("CreateBrick decided against the codes");
     if (made == nullptr)
         return 0;
-    CVrn3StreamSound* brick = static_cast<CVrn3StreamSound*>(made.get());
-    brick->onCreate(config);
-    if (brick->StreamNumber() != ModelNumber(config.streamNumber, sizeof config.streamNumber))
+    CVrn3StreamSound& brick = static_cast<CVrn3StreamSound&>(*made);
+    brick.onCreate(config);
+    if (brick.StreamNumber() != ModelNumber(config.streamNumber, sizeof config.streamNumber))
         Finding("stream number disagrees with the model");
     return 0;
 }
