@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,24 +66,17 @@ struct WavBytes {
 struct Parsed {
     std::vector<std::vector<uint8_t>> blocks;
     uint64_t samples = 0, fact = 0;
-    uint32_t rate = 0;
 };
 
 // Throws what the parse throws.
 Parsed Parse(std::vector<uint8_t> bytes, bool seekable = true)
 {
-    std::FILE* in = fmemopen(bytes.data(), bytes.size(), "rb");
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(fmemopen(bytes.data(), bytes.size(), "rb"), std::fclose);
+    WavFile wav(in.get(), "x.wav", seekable);
     Parsed parsed;
-    try {
-        WavFile wav(in, "x.wav", seekable);
-        for (std::vector<uint8_t> block; wav.ReadBlock(parsed.blocks.size(), block);)
-            parsed.blocks.push_back(block);
-        parsed.samples = wav.SampleCount(), parsed.fact = wav.FactSamples(), parsed.rate = wav.SampleRate();
-    } catch (...) {
-        std::fclose(in);
-        throw;
-    }
-    std::fclose(in);
+    for (std::vector<uint8_t> block; wav.ReadBlock(parsed.blocks.size(), block);)
+        parsed.blocks.push_back(block);
+    parsed.samples = wav.SampleCount(), parsed.fact = wav.FactSamples();
     return parsed;
 }
 
