@@ -37,8 +37,6 @@ TEST(InstalledPlugin, LoadsWithTheInstalledHostAndBuildsBricks)
     std::memset(&config, 0, sizeof config);
     config.input = {kCodeSnd3, kCodeDat3};
     config.output = {kCodeIma1, kCodeSCDA};
-    std::unique_ptr<CBrick> brick(create(config));
-    EXPECT_NE(nullptr, brick);
-    brick.reset();
+    EXPECT_NE(nullptr, std::unique_ptr<CBrick>(create(config)));
     EXPECT_EQ(0, dlclose(plugin)) << dlerror();
 }
