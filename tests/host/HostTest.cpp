@@ -1,5 +1,6 @@
-// Chains of bricks run by the pipeline: synchronously in order, threaded with one call at a
-// time per brick, and destroyed with the pipeline.
+// The host's bricks on their own (configuration and onCreate, the routing of the two queues,
+// connections, owned bricks) and chained by the pipeline: synchronously in order, threaded with
+// one call at a time per brick, a handler's exception, and destruction with the pipeline.
 #include "support/Blocks.h"
 
 #include "host/CPipeline.h"
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <new>
+#include <set>
 #include <thread>
 
 using namespace kit;
@@ -15,11 +17,12 @@ using namespace kit;
 namespace {
 
 // Forwards data downstream and commands upstream, answers every `answerEvery`-th data block with
-// a chunk request upstream, logs its calls when given a log, and notices overlapping calls and
-// data numbers that go back (a number carries its producer in the top byte and rises per producer).
+// a chunk request upstream, runs out of memory on data numbered `failOn`, logs its calls when
+// given a log, and notices overlapping calls and data numbers that go back (a number carries its
+// producer in the top byte and rises per producer).
 class RelayBrick : public CBrick {
 public:
-    RelayBrick(std::string name, std::string* log = nullptr, std::atomic<int>* destroyed = nullptr)
+    explicit RelayBrick(std::string name, std::string* log = nullptr, std::atomic<int>* destroyed = nullptr)
         : mName(std::move(name)), mLog(log), mDestroyed(destroyed)
     {
     }
@@ -33,31 +36,27 @@ public:
     {
         const uint32_t n = RecordOf<cTagBlock>(block).streamNumber;
         return Call("data " + std::to_string(n), [&] {
+            if (n == failOn)
+                throw std::bad_alloc();
             uint32_t& last = mLastPerProducer[n >> 24];
             outOfOrder = outOfOrder || (n & 0xFFFFFF) < last;
             last = n & 0xFFFFFF;
             SendData(block);
-            const int seen = ++data;
-            if (answerEvery != 0 && seen % answerEvery == 0)
+            if (++data % answerEvery == 0)
                 SendCmd(Chunk(n));
         });
     }
     bool onNotify(const cMemBlock& block) override
     {
-        return Call("notify " + std::to_string(RecordOf<cTagBlock>(block).streamNumber), [&] {
-            ++notes;
-            SendData(block);
-        });
+        return Call("notify " + std::to_string(RecordOf<cTagBlock>(block).streamNumber), [&] { ++notes, SendData(block); });
     }
     bool onCtrl(cMemBlock& block) override
     {
-        return Call("ctrl " + std::to_string(RecordOf<cChunkCmdBlock>(block).time), [&] {
-            ++ctrl;
-            SendCmd(block);
-        });
+        return Call("ctrl " + std::to_string(RecordOf<cChunkCmdBlock>(block).time), [&] { ++ctrl, SendCmd(block); });
     }
 
-    int answerEvery = 0;
+    int answerEvery = INT32_MAX;
+    uint32_t failOn = UINT32_MAX;
     std::atomic<int> data{0}, notes{0}, ctrl{0};
     std::atomic<bool> overlapped{false}, outOfOrder{false};
 
@@ -70,7 +69,7 @@ private:
         if (mLog != nullptr)
             *mLog += mName + " " + what + ", ";
         work();
-        mInside.fetch_sub(1);
+        --mInside;
         return true;
     }
 
@@ -88,6 +87,33 @@ cTagBlock Numbered(uint32_t n, uint32_t type = kCodeTag)
     return t;
 }
 
+TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDieWithTheirOwner)
+{
+    std::string log;
+    std::atomic<int> destroyed{0};
+    RelayBrick* first = new RelayBrick("A", &log, &destroyed);
+    RelayBrick *second = new RelayBrick("B", &log, &destroyed), *kept = new RelayBrick("C", &log, &destroyed);
+    EXPECT_EQ(3u, (std::set<uint32_t>{first->GetSignature(), second->GetSignature(), kept->GetSignature()}.size()));
+    EXPECT_FALSE(first->SendData(Numbered(1)) || second->SendCmd(Chunk(1))) << "no neighbour";
+    EXPECT_FALSE(second->ConnectAfter(second));
+    ASSERT_TRUE(second->ConnectAfter(first));
+    EXPECT_TRUE(first->HasNextBrick() && second->HasPreviousBrick() && !first->HasPreviousBrick());
+    EXPECT_TRUE(first->SendData(Numbered(2)) && second->SendCmd(Chunk(3)));
+    EXPECT_TRUE(second->DoData() && first->DoCtrl() && !first->DoData() && !second->DoCtrl());
+    EXPECT_EQ("B data 2, A ctrl 3, ", log) << "no onCreate without Create";
+    EXPECT_TRUE(first->DisconnectFrom(second));
+    EXPECT_FALSE(first->HasNextBrick() || second->HasPreviousBrick() || first->SendData(Numbered(4)));
+    first->ConnectOwned(second);
+    first->ConnectOwned(kept);
+    EXPECT_TRUE(first->DisconnectOwned(kept));
+    EXPECT_FALSE(first->DisconnectOwned(kept));
+    delete first;
+    EXPECT_EQ(2, destroyed.load());
+    delete kept;
+}
+
+// Create only stores; onCreate runs before a brick's first block, notifications go to onNotify,
+// control goes first, and a request runs upstream; a stopped brick takes nothing.
 TEST(CPipeline, RunUntilIdleDeliversEverythingInOrderAlongTheChain)
 {
     std::string log;
@@ -95,15 +121,22 @@ TEST(CPipeline, RunUntilIdleDeliversEverythingInOrderAlongTheChain)
     RelayBrick* bricks[3];
     for (int i = 0; i < 3; ++i) {
         bricks[i] = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick(std::string(1, char('A' + i)), &log)));
+        EXPECT_FALSE(bricks[i]->IsKnownInput(TContentDescriptor{})) << "nothing is known before Create";
         bricks[i]->Create(Config(std::to_string(i + 1).c_str()));
     }
+    EXPECT_TRUE(bricks[0]->IsKnownInput({kCodeSnd3, kCodeDat3}) && bricks[0]->IsKnownOutput({kCodeIma1, kCodeSCDA}));
+    EXPECT_FALSE(bricks[0]->IsKnownInput({kCodeIma1, kCodeSCDA}));
     bricks[2]->answerEvery = 2;
     for (const cMemBlock& b : {Numbered(1), Numbered(2, kCodeNtfy), Numbered(3)})
         bricks[0]->enqueueData(b);
-    EXPECT_EQ(11u, pipeline.RunUntilIdle()) << "3 blocks x 3 bricks, and C's request up through B to A";
+    bricks[1]->enqueueControl(Chunk(9));
+    EXPECT_EQ("", log);
+    EXPECT_EQ(13u, pipeline.RunUntilIdle()) << "3 blocks x 3 bricks, B's command up to A, and C's up through B to A";
     EXPECT_EQ(0u, pipeline.RunUntilIdle());
-    EXPECT_EQ("A create 1, A data 1, A notify 2, A data 3, B create 2, B data 1, B notify 2, B data 3, "
-              "C create 3, C data 1, C notify 2, C data 3, B ctrl 3, A ctrl 3, ", log);
+    EXPECT_EQ("A create 1, A data 1, A notify 2, A data 3, B create 2, B ctrl 9, B data 1, B notify 2, B data 3, "
+              "C create 3, C data 1, C notify 2, C data 3, A ctrl 9, B ctrl 3, A ctrl 3, ", log);
+    bricks[0]->SetStopped(true);
+    EXPECT_FALSE(bricks[0]->enqueueData(Numbered(1)) || bricks[0]->enqueueControl(Chunk(1)));
 }
 
 TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDelivered)
@@ -131,10 +164,8 @@ TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDeliver
     const int notes = kProducers * (kPerProducer / 10), data = kProducers * kPerProducer - notes;
     EXPECT_EQ((std::vector<int>{data, notes, data, data / kAnswerEvery, data / kAnswerEvery + kProducers * (kPerProducer / 7)}),
               (std::vector<int>{c->data, c->notes, b->data, b->ctrl, a->ctrl}));
-    for (RelayBrick* brick : {a, b, c}) {
-        EXPECT_FALSE(brick->overlapped) << "a brick got two calls at once";
-        EXPECT_FALSE(brick->outOfOrder) << "a producer's blocks overtook each other";
-    }
+    for (RelayBrick* brick : {a, b, c})
+        EXPECT_FALSE(brick->overlapped || brick->outOfOrder) << "two calls at once, or a producer's blocks overtaken";
     a->enqueueData(Numbered(kPerProducer + 1)); // idle again after more work
     pipeline.WaitIdle();
     EXPECT_EQ(data + 1, c->data.load());
@@ -142,55 +173,30 @@ TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDeliver
     pipeline.Stop(); // harmless
 }
 
-// Runs out of memory on data blocks numbered 1.
-class FailingBrick : public CBrick {
-public:
-    bool onData(const cMemBlock& block) override
-    {
-        if (RecordOf<cTagBlock>(block).streamNumber == 1)
-            throw std::bad_alloc();
-        ++taken;
-        return true;
-    }
-    std::atomic<int> taken{0};
-};
-
+// Also: destroying the pipeline destroys its bricks and drops the blocks still queued.
 TEST(CPipeline, AHandlersExceptionReachesTheOwnerAndLeavesTheCountsRight)
 {
+    std::atomic<int> destroyed{0};
+    const cTagBlock queued = Numbered(4);
     for (bool threaded : {false, true}) {
         CPipeline pipeline;
-        auto* brick = static_cast<FailingBrick*>(pipeline.Add(new FailingBrick));
-        if (threaded)
-            pipeline.Start();
+        auto* brick = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick("A", nullptr, &destroyed)));
+        brick->failOn = 1;
         for (uint32_t n : {1u, 2u, 1u, 3u})
             brick->enqueueData(Numbered(n));
         if (threaded) {
+            pipeline.Start();
             EXPECT_THROW(pipeline.WaitIdle(), std::bad_alloc); // the first one, once idle
             pipeline.WaitIdle();
+            pipeline.Stop();
         } else {
             EXPECT_THROW(pipeline.RunUntilIdle(), std::bad_alloc);
             EXPECT_THROW(pipeline.RunUntilIdle(), std::bad_alloc);
             EXPECT_EQ(1u, pipeline.RunUntilIdle());
         }
-        EXPECT_EQ(2, brick->taken.load());
+        EXPECT_EQ(2, brick->data.load());
         EXPECT_EQ(0, pipeline.PendingBlocks());
-    }
-}
-
-TEST(CPipeline, DestroyingThePipelineDestroysItsBricksAndDropsQueuedBlocks)
-{
-    std::atomic<int> destroyed{0};
-    const cTagBlock queued = Numbered(1);
-    {
-        CPipeline pipeline;
-        CBrick* a = pipeline.Add(new RelayBrick("A", nullptr, &destroyed));
-        pipeline.Add(new RelayBrick("B", nullptr, &destroyed));
-        a->enqueueData(queued);
-        pipeline.Start();
-        pipeline.WaitIdle();
-        pipeline.Stop();
-        a->enqueueData(queued); // never delivered
-        EXPECT_EQ(0, destroyed.load());
+        brick->enqueueData(queued); // never delivered
     }
     EXPECT_EQ(2, destroyed.load());
     EXPECT_EQ(1u, Peek::Count(queued)) << "the queues let go of the block";
