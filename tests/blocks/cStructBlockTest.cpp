@@ -52,6 +52,8 @@ TEST(cStructBlock, ASharedEmptyBlockIsCopiedIntoANodeOfItsOwn)
     EXPECT_EQ(0u, view.GetSize());
     rec.text = "fits"; // the storage holds a whole record although the block's size is 0
     EXPECT_EQ("fits", view.Record().text);
+    Peek::Node(view)->mType = kCodeSnd3; // empty is size 0, whatever the type
+    EXPECT_TRUE(view.IsEmpty() && !cCountedBlock<12>().IsEmpty());
 }
 
 // Last in, first out; only the front is looked at, and it is measured by the size it last held:

@@ -45,21 +45,14 @@ TEST(ExtractParamStr, ValueRunsFromTheKeyToTheNextBlank)
 
 // Frame rate for a header whose first `kindOne` entries (counted from the top of the table, so
 // entry 255 is among them) have kind 1 and every other entry kind 2.
-struct FrameRate {
-    uint32_t scales;
-    float rate;
-};
-
-FrameRate Calc(int kindOne, TStreamNumber stream, float preset, unsigned long divisor)
+void Calc(Probe& p, int kindOne, TStreamNumber stream, float preset, unsigned long divisor)
 {
     std::unique_ptr<HDR_T> header(new HDR_T());
     for (int i = 0; i < kStreamCount; ++i)
         header->streams[kStreamCount - 1 - i].kind = i < kindOne ? 1 : 2;
-    Probe p;
     p.mPresetFrameRate = preset;
     p.CalcFrameRateScales(*header, stream);
     p.CalcFrameRate(divisor);
-    return {p.FrameRateScales(), p.FrameRate()};
 }
 
 TEST(FrameRate, SharesOfTheBaseRatePresetAndDivisor)
@@ -84,14 +77,17 @@ TEST(FrameRate, SharesOfTheBaseRatePresetAndDivisor)
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.kindOne << " streams of kind 1, stream " << c.stream << ", preset "
                                         << c.preset << ", divisor " << c.divisor);
-        const FrameRate r = Calc(c.kindOne, c.stream, c.preset, c.divisor);
-        EXPECT_EQ(c.scales, r.scales);
-        EXPECT_EQ(static_cast<float>(c.rate / 3000.0), r.rate);
+        Probe p;
+        Calc(p, c.kindOne, c.stream, c.preset, c.divisor);
+        EXPECT_EQ(c.scales, p.FrameRateScales());
+        EXPECT_EQ(static_cast<float>(c.rate / 3000.0), p.FrameRate());
     }
     // No entry of kind 1: no shares, and the rate is the quiet NaN whatever the preset.
-    EXPECT_EQ(0u, Calc(0, 0, 25.0f, 1).scales);
-    const float rate = Calc(0, 0, 25.0f, 1).rate, quiet = std::nanf("");
-    EXPECT_EQ(0, std::memcmp(&quiet, &rate, sizeof rate));
+    Probe none;
+    Calc(none, 0, 0, 25.0f, 1);
+    const float rate = none.FrameRate();
+    EXPECT_EQ(0u, none.FrameRateScales());
+    EXPECT_EQ(0, std::memcmp(&nan, &rate, sizeof rate));
 }
 
 // The configuration lives in storage of exactly its size, so a read past its end is caught by
