@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -12,13 +13,7 @@ namespace {
 
 bool TryFromAnotherThread(CCriticalSection& lock)
 {
-    bool got = false;
-    std::thread([&] {
-        got = lock.Lock(0);
-        if (got)
-            lock.Unlock();
-    }).join();
-    return got;
+    return std::async(std::launch::async, [&] { return lock.Lock(0) && lock.Unlock(); }).get();
 }
 
 // Exclusion and progress under contention: holders now and then keep the lock across a yield,

@@ -50,8 +50,7 @@ TEST(cCommandBlock, TheLastReleaseFreesListRecordAndStorageOnce)
                 held.back().MarkVisited(FakeBrick(b));
             held.emplace_back(cMemBlock(held.back()));
         }
-        cCommandBlock<TCounted<22>, kCodeChun> counted;
-        cMemBlock other(counted);
+        cMemBlock other(cCommandBlock<TCounted<22>, kCodeChun>{});
     };
     round(); // warms the allocator's caches
     const size_t before = mallinfo2().uordblks;

@@ -22,15 +22,8 @@ namespace {
 // producer in the top byte and rises per producer).
 class RelayBrick : public CBrick {
 public:
-    explicit RelayBrick(std::string name, std::string* log = nullptr, std::atomic<int>* destroyed = nullptr)
-        : mName(std::move(name)), mLog(log), mDestroyed(destroyed)
-    {
-    }
-    ~RelayBrick() override
-    {
-        if (mDestroyed != nullptr)
-            ++*mDestroyed;
-    }
+    explicit RelayBrick(std::string name, std::string* log = nullptr) : mName(std::move(name)), mLog(log) {}
+    ~RelayBrick() override { ++destroyed; }
     bool onCreate(const TBrickConfig& config) override { return Call("create " + std::string(config.streamNumber), [] {}); }
     bool onData(const cMemBlock& block) override
     {
@@ -59,6 +52,7 @@ public:
     uint32_t failOn = UINT32_MAX;
     std::atomic<int> data{0}, notes{0}, ctrl{0};
     std::atomic<bool> overlapped{false}, outOfOrder{false};
+    static inline std::atomic<int> destroyed{0};
 
 private:
     template <class Work>
@@ -75,7 +69,6 @@ private:
 
     std::string mName;
     std::string* mLog;
-    std::atomic<int>* mDestroyed;
     std::atomic<int> mInside{0};
     uint32_t mLastPerProducer[256] = {};
 };
@@ -90,9 +83,8 @@ cTagBlock Numbered(uint32_t n, uint32_t type = kCodeTag)
 TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDieWithTheirOwner)
 {
     std::string log;
-    std::atomic<int> destroyed{0};
-    RelayBrick* first = new RelayBrick("A", &log, &destroyed);
-    RelayBrick *second = new RelayBrick("B", &log, &destroyed), *kept = new RelayBrick("C", &log, &destroyed);
+    const int destroyed = RelayBrick::destroyed;
+    RelayBrick *first = new RelayBrick("A", &log), *second = new RelayBrick("B", &log), *kept = new RelayBrick("C");
     EXPECT_EQ(3u, (std::set<uint32_t>{first->GetSignature(), second->GetSignature(), kept->GetSignature()}.size()));
     EXPECT_FALSE(first->SendData(Numbered(1)) || second->SendCmd(Chunk(1))) << "no neighbour";
     EXPECT_FALSE(second->ConnectAfter(second));
@@ -108,7 +100,7 @@ TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDie
     EXPECT_TRUE(first->DisconnectOwned(kept));
     EXPECT_FALSE(first->DisconnectOwned(kept));
     delete first;
-    EXPECT_EQ(2, destroyed.load());
+    EXPECT_EQ(destroyed + 2, RelayBrick::destroyed);
     delete kept;
 }
 
@@ -143,9 +135,9 @@ TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDeliver
 {
     constexpr int kProducers = 4, kPerProducer = 3000, kAnswerEvery = 50;
     CPipeline pipeline;
-    RelayBrick* a = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick("A")));
-    RelayBrick* b = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick("B")));
-    RelayBrick* c = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick("C")));
+    auto* a = new RelayBrick("A"), *b = new RelayBrick("B"), *c = new RelayBrick("C");
+    for (RelayBrick* brick : {a, b, c})
+        pipeline.Add(brick);
     c->answerEvery = kAnswerEvery;
     pipeline.Start();
     std::vector<std::thread> producers;
@@ -176,11 +168,11 @@ TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDeliver
 // Also: destroying the pipeline destroys its bricks and drops the blocks still queued.
 TEST(CPipeline, AHandlersExceptionReachesTheOwnerAndLeavesTheCountsRight)
 {
-    std::atomic<int> destroyed{0};
+    const int destroyed = RelayBrick::destroyed;
     const cTagBlock queued = Numbered(4);
     for (bool threaded : {false, true}) {
         CPipeline pipeline;
-        auto* brick = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick("A", nullptr, &destroyed)));
+        auto* brick = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick("A")));
         brick->failOn = 1;
         for (uint32_t n : {1u, 2u, 1u, 3u})
             brick->enqueueData(Numbered(n));
@@ -198,7 +190,7 @@ TEST(CPipeline, AHandlersExceptionReachesTheOwnerAndLeavesTheCountsRight)
         EXPECT_EQ(0, pipeline.PendingBlocks());
         brick->enqueueData(queued); // never delivered
     }
-    EXPECT_EQ(2, destroyed.load());
+    EXPECT_EQ(destroyed + 2, RelayBrick::destroyed);
     EXPECT_EQ(1u, Peek::Count(queued)) << "the queues let go of the block";
 }
 

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -31,10 +30,10 @@ TEST(ExtractParamStr, ValueRunsFromTheKeyToTheNextBlank)
         {"-rate= -bits=4", "-rate=", ""}, {"-bits=4 -rate=", "-rate=", ""}, {"-bits=4", "-rate=", ""},
         {"-rate=1 -rate=2", "-rate=", "1"}, {"--rate=3 -x", "-rate=", "3"}, {"-Rate=3", "-rate=", ""},
         {"ab cd", "", "ab"}, {"abcd", "", "abcd"}, {"-rate=5\t-bits=8 -x", "-rate=", "5\t-bits=8"},
-        {"xa b=1 c", "a b", "=1 c"},                 // the blank inside the key does not end it
-        {"-a=1\0-rate=2 x"s, "-rate=", ""},          // searched only up to the first NUL...
-        {"-rate=12\0ab"s, "-rate=", "12\0ab"s},      // ...but a value without a blank runs to the end
-        {"-rate=8000 -bits=16", "-bits=\0xyz"s, "16"}, // a key is measured up to its first NUL
+        // A blank inside the key does not end the value; the text is searched only up to its first
+        // NUL, but a value without a blank runs to its end; a key is measured up to its first NUL.
+        {"xa b=1 c", "a b", "=1 c"}, {"-a=1\0-rate=2 x"s, "-rate=", ""}, {"-rate=12\0ab"s, "-rate=", "12\0ab"s},
+        {"-rate=8000 -bits=16", "-bits=\0xyz"s, "16"},
     };
     for (const auto& c : cases) { // first occurrence, case-sensitive, a tab is no blank
         std::string value = "stale"; // an absent key clears it
