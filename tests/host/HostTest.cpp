@@ -1,0 +1,197 @@
+// The host's bricks on their own (configuration and onCreate, the routing of the two queues,
+// connections, owned bricks) and chained by the pipeline: synchronously in order, threaded with
+// one call at a time per brick, a handler's exception, and destruction with the pipeline.
+#include "support/Blocks.h"
+
+#include "host/CPipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <new>
+#include <set>
+#include <thread>
+
+using namespace kit;
+
+namespace {
+
+// Forwards data downstream and commands upstream, answers every `answerEvery`-th data block with
+// a chunk request upstream, runs out of memory on data numbered `failOn`, logs its calls when
+// given a log, and notices overlapping calls and data numbers that go back (a number carries its
+// producer in the top byte and rises per producer).
+class RelayBrick : public CBrick {
+public:
+    explicit RelayBrick(std::string name, std::string* log = nullptr) : mName(std::move(name)), mLog(log) {}
+    ~RelayBrick() override { ++destroyed; }
+    bool onCreate(const TBrickConfig& config) override { return Call("create " + std::string(config.streamNumber), [] {}); }
+    bool onData(const cMemBlock& block) override
+    {
+        const uint32_t n = RecordOf<cTagBlock>(block).streamNumber;
+        return Call("data " + std::to_string(n), [&] {
+            if (n == failOn)
+                throw std::bad_alloc();
+            uint32_t& last = mLastPerProducer[n >> 24];
+            outOfOrder = outOfOrder || (n & 0xFFFFFF) < last;
+            last = n & 0xFFFFFF;
+            SendData(block);
+            if (++data % answerEvery == 0)
+                SendCmd(Chunk(n));
+        });
+    }
+    bool onNotify(const cMemBlock& block) override
+    {
+        return Call("notify " + std::to_string(RecordOf<cTagBlock>(block).streamNumber), [&] { ++notes, SendData(block); });
+    }
+    bool onCtrl(cMemBlock& block) override
+    {
+        return Call("ctrl " + std::to_string(RecordOf<cChunkCmdBlock>(block).time), [&] { ++ctrl, SendCmd(block); });
+    }
+
+    int answerEvery = INT32_MAX;
+    uint32_t failOn = UINT32_MAX;
+    std::atomic<int> data{0}, notes{0}, ctrl{0};
+    std::atomic<bool> overlapped{false}, outOfOrder{false};
+    static inline std::atomic<int> destroyed{0};
+
+private:
+    template <class Work>
+    bool Call(const std::string& what, Work work)
+    {
+        overlapped = overlapped || mInside.fetch_add(1) != 0;
+        std::this_thread::yield(); // widen the window for an overlapping call
+        if (mLog != nullptr)
+            *mLog += mName + " " + what + ", ";
+        work();
+        --mInside;
+        return true;
+    }
+
+    std::string mName;
+    std::string* mLog;
+    std::atomic<int> mInside{0};
+    uint32_t mLastPerProducer[256] = {};
+};
+
+cTagBlock Numbered(uint32_t n, uint32_t type = kCodeTag)
+{
+    cTagBlock t(0, type);
+    t.Record().streamNumber = n;
+    return t;
+}
+
+TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDieWithTheirOwner)
+{
+    std::string log;
+    const int destroyed = RelayBrick::destroyed;
+    RelayBrick *first = new RelayBrick("A", &log), *second = new RelayBrick("B", &log), *kept = new RelayBrick("C");
+    EXPECT_EQ(3u, (std::set<uint32_t>{first->GetSignature(), second->GetSignature(), kept->GetSignature()}.size()));
+    EXPECT_FALSE(first->SendData(Numbered(1)) || second->SendCmd(Chunk(1))) << "no neighbour";
+    EXPECT_FALSE(second->ConnectAfter(second));
+    ASSERT_TRUE(second->ConnectAfter(first));
+    EXPECT_TRUE(first->HasNextBrick() && second->HasPreviousBrick() && !first->HasPreviousBrick());
+    EXPECT_TRUE(first->SendData(Numbered(2)) && second->SendCmd(Chunk(3)));
+    EXPECT_TRUE(second->DoData() && first->DoCtrl() && !first->DoData() && !second->DoCtrl());
+    EXPECT_EQ("B data 2, A ctrl 3, ", log) << "no onCreate without Create";
+    EXPECT_TRUE(first->DisconnectFrom(second));
+    EXPECT_FALSE(first->HasNextBrick() || second->HasPreviousBrick() || first->SendData(Numbered(4)));
+    first->ConnectOwned(second);
+    first->ConnectOwned(kept);
+    EXPECT_TRUE(first->DisconnectOwned(kept));
+    EXPECT_FALSE(first->DisconnectOwned(kept));
+    delete first;
+    EXPECT_EQ(destroyed + 2, RelayBrick::destroyed);
+    delete kept;
+}
+
+// Create only stores; onCreate runs before a brick's first block, notifications go to onNotify,
+// control goes first, and a request runs upstream; a stopped brick takes nothing.
+TEST(CPipeline, RunUntilIdleDeliversEverythingInOrderAlongTheChain)
+{
+    std::string log;
+    CPipeline pipeline;
+    RelayBrick* bricks[3];
+    for (int i = 0; i < 3; ++i) {
+        bricks[i] = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick(std::string(1, char('A' + i)), &log)));
+        EXPECT_FALSE(bricks[i]->IsKnownInput(TContentDescriptor{})) << "nothing is known before Create";
+        bricks[i]->Create(Config(std::to_string(i + 1).c_str()));
+    }
+    EXPECT_TRUE(bricks[0]->IsKnownInput({kCodeSnd3, kCodeDat3}) && bricks[0]->IsKnownOutput({kCodeIma1, kCodeSCDA}));
+    EXPECT_FALSE(bricks[0]->IsKnownInput({kCodeIma1, kCodeSCDA}));
+    bricks[2]->answerEvery = 2;
+    for (const cMemBlock& b : {Numbered(1), Numbered(2, kCodeNtfy), Numbered(3)})
+        bricks[0]->enqueueData(b);
+    bricks[1]->enqueueControl(Chunk(9));
+    EXPECT_EQ("", log);
+    EXPECT_EQ(13u, pipeline.RunUntilIdle()) << "3 blocks x 3 bricks, B's command up to A, and C's up through B to A";
+    EXPECT_EQ(0u, pipeline.RunUntilIdle());
+    EXPECT_EQ("A create 1, A data 1, A notify 2, A data 3, B create 2, B ctrl 9, B data 1, B notify 2, B data 3, "
+              "C create 3, C data 1, C notify 2, C data 3, A ctrl 9, B ctrl 3, A ctrl 3, ", log);
+    bricks[0]->SetStopped(true);
+    EXPECT_FALSE(bricks[0]->enqueueData(Numbered(1)) || bricks[0]->enqueueControl(Chunk(1)));
+}
+
+TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDelivered)
+{
+    constexpr int kProducers = 4, kPerProducer = 3000, kAnswerEvery = 50;
+    CPipeline pipeline;
+    auto* a = new RelayBrick("A"), *b = new RelayBrick("B"), *c = new RelayBrick("C");
+    for (RelayBrick* brick : {a, b, c})
+        pipeline.Add(brick);
+    c->answerEvery = kAnswerEvery;
+    pipeline.Start();
+    std::vector<std::thread> producers;
+    for (uint32_t p = 0; p < kProducers; ++p) {
+        producers.emplace_back([a, p] {
+            for (uint32_t i = 1; i <= kPerProducer; ++i) {
+                a->enqueueData(Numbered(p << 24 | i, i % 10 == 0 ? kCodeNtfy : kCodeTag));
+                if (i % 7 == 0)
+                    a->enqueueControl(Chunk(i)); // control into a running brick
+            }
+        });
+    }
+    for (std::thread& t : producers)
+        t.join();
+    pipeline.WaitIdle();
+    const int notes = kProducers * (kPerProducer / 10), data = kProducers * kPerProducer - notes;
+    EXPECT_EQ((std::vector<int>{data, notes, data, data / kAnswerEvery, data / kAnswerEvery + kProducers * (kPerProducer / 7)}),
+              (std::vector<int>{c->data, c->notes, b->data, b->ctrl, a->ctrl}));
+    for (RelayBrick* brick : {a, b, c})
+        EXPECT_FALSE(brick->overlapped || brick->outOfOrder) << "two calls at once, or a producer's blocks overtaken";
+    a->enqueueData(Numbered(kPerProducer + 1)); // idle again after more work
+    pipeline.WaitIdle();
+    EXPECT_EQ(data + 1, c->data.load());
+    pipeline.Stop();
+    pipeline.Stop(); // harmless
+}
+
+// Also: destroying the pipeline destroys its bricks and drops the blocks still queued.
+TEST(CPipeline, AHandlersExceptionReachesTheOwnerAndLeavesTheCountsRight)
+{
+    const int destroyed = RelayBrick::destroyed;
+    const cTagBlock queued = Numbered(4);
+    for (bool threaded : {false, true}) {
+        CPipeline pipeline;
+        auto* brick = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick("A")));
+        brick->failOn = 1;
+        for (uint32_t n : {1u, 2u, 1u, 3u})
+            brick->enqueueData(Numbered(n));
+        if (threaded) {
+            pipeline.Start();
+            EXPECT_THROW(pipeline.WaitIdle(), std::bad_alloc); // the first one, once idle
+            pipeline.WaitIdle();
+            pipeline.Stop();
+        } else {
+            EXPECT_THROW(pipeline.RunUntilIdle(), std::bad_alloc);
+            EXPECT_THROW(pipeline.RunUntilIdle(), std::bad_alloc);
+            EXPECT_EQ(1u, pipeline.RunUntilIdle());
+        }
+        EXPECT_EQ(2, brick->data.load());
+        EXPECT_EQ(0, pipeline.PendingBlocks());
+        brick->enqueueData(queued); // never delivered
+    }
+    EXPECT_EQ(destroyed + 2, RelayBrick::destroyed);
+    EXPECT_EQ(1u, Peek::Count(queued)) << "the queues let go of the block";
+}
+
+} // namespace
