@@ -24,6 +24,8 @@
 # in production that is the real host's library, and our stand-in must not be forced on such a
 # machine. So the stand-in package provides the virtual package vrn3-host-abi-1 and the plug-in
 # depends on that virtual package: any host framework of this binary interface satisfies it.
+# The Qt 4 flavour's interface is another one (the event list's QList differs), so its virtual
+# package is vrn3-host-abi-1-qt4: a Qt 5 host cannot satisfy a Qt 4 plug-in, nor the reverse.
 #
 # Depends are written here, not computed: dpkg-shlibdeps needs the i386 libraries registered in
 # dpkg's database, and this build takes them from a sysroot instead. The lower bounds are the
@@ -200,12 +202,12 @@ set(CPACK_VRN3_SHLIBS_${_vrn3_pkg_host} "libvrn3host 1 ${_vrn3_pkg_host} (>= ${V
 set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/DebControl.cmake")
 
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME "${_vrn3_pkg_plugin}")
-set(CPACK_DEBIAN_PLUGIN_PACKAGE_DEPENDS "${_vrn3_runtime}${_vrn3_qt}, vrn3-host-abi-1")
+set(CPACK_DEBIAN_PLUGIN_PACKAGE_DEPENDS "${_vrn3_runtime}${_vrn3_qt}, vrn3-host-abi-1${_vrn3_suffix}")
 set(CPACK_COMPONENT_PLUGIN_DESCRIPTION "VRN3 sound stream extractor plug-in (brick) for the host media framework\nlibVRN3SoundStream.so.1 picks one sound stream out of a demultiplexed VRN3 stream and hands\nits sound records to the next brick, chunk by chunk as the host requests them.")
 
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME "${_vrn3_pkg_host}")
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${_vrn3_runtime}${_vrn3_qt}")
-set(CPACK_DEBIAN_HOST_PACKAGE_PROVIDES "vrn3-host-abi-1")
+set(CPACK_DEBIAN_HOST_PACKAGE_PROVIDES "vrn3-host-abi-1${_vrn3_suffix}")
 set(CPACK_COMPONENT_HOST_DESCRIPTION "Stand-in host brick framework for VRN3 plug-ins\nlibvrn3host.so.1: bricks, locks, blocks and a pipeline runner with the binary interface\nof the host framework, for running and testing plug-ins without the real host.")
 
 set(CPACK_DEBIAN_PLAY_PACKAGE_NAME "${_vrn3_pkg_play}")

@@ -71,7 +71,7 @@ provider() {
         libgcc_s.so.1) echo libgcc-s1 ;;
         libQt5Core.so.5) echo libqt5core5a ;;
         libQtCore.so.4) echo HOST ;; # no Debian package: the host provides Qt 4 Core
-        libvrn3host.so.1) echo "vrn3-host-abi-1 $P_HOST" ;;
+        libvrn3host.so.1) echo "vrn3-host-abi-1$SUFFIX $P_HOST" ;;
         *) echo "?" ;;
     esac
 }
