@@ -56,7 +56,7 @@ sound/VRN3SoundStream.cpp @@ if (!Is(config.input, kCodeSnd3, kCodeDat3) || !Is(
 tools/vrn3-play/WavFile.cpp @@ if (channels != 1) @@ if (channels > 2)
 tools/vrn3-play/WavFile.cpp @@ if (declared > fileSize) @@ if (false)
 tools/vrn3-play/PlayerSink.cpp @@ else if (mForward && mOpenTagKind != kEndOfStreamTagKind) @@ else if (mForward)
-tools/vrn3-play/SoundSpool.cpp @@ if (mChunks[i].first <= mChunks[i - 1].last) @@ if (false)
+tools/vrn3-play/SoundSpool.cpp @@ std::stable_sort(mChunks.begin(), mChunks.end(), [](const Chunk& a, const Chunk& b) { return a.first < b.first; }); @@ std::stable_sort(mChunks.begin(), mChunks.end(), [](const Chunk& a, const Chunk& b) { return a.first > b.first; });
 tools/vrn3-play/OutputFile.cpp @@ if (exists && !S_ISREG(info.st_mode)) @@ if (false)
 tools/vrn3-play/ArchiveSource.cpp @@ if (i < other.size()) @@ if (false)
 tools/vrn3-play/main.cpp @@ return failure.Code(); @@ return kExitOk;
