@@ -1,6 +1,8 @@
 // Lifecycle and dispatch of the stream brick base, its delayed send queue, and chunk requests.
 #include "CVRN3Stream.h"
 
+#include "../records/DataPathBlocks.h"
+
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -207,14 +209,8 @@ void CVRN3Stream::SendEdgeTags(uint64_t start, uint32_t startKind)
 
 cTagBlock CVRN3Stream::EdgeTag(uint32_t code, uint64_t time, uint32_t kind, uint32_t streamNumber)
 {
-    cTagBlock tag;
-    TStreamTag& record = tag.Record();
-    record.time = time;
-    std::memset(record.reserved8, 0, sizeof record.reserved8);
-    record.code = code;
-    record.kind = kind;
-    record.streamNumber = streamNumber;
-    record.reserved28 = 0;
+    cTagBlock tag = MakeTagBlock(code, time, streamNumber);
+    tag.Record().kind = kind;
     return tag;
 }
 
