@@ -14,22 +14,20 @@ PlayerSink::PlayerSink(bool forward, Tracer& tracer, SoundSpool& spool, Progress
 
 bool PlayerSink::onNotify(const cMemBlock& block)
 {
-    mTracer.Block(Tracer::kBrickToSink, false, block);
-    try {
-        if (!mError)
-            OnNotification(block);
-    } catch (...) {
-        mError = std::current_exception();
-    }
-    return true;
+    return Take(block, &PlayerSink::OnNotification);
 }
 
 bool PlayerSink::onData(const cMemBlock& block)
 {
+    return Take(block, &PlayerSink::OnBlock);
+}
+
+bool PlayerSink::Take(const cMemBlock& block, void (PlayerSink::*handle)(const cMemBlock&))
+{
     mTracer.Block(Tracer::kBrickToSink, false, block);
     try {
         if (!mError)
-            OnBlock(block);
+            (this->*handle)(block);
     } catch (...) {
         mError = std::current_exception();
     }

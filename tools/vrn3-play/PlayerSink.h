@@ -50,6 +50,9 @@ public:
     bool onNotify(const cMemBlock& block) override;
 
 private:
+    // Traces the block and hands it to `handle`, unless an earlier block failed; whatever
+    // `handle` throws is kept for the player instead of reaching the host.
+    bool Take(const cMemBlock& block, void (PlayerSink::*handle)(const cMemBlock&));
     void OnNotification(const cMemBlock& block);
     void OnBlock(const cMemBlock& block);
     void OnTag(const TStreamTag& tag);
