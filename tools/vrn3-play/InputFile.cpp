@@ -7,13 +7,6 @@
 #include <cstring>
 #include <sys/stat.h>
 
-namespace {
-
-// Bytes read from the input at a time.
-constexpr size_t kReadBuffer = 128 * 1024;
-
-} // namespace
-
 InputFile::InputFile(const std::string& path)
     : mFile(path == "-" ? stdin : std::fopen(path.c_str(), "rb")), mName(path == "-" ? "standard input" : path)
 {
@@ -27,7 +20,8 @@ InputFile::InputFile(const std::string& path)
         throw Failure(kExitInput, mName + ": cannot read: " + std::strerror(error));
     }
     // Large reads: one system call fetches many blocks, forward and, a chunk at a time, backward.
-    std::setvbuf(mFile, nullptr, _IOFBF, kReadBuffer);
+    mBuffer.resize(kReadBuffer);
+    std::setvbuf(mFile, mBuffer.data(), _IOFBF, mBuffer.size());
     mSeekable = S_ISREG(info.st_mode) && fseeko(mFile, 0, SEEK_SET) == 0;
     mDevice = info.st_dev;
     mInode = info.st_ino;

@@ -16,7 +16,7 @@
 
 namespace {
 
-// Bytes copied from the temporary file to the output per read.
+// Bytes written to the temporary file, and copied from it to the output, per system call.
 constexpr size_t kCopyBuffer = 256 * 1024;
 
 } // namespace
@@ -32,6 +32,8 @@ SoundSpool::SoundSpool()
         close(fd);
         Fail(error);
     }
+    mBuffer.resize(kCopyBuffer);
+    std::setvbuf(mFile, mBuffer.data(), _IOFBF, mBuffer.size());
 }
 
 SoundSpool::~SoundSpool()

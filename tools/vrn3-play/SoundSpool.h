@@ -64,6 +64,7 @@ private:
 
     std::string mFolder;
     std::FILE* mFile = nullptr;
+    std::vector<char> mBuffer; // mFile's buffer; outlives it (closed in the destructor's body)
     std::vector<uint8_t> mOpenBytes;
     std::vector<Pending> mOpen;
     std::vector<Chunk> mChunks;
