@@ -101,8 +101,8 @@ inputs)
     done
     head -c 20000 "$SAMPLE" | refuse 3 "standard input: truncated (the data chunk promises 24576 bytes, the stream ended after 19940)" - -o "$W/out/x.wav"
     # Chunk memory has a bound; a sparse input costs requests only where it has sound.
-    cp "$SAMPLE" "$W/fast.wav" && poke "$W/fast.wav" 24 2147483647
-    refuse 3 "at most 8388608 are played" "$W/fast.wav" -o "$W/out/x.wav"
+    "$SOX" -V1 -n -r 48000 -c 1 -e ima-adpcm "$W/fast.wav" synth 400 sine 440 && poke "$W/fast.wav" 24 2147483647
+    refuse 3 "a 3-s chunk would hold 9733120 bytes of sound; at most 8388608 are played" "$W/fast.wav" -o "$W/out/x.wav"
     cp "$SAMPLE" "$W/slow.wav" && poke "$W/slow.wav" 24 1
     for direction in "" --reverse; do
         play "$W/slow.wav" -o "$W/slow.out.wav" $direction > "$W/log" || fail "1 Hz $direction"

@@ -49,10 +49,11 @@ void ArchiveSource::CheckChunkSize(const WavFile& wav)
 {
     const uint64_t samples = kChunkLength * wav.SampleRate() / kUnitsPerSecond;
     const uint64_t blocks = samples / wav.SamplesPerBlock() + 2; // a chunk may cut two blocks
-    if (blocks * wav.BlockAlign() > kMaxChunkBytes)
-        throw Failure(kExitInput, wav.Name() + ": at " + std::to_string(wav.SampleRate()) + " Hz a 3-s chunk holds up to " +
-                                      std::to_string(blocks * wav.BlockAlign()) + " bytes of sound; at most " +
-                                      std::to_string(kMaxChunkBytes) + " are played (rates up to about 5.5 MHz)");
+    const uint64_t most = std::min(blocks * wav.BlockAlign(), wav.DataSize()); // a pipe's may be unknown
+    if (most > kMaxChunkBytes)
+        throw Failure(kExitInput, wav.Name() + ": at " + std::to_string(wav.SampleRate()) + " Hz a 3-s chunk would hold " +
+                                      std::to_string(most) + " bytes of sound; at most " + std::to_string(kMaxChunkBytes) +
+                                      " are played (rates up to about 5.5 MHz)");
 }
 
 uint64_t ArchiveSource::RequestWithSound(uint64_t request, bool forward) const

@@ -51,7 +51,8 @@ public:
     // The most sound one chunk may carry: 8 MiB, over 200 times what 48 kHz puts there.
     static constexpr uint64_t kMaxChunkBytes = 8u << 20;
 
-    // Refuses (Failure(kExitInput)) a WAV whose chunks would carry more than kMaxChunkBytes.
+    // Refuses (Failure(kExitInput)) a WAV whose chunks would carry more than kMaxChunkBytes
+    // (all of its data, when that is less).
     static void CheckChunkSize(const WavFile& wav);
 
     // `fragment` is the largest payload of one fragment; 0 sends every record whole.

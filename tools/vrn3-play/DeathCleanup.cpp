@@ -49,8 +49,10 @@ void DeathCleanup::Install()
     const sigset_t set = action.sa_mask;
     for (int signal = 1; signal < NSIG; ++signal) {
         struct sigaction old;
-        // A signal ignored by whoever started the program stays ignored, as shells expect.
-        if (sigismember(&set, signal) == 1 && sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+        // A signal ignored by whoever started the program stays ignored, as shells expect, and
+        // one a runtime already handles (a sanitizer's fault report) stays with it.
+        if (sigismember(&set, signal) == 1 && sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_DFL &&
+            (old.sa_flags & SA_SIGINFO) == 0)
             sigaction(signal, &action, nullptr); // an emulator may keep a few for itself: those fail
     }
     std::signal(SIGXFSZ, SIG_IGN);

@@ -48,7 +48,8 @@ const char* const kHelp =
     "  -q, --quiet        print nothing but errors\n"
     "  -v, --verbose      add the input's format to the summary\n"
     "  --json             print the summary as one JSON object on standard output\n"
-    "  --help, --version  print this or the version, and stop\n"
+    "  -h, --help         print this and stop\n"
+    "  --version          print the version and stop\n"
     "\n"
     "The spool of the extracted sound goes to $TMPDIR, or /tmp.\n"
     "\n"
@@ -169,7 +170,7 @@ int Parse(int argc, char** argv, Settings& settings)
     CLI::App app{"", "vrn3-play"};
     app.set_help_flag();
     bool help = false;
-    app.add_flag("--help", help);
+    app.add_flag("-h,--help", help);
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
         return "vrn3-play: " + std::string(e.what()) + " (see --help)\n";
     });
