@@ -55,7 +55,8 @@ if [ -z "$input" ]; then
 fi
 
 echo "run: playing $input through the plug-in"
-"$BUILD/tools/vrn3-play/vrn3-play" "${args[@]}"
+# On a machine that cannot run i386 programs, VRN3_I386_EMULATOR names the emulator to run it.
+${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$BUILD/tools/vrn3-play/vrn3-play" "${args[@]}"
 if [ -n "$output" ] && [ "$output" != - ] && [ -f "$output" ]; then
     echo
     echo "run: the extracted WAV is $output"
