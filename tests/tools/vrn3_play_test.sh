@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end cases of vrn3-play through the real plug-in, one per ctest test:
-#   vrn3_play_test.sh CASE PLAY SAMPLE NOFACTORY_LIB REFUSING_LIB SOX
+#   vrn3_play_test.sh CASE PLAY SAMPLE NOFACTORY_LIB REFUSING_LIB SOX FAILING_IO_LIB
 # Sound is compared as decoded PCM (sox), never by timing. The program is i386: it runs through
 # $VRN3_I386_EMULATOR when that is set (empty: natively).
 set -euo pipefail
 
-CASE=$1 PLAY=$2 SAMPLE=$3 NOFACTORY=$4 REFUSING=$5 SOX=$6
+CASE=$1 PLAY=$2 SAMPLE=$3 NOFACTORY=$4 REFUSING=$5 SOX=$6 FAILING_IO=$7
 W="$(mktemp -d)"
 trap 'rm -rf "$W"' EXIT
 
@@ -213,6 +213,20 @@ exitcodes)
         *) (ulimit -f "$point"; play "$SAMPLE" -o "$W/out/x.wav" -q 2> /dev/null) || rc=$? ;;
         esac
         outcome "$rc" "$point"
+    done
+    # Then one call of each I/O function the program makes, failed in turn; a run that still
+    # exits 0 has written the whole trace and the summary too.
+    play "$SAMPLE" -o "$W/clean.wav" --trace="$W/trace" > /dev/null && lines=$(wc -l < "$W/trace")
+    for function in write close rename linkat fwrite fread fflush fclose fseeko64; do
+        for call in 1 2 3 5 8 13 21 34 55 89; do
+            rm -rf "$W/out" && mkdir "$W/out" && echo old > "$W/out/x.wav"
+            rc=0
+            VRN3_FAIL="$function:$call:28" LD_PRELOAD="$FAILING_IO" play "$SAMPLE" -o "$W/out/x.wav" \
+                --trace="$W/trace" > "$W/stdout" 2> /dev/null || rc=$?
+            outcome "$rc" "$function call $call"
+            [ "$rc" != 0 ] || { [ "$(wc -l < "$W/trace")" = "$lines" ] && grep -q "^  written" "$W/stdout"; } ||
+                fail "$function call $call: exit 0 without the whole trace and summary"
+        done
     done
     ;;
 memory)
