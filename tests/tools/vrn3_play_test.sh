@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end cases of vrn3-play through the real plug-in, one per ctest test:
 #   vrn3_play_test.sh CASE PLAY SAMPLE NOFACTORY_LIB REFUSING_LIB SOX FAILING_IO_LIB
-# Sound is compared as decoded PCM (sox), never by timing. The program is i386: it runs through
-# $VRN3_I386_EMULATOR when that is set (empty: natively).
+# Sound is compared as decoded PCM (sox), never by timing. vrn3-play starts through
+# $VRN3_I386_EMULATOR where the build runs i386 programs in an emulator (empty: natively).
 set -euo pipefail
 
 CASE=$1 PLAY=$2 SAMPLE=$3 NOFACTORY=$4 REFUSING=$5 SOX=$6 FAILING_IO=$7
@@ -172,6 +172,7 @@ signals)
     mkdir -p "$W/spool" && ulimit -c 0
     for signal in HUP INT QUIT ILL TRAP ABRT BUS FPE USR1 SEGV USR2 PIPE ALRM TERM STKFLT XCPU VTALRM PROF IO PWR SYS RTMIN RTMAX KILL; do
         rm -rf "$W/out" && mkdir "$W/out" && echo old > "$W/out/x.wav"
+        # Started directly, not through play(), so that the signal reaches the program itself.
         (TMPDIR="$W/spool" exec ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$PLAY" "$W/long.wav" -o "$W/out/x.wav" -q) & pid=$!
         sleep "0.$((RANDOM % 6))"
         kill -s "$signal" "$pid" 2> /dev/null || true
@@ -236,7 +237,8 @@ memory)
         "$SOX" -V1 -n -r 48000 -c 1 -e ima-adpcm "$W/long.wav" synth 600 sine 440
         peak() { /usr/bin/time -f %M -o "$W/peak" "$VRN3_I386_EMULATOR" "$PLAY" "$1" -o "$W/x.wav" -q "${@:2}" && cat "$W/peak"; }
         for mode in "" --threaded; do
-            short=$(peak "$SAMPLE" $mode) long=$(peak "$W/long.wav" $mode)
+            short=$(peak "$SAMPLE" $mode) || fail "short run $mode"
+            long=$(peak "$W/long.wav" $mode) || fail "long run $mode"
             [ "$long" -lt $((short + 8192)) ] || fail "peak memory grows with the input: $short kB, then $long kB $mode"
         done
     else
