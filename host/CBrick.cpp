@@ -51,6 +51,8 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
     cMemBlock block = queue.takeFirst();
     if (lock.owns_lock())
         lock.unlock();
+    if (d->tap != nullptr)
+        d->tap->Delivered(block, control);
     try {
         Handle(brick, block, control);
     } catch (...) {
@@ -229,10 +231,14 @@ bool CBrick::onCreate(const TBrickConfig&)
 
 bool CBrick::SendData(const cMemBlock& block)
 {
+    if (d->tap != nullptr)
+        d->tap->Sent(block, false);
     return d->next != nullptr && d->next->enqueueData(block);
 }
 
 bool CBrick::SendCmd(const cMemBlock& block)
 {
+    if (d->tap != nullptr)
+        d->tap->Sent(block, true);
     return d->previous != nullptr && d->previous->enqueueControl(block);
 }
