@@ -154,7 +154,7 @@ int main(int argc, char** argv)
     options.plugin = DefaultPlugin();
     options.fragment = 100;
     bool quiet = false, verbose = false, json = false;
-    std::string trace;
+    std::string trace, digests;
     CLI::App app{"Plays an IMA ADPCM WAV file (mono) as a VRN3 archive through the VRN3 sound stream plug-in\n"
                  "and writes the sound the plug-in extracted, in time order, as an IMA ADPCM WAV file.",
                  "vrn3-play"};
@@ -179,6 +179,10 @@ int main(int argc, char** argv)
     app.add_flag("--threaded", options.threaded, "run every brick on a thread of its own");
     app.add_flag("--trace{-}", trace,
                  "one line per block that crosses the plug-in brick's boundaries, on stderr or, with --trace=FILE, into FILE");
+    app.add_option("--capture", options.capture,
+                   "record every block that crosses the plug-in brick into FILE (pcapng; vrn3-replay replays it)");
+    app.add_option("--digests", digests,
+                   "write a framemd5 line for every block the plug-in sends downstream into FILE (- for standard output)");
     app.add_flag("-q,--quiet", quiet, "print nothing but errors");
     app.add_flag("-v,--verbose", verbose, "add the input's format and how the output was written to the summary");
     app.add_flag("--json", json, "print the summary as one JSON object on standard output");
@@ -205,11 +209,21 @@ int main(int argc, char** argv)
         return kExitOutput;
     }
     options.trace = traceFile;
+    std::FILE* digestFile = digests.empty() ? nullptr : digests == "-" ? stdout : std::fopen(digests.c_str(), "w");
+    if (!digests.empty() && digestFile == nullptr) {
+        std::fprintf(stderr, "vrn3-play: %s: cannot write the digests: %s\n", digests.c_str(), std::strerror(errno));
+        return kExitOutput;
+    }
+    options.digests = digestFile;
     options.progress = !quiet && isatty(STDERR_FILENO) && trace != "-"; // not into the trace
     PlayReport report;
     int code = Run(options, report);
     if (traceFile != nullptr && traceFile != stderr && std::fclose(traceFile) != 0 && code == kExitOk) {
         std::fprintf(stderr, "vrn3-play: %s: cannot write the trace: %s\n", trace.c_str(), std::strerror(errno));
+        code = kExitOutput;
+    }
+    if (digestFile != nullptr && digestFile != stdout && std::fclose(digestFile) != 0 && code == kExitOk) {
+        std::fprintf(stderr, "vrn3-play: %s: cannot write the digests: %s\n", digests.c_str(), std::strerror(errno));
         code = kExitOutput;
     }
     return code == kExitOk ? PrintSummary(options, report, quiet, verbose, json) : code;
