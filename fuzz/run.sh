@@ -12,10 +12,10 @@ OUT="${2:-$ROOT/build/fuzz}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-malloc_context_size=4}"
 
 # Inputs longer than this add little: a brick program of a few dozen blocks reaches every state.
-declare -A MAX_LEN=([fuzz_brick]=192 [fuzz_params]=1024)
+declare -A MAX_LEN=([fuzz_brick]=192 [fuzz_params]=1024 [fuzz_capture]=8192)
 
 mkdir -p "$OUT/findings"
-for target in fuzz_brick fuzz_params; do
+for target in fuzz_brick fuzz_params fuzz_capture; do
     work="$OUT/corpus/$target"
     mkdir -p "$work"
     echo "fuzz: $target for ${SECONDS_PER_TARGET}s"
