@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -119,6 +120,16 @@ TEST(Capture, DamagedCapturesNameThePacket)
     for (const Case& c : cases) {
         const std::string error = ReadAll(c.bytes);
         EXPECT_NE(error.find(c.message), std::string::npos) << c.name << ": " << error;
+    }
+}
+
+// A record that holds pointers is only ever made from its flattened form, never from raw bytes.
+TEST(Capture, ListsAndTextsAreNeverMadeFromPlainBytes)
+{
+    for (uint32_t code : {kCodeEvt, kCodeNMsg}) {
+        std::vector<uint8_t> bytes(sizeof(TNotifyMessage), 0x0d);
+        std::memcpy(bytes.data(), &code, sizeof code);
+        EXPECT_THROW(WireBlock::Rebuild(kCodeNtfy, CBlockWire::kFormBytes, bytes), std::runtime_error) << CodeText(code);
     }
 }
 

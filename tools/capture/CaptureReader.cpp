@@ -1,6 +1,7 @@
 // Reading pcapng block by block, with every length checked before it is used.
 #include "CaptureReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -14,6 +15,7 @@ constexpr uint32_t kSwappedMagic = 0x4D3C2B1A;
 // Larger than any block a brick exchanges (a record of 64 KiB, a header with its texts): a
 // length beyond it is damage, and is refused before anything is allocated for it.
 constexpr uint32_t kLargestBlock = 16u << 20;
+constexpr size_t kReadStep = 64 << 10; // bytes of a block read at a time
 constexpr uint32_t kPacketFields = 20; // interface, time (two words), captured and original length
 
 uint32_t U32(const std::vector<uint8_t>& bytes, size_t at)
@@ -60,15 +62,27 @@ bool CaptureReader::ReadBlock(uint32_t& type)
     const uint32_t length = head[1];
     if (length < 12 || length % 4 != 0 || length > kLargestBlock)
         Fail("a block of " + std::to_string(length) + " bytes: not a pcapng block length");
-    mBody.resize(length - 8);
-    const size_t read = std::fread(mBody.data(), 1, mBody.size(), mIn);
-    if (read < mBody.size())
-        Fail("cut short: a block of " + std::to_string(length) + " bytes, " + std::to_string(read + 8) + " of them there");
+    ReadBody(length);
     if (U32(mBody, mBody.size() - 4) != length)
         Fail("a block whose two lengths disagree (" + std::to_string(length) + ", " +
              std::to_string(U32(mBody, mBody.size() - 4)) + ")");
     mBody.resize(mBody.size() - 4);
     return true;
+}
+
+// The body grows as its bytes arrive, so a damaged length costs no more memory than the file has.
+void CaptureReader::ReadBody(uint32_t length)
+{
+    mBody.clear();
+    while (mBody.size() < length - 8) {
+        const size_t at = mBody.size();
+        const size_t step = std::min<size_t>(length - 8 - at, kReadStep);
+        mBody.resize(at + step);
+        const size_t read = std::fread(mBody.data() + at, 1, step, mIn);
+        if (read < step)
+            Fail("cut short: a block of " + std::to_string(length) + " bytes, " + std::to_string(at + read + 8) +
+                 " of them there");
+    }
 }
 
 void CaptureReader::SectionHeader()

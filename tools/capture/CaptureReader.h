@@ -41,6 +41,7 @@ public:
 
 private:
     bool ReadBlock(uint32_t& type);
+    void ReadBody(uint32_t length);
     void SectionHeader();
     void InterfaceHeader();
     void EnhancedPacket(CapturePacket& packet);

@@ -135,6 +135,11 @@ cMemBlock Command(uint32_t type, uint8_t form, const std::vector<uint8_t>& data)
     if (form == CBlockWire::kFormFlat)
         throw std::runtime_error("a flattened " + CodeText(type) + " block of code " + CodeText(code) +
                                  ", which no record flattens");
+    const bool holdsPointers = type == kCodeNtfy && ((code == kCodeEvt && data.size() >= sizeof(TEventList)) ||
+                                                     (code == kCodeNMsg && data.size() >= sizeof(TNotifyMessage)));
+    if (holdsPointers)
+        throw std::runtime_error("a " + CodeText(code) + " notification carried as plain bytes: its list or texts "
+                                 "would be addresses in the recording process");
     if (data.size() > WireBlock::kLargestCommand)
         throw std::runtime_error("a " + CodeText(type) + " block of " + std::to_string(data.size()) +
                                  " bytes, more than a command record holds");

@@ -6,7 +6,8 @@
 // blocks ("Evt " with its list, "NMsg" with its texts, every other record as its bytes). Each
 // call returns a new block the caller holds alone, of the captured type and size. Data that does
 // not fit its type's form (a flattened header whose texts run past the data, an event list cut
-// short) throws std::runtime_error saying what is wrong; allocation throws std::bad_alloc.
+// short, an event list or message carried as plain bytes, whose pointers would be the recording
+// process's) throws std::runtime_error saying what is wrong; allocation throws std::bad_alloc.
 #pragma once
 
 #include "blocks/cMemBlock.h"
