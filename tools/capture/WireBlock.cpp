@@ -105,6 +105,8 @@ cMemBlock Message(const std::vector<uint8_t>& data)
     std::memcpy(&message.notifyCode, data.data(), offsetof(TNotifyMessage, text)); // the five plain fields
     message.text = tail.Field(offsetof(TNotifyMessage, text));
     message.details = tail.Field(offsetof(TNotifyMessage, details));
+    if (tail.At() != data.size())
+        throw std::runtime_error("a message with " + std::to_string(data.size() - tail.At()) + " bytes after its texts");
     return block;
 }
 
