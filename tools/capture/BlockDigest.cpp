@@ -27,13 +27,17 @@ std::string BlockDigest::Line(uint64_t index, uint32_t type, const std::vector<u
         std::memcpy(&code, data.data(), sizeof code);
         name += "/" + CodeText(code);
     }
-    const QByteArray md5 = QCryptographicHash::hash(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), static_cast<int>(data.size())),
-        QCryptographicHash::Md5);
     char line[200];
     std::snprintf(line, sizeof line, "%" PRIu64 ", %s, %" PRIu64 ", %zu, %s", index, name.c_str(), time, data.size(),
-                  md5.toHex().constData());
+                  Md5(data).c_str());
     return line;
+}
+
+std::string BlockDigest::Md5(const std::vector<uint8_t>& data)
+{
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), static_cast<int>(data.size()));
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().constData();
 }
 
 void BlockDigest::Sent(const cMemBlock& block, bool command)

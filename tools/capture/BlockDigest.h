@@ -23,6 +23,8 @@ public:
 
     // The line of block `index` of type `type` whose captured data is `data`, without the newline.
     static std::string Line(uint64_t index, uint32_t type, const std::vector<uint8_t>& data);
+    // The MD5 of `data`, as 32 hexadecimal digits.
+    static std::string Md5(const std::vector<uint8_t>& data);
     // The comment that opens a digest listing.
     static const char* const kFormatLine;
 

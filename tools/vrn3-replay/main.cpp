@@ -5,6 +5,7 @@
 // of each side and the matching blocks before it, decoded. A capture that cannot be read ends with
 // one line naming the packet. --digests prints a framemd5 line for every block the replayed
 // brick sends downstream; --json prints the outcome as one JSON object.
+#include "BlockDigest.h"
 #include "Failure.h"
 #include "Replayer.h"
 #include "WireText.h"
@@ -12,7 +13,6 @@
 #include "host/CBlockWire.h"
 
 #include <CLI/CLI.hpp>
-#include <QCryptographicHash>
 
 #include <climits>
 #include <cstdio>
@@ -46,17 +46,11 @@ std::string DefaultPlugin()
     return access(built.c_str(), R_OK) == 0 ? built : folder + VRN3_PLUGIN_FROM_BIN;
 }
 
-std::string Md5(const std::vector<uint8_t>& data)
-{
-    return QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<int>(data.size())),
-                                    QCryptographicHash::Md5).toHex().toStdString();
-}
-
 std::string Line(const ReplayBlock& block)
 {
     static const char* const paths[] = {"data", "control", "notification", "configuration"};
     return std::string(block.direction == kDirectionIn ? "in  " : "out ") + paths[block.path & 3] + "  " +
-           WireText::Describe(block.type, block.data) + "  md5 " + Md5(block.data);
+           WireText::Describe(block.type, block.data) + "  md5 " + BlockDigest::Md5(block.data);
 }
 
 std::string JsonText(const std::string& text)
