@@ -39,8 +39,8 @@ void Handle(CBrick* brick, cMemBlock& block, bool control)
 // Delivers the front block of one of the brick's queues to its handler. The block is taken
 // out under the queue lock and handled after it is given back, so senders never wait for a
 // handler; the queue's handle moves to the handler. False when the queue was empty. A block
-// whose handler throws counts as delivered too; the pipeline decides whether the exception
-// passes on (see CPipeline::BlockFailed).
+// whose handler (or the brick's tap) throws counts as delivered too; the pipeline decides
+// whether the exception passes on (see CPipeline::BlockFailed).
 bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
 {
     RunOnCreateOnce(brick, d);
@@ -51,9 +51,9 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
     cMemBlock block = queue.takeFirst();
     if (lock.owns_lock())
         lock.unlock();
-    if (d->tap != nullptr)
-        d->tap->Delivered(block, control);
     try {
+        if (d->tap != nullptr)
+            d->tap->Delivered(block, control);
         Handle(brick, block, control);
     } catch (...) {
         if (d->pipeline == nullptr)
