@@ -24,7 +24,8 @@ class cRawCommandBlock : public cCommandBlock<TRawCommand, kCodeNtfy, CBrick*, 1
 public:
     cRawCommandBlock(uint32_t type, const std::vector<uint8_t>& data)
     {
-        std::memcpy(Record().bytes, data.data(), data.size());
+        if (!data.empty())
+            std::memcpy(Record().bytes, data.data(), data.size());
         mNode->mType = type;
         mNode->mSize = static_cast<uint32_t>(data.size());
     }
@@ -67,7 +68,8 @@ cMemBlock PlainStruct(uint32_t type, const std::vector<uint8_t>& data)
 {
     const uint32_t size = static_cast<uint32_t>(data.size());
     cStructBlock<T, code> block(size > sizeof(T) ? size - static_cast<uint32_t>(sizeof(T)) : 0, type);
-    std::memcpy(&block.SoleRecord(), data.data(), size);
+    if (size != 0) // an empty vector's data() may be null, which memcpy must not get
+        std::memcpy(&block.SoleRecord(), data.data(), size);
     block.ResizeOwn(size);
     return block;
 }
