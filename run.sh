@@ -47,8 +47,9 @@ if [ -z "$input" ]; then
     fi
 fi
 
-echo "run: playing $input through the plug-in"
-"$BUILD/tools/vrn3-play/vrn3-play" "${args[@]}"
+EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD")"
+echo "run: playing $input through the plug-in${EMULATOR:+ (under $EMULATOR: this machine runs no i386 program natively)}"
+${EMULATOR:+"$EMULATOR"} "$BUILD/tools/vrn3-play/vrn3-play" "${args[@]}"
 if [ -n "$output" ] && [ "$output" != - ] && [ -f "$output" ]; then
     echo
     echo "run: the extracted WAV is $output"
