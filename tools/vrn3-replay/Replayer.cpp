@@ -90,6 +90,9 @@ void Replayer::Play(CaptureReader& reader, const TBrickConfig& config, ReplayRes
                 return;
             continue;
         }
+        if (packet.header.path == kPathConfig)
+            throw CaptureError(mCapture + ": packet " + std::to_string(packet.number) +
+                               ": a second configuration; a capture records one brick");
         if (!NoMoreSent(result))
             return;
         Deliver(brick, packet, mCapture);
