@@ -11,6 +11,8 @@
 #include "BlockTypes.h"
 
 #include <algorithm>
+#include <cassert>
+#include <cstdint>
 
 // A header ("Hdr3") with every stream entry empty; fill in the entries the brick reads.
 inline cHeaderBlock MakeHeaderBlock()
@@ -24,12 +26,16 @@ inline cHeaderBlock MakeHeaderBlock()
 }
 
 // A fragment ("snd3") of one sound record of stream `streamNumber`: `kind` tells whether it is
-// the whole record or its first, a middle or the last part.
-inline cDataBlock MakeSoundFragment(uint8_t streamNumber, EFragmentKind kind, const void* payload, uint16_t size)
+// the whole record or its first, a middle or the last part. The length field names the size of a
+// middle or last fragment, which is therefore at most 65535 bytes; a whole or first fragment's
+// payload is its block's, whatever its length field (the size's low 16 bits) says.
+inline cDataBlock MakeSoundFragment(uint8_t streamNumber, EFragmentKind kind, const void* payload, uint32_t size)
 {
+    assert((kind == kFragmentWhole || kind == kFragmentFirst || size <= UINT16_MAX) &&
+           "a continuation's length field names its size");
     cDataBlock block(size, kCodeSnd3, payload);
     DATA_T& fragment = block.Record();
-    fragment.length = size;
+    fragment.length = static_cast<uint16_t>(size);
     fragment.flags = FragmentFlags(kind);
     fragment.streamNumber = streamNumber;
     return block;

@@ -70,7 +70,7 @@ cMemBlock PlainStruct(uint32_t type, const std::vector<uint8_t>& data)
     cStructBlock<T, code> block(size > sizeof(T) ? size - static_cast<uint32_t>(sizeof(T)) : 0, type);
     if (size != 0) // an empty vector's data() may be null, which memcpy must not get
         std::memcpy(&block.SoleRecord(), data.data(), size);
-    block.ResizeOwn(size);
+    block.SetSoleSize(size);
     return block;
 }
 
