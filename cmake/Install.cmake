@@ -98,11 +98,13 @@ if(TARGET vrn3-play)
 endif()
 
 # What a host author compiles against: the brick interface and block framework (blocks/), the
-# code table and record layouts (records/), and the stand-in's pipeline (host/CPipeline.h).
+# code table and record layouts (records/), the stand-in's pipeline (host/CPipeline.h) and the
+# capture recorder a host of its own calls at its delivery points (host/CCaptureRecorder.h).
 # The headers include each other by relative paths, which this layout keeps.
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/blocks" "${PROJECT_SOURCE_DIR}/records"
     DESTINATION "${VRN3_INSTALL_INCLUDEDIR}" COMPONENT dev FILES_MATCHING PATTERN "*.h")
-install(FILES "${PROJECT_SOURCE_DIR}/host/CPipeline.h"
+install(FILES "${PROJECT_SOURCE_DIR}/host/CPipeline.h" "${PROJECT_SOURCE_DIR}/host/CBrickTap.h"
+    "${PROJECT_SOURCE_DIR}/host/CCaptureRecorder.h" "${PROJECT_SOURCE_DIR}/host/CBlockWire.h"
     DESTINATION "${VRN3_INSTALL_INCLUDEDIR}/host" COMPONENT dev)
 
 # The CMake package (VRN3SoundStream::host, VRN3SoundStream_PLUGIN) and the pkg-config file of the

@@ -26,6 +26,8 @@ LINK=(-L"$SYSROOT/usr/lib/i386-linux-gnu" -lQt5Core -lpthread -Wl,--disable-new-
       -Wl,-rpath,"$SYSROOT/usr/lib/i386-linux-gnu" -Wl,-rpath,"$SYSROOT/lib/i386-linux-gnu"
       -Wl,-rpath-link,"$LIBDIRS")
 SOURCES=(host/CBrick.cpp host/CCriticalSection.cpp host/CPipeline.cpp host/cMemBlock.cpp
+         host/CBlockWire.cpp host/CBrickTap.cpp host/CCaptureRecorder.cpp
+         tools/capture/CaptureReader.cpp tools/capture/WireBlock.cpp
          stream/CVRN3Stream.cpp sound/CVrn3StreamSound.cpp sound/VRN3SoundStream.cpp)
 
 mkdir -p "$OUT/obj"
@@ -40,7 +42,7 @@ pids=()
 for src in "${SOURCES[@]}"; do
     obj="$OUT/obj/$(echo "$src" | tr / _).o"
     objects+=("$obj")
-    if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ] || [ -n "$(find "$ROOT/blocks" "$ROOT/records" "$ROOT/host" "$ROOT/stream" "$ROOT/sound" -name '*.h' -newer "$obj" | head -n 1)" ]; then
+    if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ] || [ -n "$(find "$ROOT/blocks" "$ROOT/records" "$ROOT/host" "$ROOT/stream" "$ROOT/sound" "$ROOT/tools/capture" -name '*.h' -newer "$obj" | head -n 1)" ]; then
         echo "fuzz: compiling $src"
         "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer-no-link -c "$ROOT/$src" -o "$obj" &
         pids+=($!)
@@ -50,7 +52,7 @@ for pid in "${pids[@]}"; do
     wait "$pid"
 done
 
-for target in fuzz_brick fuzz_params; do
+for target in fuzz_brick fuzz_params fuzz_capture; do
     echo "fuzz: linking $target"
     "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer "$ROOT/fuzz/$target.cpp" "${objects[@]}" "${LINK[@]}" -o "$OUT/$target"
 done

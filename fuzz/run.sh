@@ -25,7 +25,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-malloc_context_size=4$SANITIZER_EXTRA}"
 GRACE=120
 
 # Inputs longer than this add little: a brick program of a few dozen blocks reaches every state.
-declare -A MAX_LEN=([fuzz_brick]=192 [fuzz_params]=1024)
+declare -A MAX_LEN=([fuzz_brick]=192 [fuzz_params]=1024 [fuzz_capture]=8192)
 
 # An emulated run that stopped in the sanitizer runtime's own checks or overran its time.
 emulator_artefact() {
@@ -35,7 +35,7 @@ emulator_artefact() {
 }
 
 mkdir -p "$OUT/findings"
-for target in fuzz_brick fuzz_params; do
+for target in fuzz_brick fuzz_params fuzz_capture; do
     work="$OUT/corpus/$target"
     mkdir -p "$work"
     echo "fuzz: $target for ${SECONDS_PER_TARGET}s${EMULATOR:+ under $EMULATOR}"

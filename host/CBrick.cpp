@@ -39,8 +39,8 @@ void Handle(CBrick* brick, cMemBlock& block, bool control)
 // Delivers the front block of one of the brick's queues to its handler. The block is taken
 // out under the queue lock and handled after it is given back, so senders never wait for a
 // handler; the queue's handle moves to the handler. False when the queue was empty. A block
-// whose handler throws counts as delivered too; the pipeline decides whether the exception
-// passes on (see CPipeline::BlockFailed).
+// whose handler (or the brick's tap) throws counts as delivered too; the pipeline decides
+// whether the exception passes on (see CPipeline::BlockFailed).
 bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
 {
     RunOnCreateOnce(brick, d);
@@ -52,6 +52,8 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
     if (lock.owns_lock())
         lock.unlock();
     try {
+        if (d->tap != nullptr)
+            d->tap->Delivered(block, control);
         Handle(brick, block, control);
     } catch (...) {
         if (d->pipeline == nullptr)
@@ -229,10 +231,14 @@ bool CBrick::onCreate(const TBrickConfig&)
 
 bool CBrick::SendData(const cMemBlock& block)
 {
+    if (d->tap != nullptr)
+        d->tap->Sent(block, false);
     return d->next != nullptr && d->next->enqueueData(block);
 }
 
 bool CBrick::SendCmd(const cMemBlock& block)
 {
+    if (d->tap != nullptr)
+        d->tap->Sent(block, true);
     return d->previous != nullptr && d->previous->enqueueControl(block);
 }

@@ -12,6 +12,8 @@
 #include "../blocks/cBlockQueue.h"
 #include "../blocks/cMemBlock.h"
 
+#include "CBrickTap.h"
+
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -26,6 +28,8 @@ struct CBrickPrivate {
     bool stopped = false;
     uint32_t signature = 0;
     CPipeline* pipeline = nullptr;      // the pipeline that runs this brick, if any
+    CBrickTap* tap = nullptr;           // told of every block crossing the brick; set while
+                                        // the brick is not running
     bool oneThread = false;             // its pipeline runs synchronously; set by the pipeline
                                         // while no brick thread runs
 

@@ -71,6 +71,13 @@ CBrick* CPipeline::Add(CBrick* brick)
     return brick;
 }
 
+void CPipeline::Tap(CBrick* brick, CBrickTap* tap)
+{
+    brick->d->tap = tap;
+    if (tap != nullptr && brick->d->created)
+        tap->Configured(brick->d->config);
+}
+
 uint64_t CPipeline::RunUntilIdle()
 {
     uint64_t delivered = 0;

@@ -20,6 +20,7 @@
 
 #include "../blocks/CBrick.h"
 #include "../blocks/HostApi.h"
+#include "CBrickTap.h"
 
 #include <cstdint>
 
@@ -35,6 +36,13 @@ public:
 
     // Takes ownership of `brick` and connects it after the brick added before. Returns it.
     CBrick* Add(CBrick* brick);
+
+    // Tells `tap` (not owned; it outlives the pipeline's runs) of everything that crosses
+    // `brick`, a brick of this pipeline: its configuration at once, then every block delivered to
+    // it and every block it sends (CBrickTap.h); null stops that. Call it after the brick's
+    // Create and while the pipeline is not running threaded. Without a tap a delivery and a send
+    // cost one test each.
+    void Tap(CBrick* brick, CBrickTap* tap);
 
     // Synchronous run: deliver until all queues are empty. Returns the blocks delivered.
     uint64_t RunUntilIdle();

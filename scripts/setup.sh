@@ -16,7 +16,7 @@ STAMPS="$DEPS/stamps"
 export DEBIAN_FRONTEND=noninteractive
 
 HOST_PACKAGES="g++-multilib cmake googletest clang-14 libclang-rt-14-dev valgrind
-  abigail-tools dwarves sox libcli11-dev dpkg-dev gcovr groff-base time"
+  abigail-tools dwarves sox libcli11-dev dpkg-dev gcovr groff-base time tshark"
 SYSROOT_PACKAGES="libqt5core5a qtbase5-dev qt5-qmake qt5-qmake-bin qtbase5-dev-tools
   libicu72 libdouble-conversion3 libpcre2-16-0 libzstd1 zlib1g libglib2.0-0
   libpcre2-8-0 libffi8 libmount1 libselinux1 libblkid1"
@@ -55,6 +55,8 @@ for p in $HOST_PACKAGES; do
 done
 if [ -n "$missing" ]; then
     say "installing$missing"
+    # tshark's package asks whether ordinary users may capture; they need not (we only read files).
+    echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
     apt_retry update -qq || say "apt-get update reported errors; trying the install anyway"
     # shellcheck disable=SC2086
     apt_retry install -y -qq --no-install-recommends $missing

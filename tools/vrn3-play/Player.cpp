@@ -11,6 +11,7 @@
 #include "Tracer.h"
 #include "WavFile.h"
 
+#include "CaptureTaps.h"
 #include "host/CPipeline.h"
 
 #include <chrono>
@@ -104,10 +105,15 @@ void Write(OutputFile& output, SoundSpool& spool, const WavFile& wav, uint32_t r
 Outcome Play(const PlayOptions& options, WavFile& wav, PluginLibrary& plugin, SoundSpool& spool)
 {
     Tracer tracer(options.trace);
+    CaptureTaps taps(options.capture, options.digests);
+    if (!taps.Problem().empty())
+        throw Failure(kExitOutput, taps.Problem());
     CPipeline pipeline;
     ArchiveSource* source = new ArchiveSource(wav, options.fragment, tracer);
     pipeline.Add(source);
-    pipeline.Add(plugin.CreateBrick(SoundBrickConfig(options.stream)));
+    CBrick* brick = pipeline.Add(plugin.CreateBrick(SoundBrickConfig(options.stream)));
+    if (taps.Tap() != nullptr)
+        pipeline.Tap(brick, taps.Tap());
     // Pure arithmetic on the WAV's format: safe from the sink's thread.
     PlayerSink::Skip skip = [source](uint64_t request, bool forward) {
         return source->RequestWithSound(request, forward);
@@ -131,6 +137,9 @@ Outcome Play(const PlayOptions& options, WavFile& wav, PluginLibrary& plugin, So
         if (error)
             std::rethrow_exception(error);
     }
+    const std::string captured = taps.Close();
+    if (!captured.empty())
+        throw Failure(kExitOutput, captured);
     return Outcome{sink->HasConfig(), sink->Config(), sink->ChunksRequested(), sink->Finished(),
                    sink->Problem(), sink->LastRequest(), took.count()};
 }

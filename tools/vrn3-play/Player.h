@@ -32,6 +32,8 @@ struct PlayOptions {
     bool threaded = false;
     std::FILE* trace = nullptr; // where the block lines go; none when null
     bool progress = false;      // show progress on stderr
+    std::string capture;        // pcapng file recording what crosses the plug-in brick; none when empty
+    std::FILE* digests = nullptr; // where the digest lines of its downstream blocks go; none when null
 };
 
 struct PlayReport {

@@ -45,6 +45,10 @@ const char* const kHelp =
     "  --reverse          play the archive backward (needs a file, not a pipe)\n"
     "  --threaded         run every brick on a thread of its own\n"
     "  --trace[=FILE]     one line per block crossing the plug-in brick's boundaries, on stderr or into FILE\n"
+    "  --capture FILE     record every block crossing the plug-in brick into FILE (pcapng; vrn3-replay\n"
+    "                     replays it, Wireshark reads it)\n"
+    "  --digests FILE     one framemd5 line per block the plug-in sends downstream (index, type, time,\n"
+    "                     size, MD5) into FILE; - is standard output\n"
     "  -q, --quiet        print nothing but errors\n"
     "  -v, --verbose      add the input's format to the summary\n"
     "  --json             print the summary as one JSON object on standard output\n"
@@ -57,7 +61,7 @@ const char* const kHelp =
     "  0  played; the output, the trace and the summary are written\n"
     "  2  the command line is wrong (or no input given)\n"
     "  3  the input is unreadable, not a WAV, not mono IMA ADPCM, cut short, or a pipe played backward\n"
-    "  4  the output (or the trace, or the summary, or the spool) cannot be written\n"
+    "  4  the output (or the trace, the capture, the digests, the summary, the spool) cannot be written\n"
     "  5  the plug-in cannot be loaded, has no factory, or refused the configuration\n"
     "  6  the chosen stream carries no IMA ADPCM sound\n"
     "  7  the plug-in stopped answering or broke the protocol\n"
@@ -68,7 +72,8 @@ const char* const kHelp =
 struct Settings {
     PlayOptions options;
     bool quiet = false, verbose = false, json = false;
-    std::string trace; // empty: none; "-": stderr; else a file
+    std::string trace;   // empty: none; "-": stderr; else a file
+    std::string digests; // empty: none; "-": stdout; else a file
 };
 
 // in.wav -> in.extracted.wav, beside the input; standard input -> standard output.
@@ -183,6 +188,8 @@ int Parse(int argc, char** argv, Settings& settings)
     app.add_flag("--reverse", options.reverse);
     app.add_flag("--threaded", options.threaded);
     app.add_flag("--trace{-}", settings.trace);
+    app.add_option("--capture", options.capture);
+    app.add_option("--digests", settings.digests);
     app.add_flag("-q,--quiet", settings.quiet);
     app.add_flag("-v,--verbose", settings.verbose);
     app.add_flag("--json", settings.json);
@@ -204,28 +211,29 @@ int Parse(int argc, char** argv, Settings& settings)
     return -1;
 }
 
-// Opens the trace; returns whether it could be.
-bool OpenTrace(Settings& settings)
+// Opens a listing the command line asked for (the trace, the digests): none when `name` is empty,
+// `dash` for "-", else the file of that name, created or emptied.
+bool OpenListing(const std::string& name, std::FILE* dash, const char* what, std::FILE*& out)
 {
-    const std::string& trace = settings.trace;
-    settings.options.trace = trace.empty() ? nullptr : trace == "-" ? stderr : std::fopen(trace.c_str(), "w");
-    if (!trace.empty() && settings.options.trace == nullptr) {
-        std::fprintf(stderr, "vrn3-play: %s: cannot write the trace: %s\n", trace.c_str(), std::strerror(errno));
+    out = name.empty() ? nullptr : name == "-" ? dash : std::fopen(name.c_str(), "w");
+    if (!name.empty() && out == nullptr) {
+        std::fprintf(stderr, "vrn3-play: %s: cannot write the %s: %s\n", name.c_str(), what, std::strerror(errno));
         return false;
     }
     return true;
 }
 
-// Finishes the trace: every line of it written, or kExitOutput.
-int FinishTrace(const Settings& settings)
+// Finishes a listing: every line of it written, or kExitOutput.
+int FinishListing(const std::string& name, std::FILE* out, const char* what)
 {
-    std::FILE* out = settings.options.trace;
     if (out == nullptr)
         return kExitOk;
-    const bool written = out == stderr ? std::fflush(stderr) == 0 && !std::ferror(stderr) : std::fclose(out) == 0;
+    const bool standard = out == stderr || out == stdout;
+    const bool written = standard ? std::fflush(out) == 0 && !std::ferror(out) : std::fclose(out) == 0;
     if (written)
         return kExitOk;
-    std::fprintf(stderr, "vrn3-play: %s: cannot write the trace: %s\n", settings.trace == "-" ? "standard error" : settings.trace.c_str(),
+    std::fprintf(stderr, "vrn3-play: %s: cannot write the %s: %s\n",
+                 !standard ? name.c_str() : out == stderr ? "standard error" : "standard output", what,
                  std::strerror(errno != 0 ? errno : EIO));
     return kExitOutput;
 }
@@ -261,13 +269,16 @@ int main(int argc, char** argv)
     PlayOptions& options = settings.options;
     if (options.output.empty())
         options.output = DefaultOutput(options.input);
-    if (!OpenTrace(settings))
+    if (!OpenListing(settings.trace, stderr, "trace", options.trace) ||
+        !OpenListing(settings.digests, stdout, "digests", options.digests))
         return kExitOutput;
     options.progress = !settings.quiet && isatty(STDERR_FILENO) && settings.trace != "-"; // not into the trace
     Player player(options);
     PlayReport report;
     int code = Guarded([&] { report = player.Run(); });
-    const int traced = FinishTrace(settings); // the trace file is closed whatever happened
-    code = code != kExitOk ? code : traced != kExitOk ? traced : PrintSummary(settings, report);
+    // The listings are closed whatever happened.
+    const int traced = FinishListing(settings.trace, options.trace, "trace");
+    const int digested = FinishListing(settings.digests, options.digests, "digests");
+    code = code != kExitOk ? code : traced != kExitOk ? traced : digested != kExitOk ? digested : PrintSummary(settings, report);
     return code != kExitOk ? code : Guarded([&] { player.Commit(); });
 }

@@ -1,0 +1,51 @@
+// Fanning one brick's tap out to the recorder and the digest listing.
+#include "CaptureTaps.h"
+
+#include "BlockDigest.h"
+
+CaptureTaps::CaptureTaps(const std::string& capture, std::FILE* digests)
+{
+    if (!capture.empty())
+        mRecorder.reset(new CCaptureRecorder(capture));
+    if (digests != nullptr)
+        mDigest.reset(new BlockDigest(digests));
+}
+
+CaptureTaps::~CaptureTaps() {}
+
+CBrickTap* CaptureTaps::Tap()
+{
+    return mRecorder || mDigest ? this : nullptr;
+}
+
+std::string CaptureTaps::Problem() const
+{
+    return mRecorder && !mRecorder->Ok() ? "cannot write the capture: " + mRecorder->Error() : std::string();
+}
+
+std::string CaptureTaps::Close()
+{
+    if (mRecorder)
+        mRecorder->Close();
+    return Problem();
+}
+
+void CaptureTaps::Configured(const TBrickConfig& config)
+{
+    if (mRecorder)
+        mRecorder->Configured(config);
+}
+
+void CaptureTaps::Delivered(const cMemBlock& block, bool control)
+{
+    if (mRecorder)
+        mRecorder->Delivered(block, control);
+}
+
+void CaptureTaps::Sent(const cMemBlock& block, bool command)
+{
+    if (mRecorder)
+        mRecorder->Sent(block, command);
+    if (mDigest)
+        mDigest->Sent(block, command);
+}

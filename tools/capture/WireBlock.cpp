@@ -1,0 +1,174 @@
+// Making blocks from captured data: one maker a record family, every length checked.
+#include "WireBlock.h"
+
+#include "host/CBlockWire.h"
+#include "records/BlockTypes.h"
+
+#include <cstddef>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+#pragma pack(push, 1)
+// Any command or notification record, as bytes: a command node keeps its record at the same
+// place whatever the record's type, as every record is packed.
+struct TRawCommand {
+    uint8_t bytes[WireBlock::kLargestCommand];
+};
+#pragma pack(pop)
+
+// A command block of any type and of any size up to its record's.
+class cRawCommandBlock : public cCommandBlock<TRawCommand, kCodeNtfy, CBrick*, 10> {
+public:
+    cRawCommandBlock(uint32_t type, const std::vector<uint8_t>& data)
+    {
+        if (!data.empty())
+            std::memcpy(Record().bytes, data.data(), data.size());
+        mNode->mType = type;
+        mNode->mSize = static_cast<uint32_t>(data.size());
+    }
+};
+
+// Reads the flattened strings in order: each field's length from the record, its bytes from the
+// tail.
+class StringTail {
+public:
+    StringTail(const std::vector<uint8_t>& data, size_t start) : mData(data), mAt(start) {}
+    uint32_t U32(size_t at) const
+    {
+        if (at + 4 > mData.size())
+            throw std::runtime_error("flattened record cut short at byte " + std::to_string(at));
+        uint32_t value;
+        std::memcpy(&value, mData.data() + at, sizeof value);
+        return value;
+    }
+    std::string Take(uint32_t length)
+    {
+        if (length > mData.size() - mAt)
+            throw std::runtime_error("a text of " + std::to_string(length) + " bytes runs past the block's " +
+                                     std::to_string(mData.size()) + " bytes");
+        const std::string text(reinterpret_cast<const char*>(mData.data()) + mAt, length);
+        mAt += length;
+        return text;
+    }
+    std::string Field(size_t at) { return Take(U32(at)); }
+    size_t At() const { return mAt; }
+
+private:
+    const std::vector<uint8_t>& mData;
+    size_t mAt;
+};
+
+// A structure block of record T: the bytes copied over record and extra bytes alike, the size
+// the captured one, also when it is shorter than the record.
+template <class T, uint32_t code>
+cMemBlock PlainStruct(uint32_t type, const std::vector<uint8_t>& data)
+{
+    const uint32_t size = static_cast<uint32_t>(data.size());
+    cStructBlock<T, code> block(size > sizeof(T) ? size - static_cast<uint32_t>(sizeof(T)) : 0, type);
+    if (size != 0) // an empty vector's data() may be null, which memcpy must not get
+        std::memcpy(&block.SoleRecord(), data.data(), size);
+    block.SetSoleSize(size);
+    return block;
+}
+
+cMemBlock Header(const std::vector<uint8_t>& data)
+{
+    StringTail tail(data, sizeof(HDR_T));
+    tail.U32(sizeof(HDR_T) - 4);
+    HDR_T header;
+    std::memcpy(&header.reserved0, data.data() + offsetof(HDR_T, reserved0), 8);
+    header.reserved8 = tail.Field(offsetof(HDR_T, reserved8));
+    for (size_t i = 0; i < static_cast<size_t>(kStreamCount); ++i) {
+        const size_t at = offsetof(HDR_T, streams) + i * sizeof(STREAM_T);
+        STREAM_T& stream = header.streams[i];
+        stream.reserved0 = data[at];
+        stream.kind = data[at + 1];
+        stream.codec = tail.Field(at + offsetof(STREAM_T, codec));
+        stream.reserved6 = tail.Field(at + offsetof(STREAM_T, reserved6));
+        stream.params = tail.Field(at + offsetof(STREAM_T, params));
+    }
+    for (size_t i = 0; i < 9; ++i)
+        header.reserved3596[i] = tail.Field(offsetof(HDR_T, reserved3596) + i * sizeof(std::string));
+    const uint32_t extra = static_cast<uint32_t>(data.size() - tail.At());
+    cHeaderBlock block(extra, kCodeHdr3, data.data() + tail.At());
+    block.SoleRecord() = header;
+    return block;
+}
+
+cMemBlock Message(const std::vector<uint8_t>& data)
+{
+    StringTail tail(data, sizeof(TNotifyMessage));
+    tail.U32(sizeof(TNotifyMessage) - 4);
+    cMessageBlock block;
+    TNotifyMessage& message = block.Record();
+    std::memcpy(&message.notifyCode, data.data(), offsetof(TNotifyMessage, text)); // the five plain fields
+    message.text = tail.Field(offsetof(TNotifyMessage, text));
+    message.details = tail.Field(offsetof(TNotifyMessage, details));
+    if (tail.At() != data.size())
+        throw std::runtime_error("a message with " + std::to_string(data.size() - tail.At()) + " bytes after its texts");
+    return block;
+}
+
+cMemBlock EventList(const std::vector<uint8_t>& data)
+{
+    StringTail tail(data, 8);
+    const uint32_t count = tail.U32(4);
+    cEventListBlock block;
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t at = tail.At();
+        TEventListEntry entry{tail.U32(at), tail.U32(at + 4), tail.U32(at + 8), std::string()};
+        tail.Take(16);
+        entry.text = tail.Take(tail.U32(at + 12));
+        block.Record().entries.append(entry);
+    }
+    if (tail.At() != data.size())
+        throw std::runtime_error("an event list with " + std::to_string(data.size() - tail.At()) + " bytes after its entries");
+    return block;
+}
+
+cMemBlock Command(uint32_t type, uint8_t form, const std::vector<uint8_t>& data)
+{
+    const uint32_t code = data.size() >= 4 ? *reinterpret_cast<const uint32_t*>(data.data()) : 0;
+    if (form == CBlockWire::kFormFlat && type == kCodeNtfy && code == kCodeEvt)
+        return EventList(data);
+    if (form == CBlockWire::kFormFlat && type == kCodeNtfy && code == kCodeNMsg)
+        return Message(data);
+    if (form == CBlockWire::kFormFlat)
+        throw std::runtime_error("a flattened " + CodeText(type) + " block of code " + CodeText(code) +
+                                 ", which no record flattens");
+    const bool holdsPointers = type == kCodeNtfy && ((code == kCodeEvt && data.size() >= sizeof(TEventList)) ||
+                                                     (code == kCodeNMsg && data.size() >= sizeof(TNotifyMessage)));
+    if (holdsPointers)
+        throw std::runtime_error("a " + CodeText(code) + " notification carried as plain bytes: its list or texts "
+                                 "would be addresses in the recording process");
+    if (data.size() > WireBlock::kLargestCommand)
+        throw std::runtime_error("a " + CodeText(type) + " block of " + std::to_string(data.size()) +
+                                 " bytes, more than a command record holds");
+    return cRawCommandBlock(type, data);
+}
+
+} // namespace
+
+cMemBlock WireBlock::Rebuild(uint32_t type, uint8_t form, const std::vector<uint8_t>& data)
+{
+    if (type == kCodeChun || type == kCodePlay || type == kCodeGTmR || type == kCodeNtfy)
+        return Command(type, form, data);
+    if (type == kCodeHdr3 && form == CBlockWire::kFormFlat)
+        return Header(data);
+    if (form == CBlockWire::kFormFlat)
+        throw std::runtime_error("a flattened " + CodeText(type) + " block, which no record flattens");
+    if (type == kCodeTag)
+        return PlainStruct<TStreamTag, kCodeTag>(type, data);
+    if (type == kCodeSCDA)
+        return PlainStruct<TSoundData, kCodeSCDA>(type, data);
+    if (type == kCodeVid3 || type == kCodeVid3Record)
+        return PlainStruct<DATA_T_VIDEO, kCodeVid3Record>(type, data);
+    if (type == kCodeHdr3 && data.size() < sizeof(HDR_T))
+        return PlainStruct<DATA_T, kCodeDat3>(type, data);
+    if (type == kCodeHdr3)
+        throw std::runtime_error("a header of " + std::to_string(data.size()) + " bytes carried as plain bytes");
+    return PlainStruct<DATA_T, kCodeDat3>(type, data);
+}

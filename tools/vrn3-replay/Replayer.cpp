@@ -1,0 +1,152 @@
+// Replaying a capture: the brick made from the captured configuration, inputs fed one by one,
+// sends compared as they come.
+#include "Replayer.h"
+
+#include "BlockDigest.h"
+#include "Failure.h"
+#include "PluginLibrary.h"
+#include "WireBlock.h"
+
+#include "host/CBlockWire.h"
+#include "host/CPipeline.h"
+#include "records/Codes.h"
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+TBrickConfig ConfigOf(const CapturePacket& packet, const std::string& capture)
+{
+    TBrickConfig config;
+    if (packet.header.path != kPathConfig || packet.data.size() != sizeof config)
+        throw CaptureError(capture + ": packet " + std::to_string(packet.number) +
+                           ": the capture does not start with the brick's configuration");
+    std::memcpy(&config, packet.data.data(), sizeof config);
+    return config;
+}
+
+ReplayBlock BlockOf(const CapturePacket& packet)
+{
+    return ReplayBlock{packet.number, packet.header.type, packet.header.path, packet.header.direction, packet.data};
+}
+
+bool Same(const ReplayBlock& a, const ReplayBlock& b)
+{
+    return a.type == b.type && a.path == b.path && a.direction == b.direction && a.data == b.data;
+}
+
+// A captured input made again and put on its path; its problem, if any, named by its packet.
+void Deliver(CBrick* brick, const CapturePacket& packet, const std::string& capture)
+{
+    cMemBlock block;
+    try {
+        block = WireBlock::Rebuild(packet.header.type, packet.header.form, packet.data);
+    } catch (const std::runtime_error& e) {
+        throw CaptureError(capture + ": packet " + std::to_string(packet.number) + ": " + e.what());
+    }
+    if (packet.header.path == kPathControl)
+        brick->enqueueControl(block);
+    else
+        brick->enqueueData(block);
+}
+
+} // namespace
+
+Replayer::Replayer(const std::string& capture, const std::string& plugin, std::FILE* digests)
+    : mCapture(capture), mPlugin(plugin), mDigests(digests)
+{
+}
+
+ReplayResult Replayer::Run()
+{
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(mCapture.c_str(), "rb"), std::fclose);
+    if (!file)
+        throw CaptureError(mCapture + ": " + std::strerror(errno));
+    CaptureReader reader(file.get(), mCapture);
+    CapturePacket first;
+    if (!reader.Next(first))
+        throw CaptureError(mCapture + ": packet 1: the capture holds no packet");
+    if (mDigests != nullptr)
+        std::fprintf(mDigests, "%s\n", BlockDigest::kFormatLine);
+    ReplayResult result;
+    Play(reader, ConfigOf(first, mCapture), result);
+    return result;
+}
+
+// Feeds the inputs and compares the sends, until the end of the capture or the first difference.
+void Replayer::Play(CaptureReader& reader, const TBrickConfig& config, ReplayResult& result)
+{
+    PluginLibrary plugin(mPlugin);
+    CPipeline pipeline;
+    pipeline.Add(new CBrick);
+    CBrick* brick = pipeline.Add(plugin.CreateBrick(config));
+    pipeline.Add(new CBrick);
+    pipeline.Tap(brick, this);
+    CapturePacket packet;
+    while (reader.Next(packet)) {
+        if (packet.header.direction == kDirectionOut) {
+            if (!Compare(BlockOf(packet), result))
+                return;
+            continue;
+        }
+        if (packet.header.path == kPathConfig)
+            throw CaptureError(mCapture + ": packet " + std::to_string(packet.number) +
+                               ": a second configuration; a capture records one brick");
+        if (!NoMoreSent(result))
+            return;
+        Deliver(brick, packet, mCapture);
+        ++result.inputs;
+        pipeline.RunUntilIdle();
+    }
+    NoMoreSent(result);
+}
+
+// The next captured output against the next replayed send; false at a difference.
+bool Replayer::Compare(ReplayBlock captured, ReplayResult& result)
+{
+    if (!mSent.empty() && Same(captured, mSent.front())) {
+        Keep(captured, result);
+        mSent.pop_front();
+        ++result.outputs;
+        return true;
+    }
+    result.identical = false;
+    result.difference = result.outputs;
+    result.captured = captured;
+    result.replayedMissing = mSent.empty();
+    if (!mSent.empty())
+        result.replayed = mSent.front();
+    return false;
+}
+
+// Before the next input (and at the end): the brick must have sent nothing the capture lacks.
+bool Replayer::NoMoreSent(ReplayResult& result)
+{
+    if (mSent.empty())
+        return true;
+    result.identical = false;
+    result.difference = result.outputs;
+    result.capturedMissing = true;
+    result.replayed = mSent.front();
+    return false;
+}
+
+void Replayer::Keep(const ReplayBlock& block, ReplayResult& result)
+{
+    result.before.push_back(block);
+    if (result.before.size() > kContext)
+        result.before.erase(result.before.begin());
+}
+
+void Replayer::Sent(const cMemBlock& block, bool command)
+{
+    ReplayBlock sent;
+    sent.type = block.GetType();
+    sent.path = command ? kPathControl : block.GetType() == kCodeNtfy ? kPathNotify : kPathData;
+    sent.direction = kDirectionOut;
+    CBlockWire::Flatten(block, sent.data);
+    if (mDigests != nullptr && !command)
+        std::fprintf(mDigests, "%s\n", BlockDigest::Line(mDigestIndex++, sent.type, sent.data).c_str());
+    mSent.push_back(std::move(sent));
+}

@@ -1,0 +1,72 @@
+// Replayer: plays a capture's input blocks through a fresh brick and compares what it sends.
+//
+// The capture's first packet, the configuration, makes the brick (with the plug-in's factory);
+// the brick stands in a pipeline between two bricks that take whatever they get, as it stood
+// between its neighbours. Each captured input is made again (WireBlock), put on its captured
+// path and delivered, one at a time, before the next: the brick handles blocks one at a time
+// whatever host recorded them, so the order of its sends is a function of the order of its
+// inputs. What the brick sends is compared, in order, with the capture's output packets: path,
+// direction, type, size and data. The replay stops at the first difference and keeps it with
+// the kContext pairs of blocks before it. Memory holds those and the sends of one input.
+//
+// Life: Run once. The plug-in library is loaded for the run and unloaded after the pipeline, and
+// with it every block of the brick, is gone. Run throws CaptureError for a capture it cannot
+// read (the message names the packet), Failure(kExitPlugin) for a plug-in it cannot use,
+// std::bad_alloc.
+#pragma once
+
+#include "CaptureReader.h"
+#include "host/CBrickTap.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+// A block as a capture carries it; `packet` is its packet number, 0 for a replayed block.
+struct ReplayBlock {
+    uint32_t packet = 0;
+    uint32_t type = 0;
+    uint8_t path = 0;
+    uint8_t direction = 0;
+    std::vector<uint8_t> data;
+};
+
+struct ReplayResult {
+    uint64_t inputs = 0;        // blocks delivered to the brick
+    uint64_t outputs = 0;       // blocks it sent that matched the capture's
+    bool identical = true;
+    uint64_t difference = 0;    // index among the outputs of the first that differs
+    bool capturedMissing = false, replayedMissing = false; // one side sent nothing there
+    ReplayBlock captured, replayed;                        // the first differing pair
+    std::vector<ReplayBlock> before;                       // up to kContext matching pairs' blocks
+};
+
+class Replayer : public CBrickTap {
+public:
+    // Matching blocks kept before a difference.
+    static constexpr size_t kContext = 3;
+
+    // `digests` (not owned; may be null) gets a BlockDigest line for every block the brick sends
+    // downstream.
+    Replayer(const std::string& capture, const std::string& plugin, std::FILE* digests);
+
+    ReplayResult Run();
+
+    void Configured(const TBrickConfig&) override {}
+    void Delivered(const cMemBlock&, bool) override {}
+    void Sent(const cMemBlock& block, bool command) override;
+
+private:
+    void Play(CaptureReader& reader, const TBrickConfig& config, ReplayResult& result);
+    bool Compare(ReplayBlock captured, ReplayResult& result);
+    bool NoMoreSent(ReplayResult& result);
+    void Keep(const ReplayBlock& block, ReplayResult& result);
+
+    std::string mCapture;
+    std::string mPlugin;
+    std::FILE* mDigests;
+    uint64_t mDigestIndex = 0;
+    std::deque<ReplayBlock> mSent; // the brick's sends not yet compared
+};
