@@ -16,6 +16,8 @@
 #include <mutex>
 #include <vector>
 
+struct CPipelinePrivate;
+
 struct CBrickPrivate {
     CBrick* next = nullptr;
     CBrick* previous = nullptr;
@@ -25,7 +27,7 @@ struct CBrickPrivate {
     bool onCreateRan = false;
     bool stopped = false;
     uint32_t signature = 0;
-    CPipeline* pipeline = nullptr;      // the pipeline that runs this brick, if any
+    CPipelinePrivate* pipeline = nullptr; // the pipeline that runs this brick, if any
     bool oneThread = false;             // its pipeline runs synchronously; set by the pipeline
                                         // while no brick thread runs
 
