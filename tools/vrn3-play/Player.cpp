@@ -12,6 +12,7 @@
 #include "WavFile.h"
 
 #include "host/CPipeline.h"
+#include "records/SoundBrickConfig.h"
 
 #include <chrono>
 #include <cstring>
@@ -28,18 +29,6 @@ struct Outcome {
     uint64_t lastRequest;
     double seconds;
 };
-
-TBrickConfig SoundBrickConfig(int stream)
-{
-    TBrickConfig config;
-    std::memset(&config, 0, sizeof config);
-    config.size = sizeof config;
-    config.input = TContentDescriptor{kCodeSnd3, kCodeDat3};
-    config.output = TContentDescriptor{kCodeIma1, kCodeSCDA};
-    std::snprintf(config.brickName, sizeof config.brickName, "VRN3SoundStream");
-    std::snprintf(config.streamNumber, sizeof config.streamNumber, "%d", stream);
-    return config;
-}
 
 // Progress on stderr, rewritten in place: seconds played of the whole.
 void ShowProgress(uint64_t time, uint64_t end)
@@ -106,7 +95,7 @@ Outcome Play(const PlayOptions& options, WavFile& wav, PluginLibrary& plugin, So
     CPipeline pipeline;
     ArchiveSource* source = new ArchiveSource(wav, options.fragment, tracer);
     pipeline.Add(source);
-    pipeline.Add(plugin.CreateBrick(SoundBrickConfig(options.stream)));
+    pipeline.Add(plugin.CreateBrick(SoundBrickConfig(static_cast<unsigned>(options.stream))));
     PlayerSink* sink = new PlayerSink(!options.reverse, tracer, spool,
                                       options.progress ? PlayerSink::Progress(ShowProgress) : nullptr);
     pipeline.Add(sink);
