@@ -1,7 +1,7 @@
 // The host's bricks on their own (configuration and onCreate, the routing of the two queues,
 // connections, owned bricks) and chained by the pipeline: synchronously in order, threaded with
 // one call at a time per brick, a handler's exception, and destruction with the pipeline.
-#include "support/Blocks.h"
+#include "kit/Blocks.h"
 
 #include "host/CPipeline.h"
 
