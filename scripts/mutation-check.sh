@@ -38,12 +38,13 @@ declare -A TESTS_FOR=(
 
 # file @@ text of the line as it is (its first occurrence is changed) @@ what it becomes
 MUTATIONS_LIST=$(cat <<'EOF'
-host/CBrick.cpp @@ else if (block.GetType() == kCodeNtfy) @@ else if (block.GetType() == kCodeTag)
+host/CBrick.cpp @@ else if (block.GetType() == kCodeNtfy) @@ else if (block.GetType() == kCodeEvt)
 host/CBrick.cpp @@ if (d->stopped) @@ if (false)
 host/CBrick.cpp @@ if (previous == nullptr || previous == this) @@ if (previous == nullptr)
 host/CBrick.cpp @@ return d->created && std::memcmp(&input, &d->config.input, sizeof input) == 0; @@ return std::memcmp(&input, &d->config.input, sizeof input) == 0;
 host/CPipeline.cpp @@ if (pending.fetch_sub(1) == 1) { @@ if (pending.fetch_sub(1) == 0) {
 host/CCriticalSection.cpp @@ if (timeout == 0) @@ if (timeout == 1)
+host/CCriticalSection.cpp @@ seen = state.exchange(kContended, std::memory_order_acquire); // others @@ seen = state.exchange(kLocked, std::memory_order_acquire); // others
 stream/CVRN3Stream.cpp @@ mForwardPlay = forward != 0; @@ mForwardPlay = forward == 1;
 stream/CVRN3Stream.cpp @@ mHeaderReceived = true; @@ mHeaderReceived = status;
 stream/CVRN3Stream.cpp @@ DecChunkRequestCount(); @@ (void)0;
@@ -72,6 +73,8 @@ tools/vrn3-play/SoundSpool.cpp @@ std::stable_sort(mChunks.begin(), mChunks.end(
 tools/vrn3-play/OutputFile.cpp @@ if (exists && !S_ISREG(info.st_mode)) @@ if (false)
 tools/vrn3-play/ArchiveSource.cpp @@ if (i < other.size()) @@ if (false)
 tools/vrn3-play/main.cpp @@ return failure.Code(); @@ return kExitOk;
+tools/vrn3-play/WavFile.cpp @@ Put32(out, static_cast<uint32_t>(uint64_t{rate} * blockAlign / SamplesIn(blockAlign))); @@ Put32(out, static_cast<uint32_t>(uint64_t{rate} * blockAlign / 505));
+tools/vrn3-play/WavFile.cpp @@ Put16(out, blockAlign); @@ Put16(out, 256);
 stream/CVRN3Stream.cpp @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, startKind, @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, mTagStreamKind + 0 * startKind,
 stream/CVRN3Stream.cpp @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, 0); @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, static_cast<uint32_t>(mStreamNumber));
 stream/CVRN3Stream.cpp @@ const uint32_t length = asked < payload ? asked : payload; @@ const uint32_t length = payload + 0 * asked;
