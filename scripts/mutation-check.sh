@@ -5,6 +5,8 @@
 # through ctest's timeout).
 #   scripts/mutation-check.sh [build dir]        (default build/release, configured by test.sh)
 #   MUTATIONS='3 7' scripts/mutation-check.sh    only those mutations, by number
+#   TESTS='^WavFile\.' scripts/mutation-check.sh  run these tests (a ctest -R expression) for
+#                                                every mutation, instead of its folder's
 # Prints "N killed, M survived" and names the survivors; exits non-zero when one survives, when a
 # mutation's line is not in its file, or when one does not build: each of those is a list that no
 # longer matches the code, and is mended here.
@@ -124,7 +126,7 @@ for entry in "${chosen[@]}"; do
     folder="${file%%/*}"
     [ -n "${baseline_done[$folder]:-}" ] && continue
     baseline_done[$folder]=1
-    if ! run_tests "${TESTS_FOR[$folder]}" "$LOG/ctest-unmutated-$folder.log"; then
+    if ! run_tests "${TESTS:-${TESTS_FOR[$folder]}}" "$LOG/ctest-unmutated-$folder.log"; then
         echo "the tests of $folder/ fail on the unmutated tree; see $LOG/ctest-unmutated-$folder.log" >&2
         exit 2
     fi
@@ -149,7 +151,7 @@ for entry in "${chosen[@]}"; do
     if ! build; then
         echo "NO BUILD $label"
         unbuilts+=("$label"); unbuilt=$((unbuilt + 1))
-    elif run_tests "${TESTS_FOR[${file%%/*}]}" "$LOG/ctest-$n.log"; then
+    elif run_tests "${TESTS:-${TESTS_FOR[${file%%/*}]}}" "$LOG/ctest-$n.log"; then
         echo "SURVIVED $label"
         survivors+=("$label"); survived=$((survived + 1))
     else
