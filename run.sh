@@ -16,6 +16,13 @@ bash "$ROOT/scripts/setup.sh"
 
 echo "run: configuring build/release"
 mkdir -p "$ROOT/build"
+# A build folder copied or moved from another checkout keeps that checkout's paths in its
+# cache, which CMake refuses: start that folder afresh.
+cache="$BUILD/CMakeCache.txt"
+if [ -f "$cache" ] && ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$ROOT" "$cache"; then
+    echo "run: build/release was configured for $(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$cache"); configuring it afresh"
+    rm -rf "$cache" "$BUILD/CMakeFiles"
+fi
 (cd "$ROOT" && cmake --preset release) > "$BUILD.configure.log" 2>&1 \
     || { cat "$BUILD.configure.log" >&2; exit 1; }
 echo "run: building vrn3-play and the plug-in"
@@ -47,10 +54,16 @@ if [ -z "$input" ]; then
     fi
 fi
 
-echo "run: playing $input through the plug-in"
-"$BUILD/tools/vrn3-play/vrn3-play" "${args[@]}"
+EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD")"
+echo "run: playing $input through the plug-in${EMULATOR:+ (under $EMULATOR: this machine runs no i386 program natively)}"
+${EMULATOR:+"$EMULATOR"} "$BUILD/tools/vrn3-play/vrn3-play" "${args[@]}"
 if [ -n "$output" ] && [ "$output" != - ] && [ -f "$output" ]; then
     echo
     echo "run: the extracted WAV is $output"
-    sox --i "$output" | grep -E "Sample Rate|Duration|Sample Encoding" || true
+    sox --i "$output" | grep -E "Sample Rate|Sample Encoding" || true
+    # sox counts every sample the blocks decode to; the fact chunk (vrn3-play's count) says how
+    # many of them are sound, the rest being the padding of the last block.
+    blocks=$(sox --i -s "$output" 2> /dev/null || echo "?")
+    fact=$(od -An -tu4 -j48 -N4 "$output" | tr -d ' ')
+    echo "Samples        : $fact of sound ($blocks decoded from the blocks, the last block padded)"
 fi

@@ -67,8 +67,7 @@ public:
     T& Record() { return *static_cast<T*>(GetData()); }
     const T& Record() const { return Node()->mData; }
     // The record of a block this handle holds alone and knows it does (it made the block and has
-    // not shared it, or ResizeOwn just said so): written in place, without the copy-on-write
-    // check and its lock.
+    // not shared it): written in place, without the copy-on-write check and its lock.
     T& SoleRecord()
     {
         assert(mNode->mRefCount == 1 && "the node is held by this handle alone");
@@ -88,17 +87,23 @@ public:
         return Node()->Extra();
     }
 
-    // Sets the data size of a block that this handle holds alone to `size` bytes, in place: the
-    // bytes keep their places; nothing is allocated, copied or cleared. The caller must know that
-    // the node's storage holds `size` data bytes (it made the block at least that large and has
-    // held it alone since). False, with nothing changed, when another holder shares the node.
-    bool ResizeOwn(uint32_t size)
+    // Sets the data size of a block that this handle holds alone and knows it does (as for
+    // SoleRecord) to `size` bytes, in place: the bytes keep their places; nothing is allocated,
+    // copied or cleared, and no lock is taken. The caller must know that the node's storage
+    // holds `size` data bytes (it made the block at least that large and has held it alone since).
+    void SetSoleSize(uint32_t size)
     {
-        CSingleLock lock(&mNode->mLock, true);
-        if (mNode->mRefCount != 1)
-            return false;
+        assert(mNode->mRefCount == 1 && "the node is held by this handle alone");
         mNode->mSize = size;
-        return true;
+    }
+
+    // Exchanges the blocks of two handles of this type: each takes over the other's reference,
+    // so no count changes and no lock is taken.
+    void Swap(cStructBlock& other)
+    {
+        node* mine = Node();
+        mNode = other.mNode;
+        other.mNode = mine;
     }
 
 private:

@@ -6,9 +6,36 @@
 # scripts/setup.sh (VRN3_SYSROOT); programs built here find them at run time
 # through the build RPATH, so ctest and direct runs need no LD_LIBRARY_PATH.
 
-# CMAKE_SYSTEM_NAME stays unset: i386 programs run on this host, so this is not
-# cross-compiling, and try_run checks (Google Benchmark has some) still run.
+# CMAKE_SYSTEM_NAME stays unset: i386 programs run on this host, natively or through an
+# emulator, so this is not cross-compiling, and try_run checks still run.
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
+
+# Where the kernel cannot execute i386 programs (32-bit execution switched off, or another
+# processor), they run under qemu-user: VRN3_I386_EMULATOR names the program to start them
+# through, empty where they run natively. scripts/i386-emulator.sh makes the choice on the first
+# configure (an emulator in the environment's VRN3_I386_EMULATOR forces the emulated path, on any
+# machine); ctest, test discovery and try_run start every i386 program through it, and the
+# scripts that start one read it from this cache.
+if(DEFINED ENV{VRN3_I386_EMULATOR} AND NOT "$ENV{VRN3_I386_EMULATOR}" STREQUAL "")
+    set(VRN3_I386_EMULATOR "$ENV{VRN3_I386_EMULATOR}" CACHE STRING "" FORCE)
+    message(STATUS "i386: emulated through ${VRN3_I386_EMULATOR}: forced by VRN3_I386_EMULATOR")
+endif()
+if(NOT DEFINED VRN3_I386_EMULATOR)
+    execute_process(COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/../scripts/i386-emulator.sh"
+        OUTPUT_VARIABLE _vrn3_emulator OUTPUT_STRIP_TRAILING_WHITESPACE
+        ERROR_VARIABLE _vrn3_emulator_why ERROR_STRIP_TRAILING_WHITESPACE
+        RESULT_VARIABLE _vrn3_emulator_rc)
+    if(NOT _vrn3_emulator_rc EQUAL 0)
+        message(FATAL_ERROR "${_vrn3_emulator_why}")
+    endif()
+    message(STATUS "${_vrn3_emulator_why}")
+    set(VRN3_I386_EMULATOR "${_vrn3_emulator}" CACHE STRING
+        "Program that runs the i386 programs of the build (empty: they run natively)")
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VRN3_I386_EMULATOR)
+if(VRN3_I386_EMULATOR)
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${VRN3_I386_EMULATOR}")
+endif()
 
 # Default: build/deps/sysroot beside this file's source tree. Derived from this
 # file's location so that try_compile projects resolve the same folder.

@@ -11,7 +11,9 @@
 #include "BlockTypes.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 // A header ("Hdr3") with every stream entry empty; fill in the entries the brick reads.
@@ -26,12 +28,16 @@ inline cHeaderBlock MakeHeaderBlock()
 }
 
 // A fragment ("snd3") of one sound record of stream `streamNumber`: `kind` tells whether it is
-// the whole record or its first, a middle or the last part.
-inline cDataBlock MakeSoundFragment(uint8_t streamNumber, EFragmentKind kind, const void* payload, uint16_t size)
+// the whole record or its first, a middle or the last part. The length field names the size of a
+// middle or last fragment, which is therefore at most 65535 bytes; a whole or first fragment's
+// payload is its block's, whatever its length field (the size's low 16 bits) says.
+inline cDataBlock MakeSoundFragment(uint8_t streamNumber, EFragmentKind kind, const void* payload, uint32_t size)
 {
+    assert((kind == kFragmentWhole || kind == kFragmentFirst || size <= UINT16_MAX) &&
+           "a continuation's length field names its size");
     cDataBlock block(size, kCodeSnd3, payload);
     DATA_T& fragment = block.Record();
-    fragment.length = size;
+    fragment.length = static_cast<uint16_t>(size);
     fragment.flags = FragmentFlags(kind);
     fragment.streamNumber = streamNumber;
     return block;
@@ -39,8 +45,8 @@ inline cDataBlock MakeSoundFragment(uint8_t streamNumber, EFragmentKind kind, co
 
 // One sound record of `size` bytes of stream `streamNumber` cut into fragments of `step` bytes
 // (the last one shorter), in order: a single whole fragment when `step` is 0 or not smaller than
-// the record. A record of a sound fragment holds at most 65535 bytes: `step` (or `size`, when the
-// record goes whole) must not exceed that.
+// the record. A middle or last fragment holds at most 65535 bytes, so a record that is cut needs a
+// `step` no larger.
 inline std::vector<cDataBlock> CutSoundRecord(uint8_t streamNumber, const uint8_t* record, size_t size, size_t step)
 {
     if (step == 0 || step >= size)
@@ -54,7 +60,7 @@ inline std::vector<cDataBlock> CutSoundRecord(uint8_t streamNumber, const uint8_
                                    : first       ? kFragmentFirst
                                    : last        ? kFragmentLast
                                                  : kFragmentMiddle;
-        fragments.push_back(MakeSoundFragment(streamNumber, kind, record + at, static_cast<uint16_t>(n)));
+        fragments.push_back(MakeSoundFragment(streamNumber, kind, record + at, static_cast<uint32_t>(n)));
     }
     return fragments;
 }

@@ -18,6 +18,8 @@ BUILD="$(cd "${1:-$ROOT/build/release}" && pwd)"
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$BUILD/CMakeCache.txt"; }
 SYSROOT="$(cache VRN3_SYSROOT)"
 QT4_DIR="$(cache VRN3_QT4_DIR)"
+EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD")"
+run_i386() { ${EMULATOR:+"$EMULATOR"} "$@"; }
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 say() { echo "example-check: $*"; }
@@ -47,7 +49,7 @@ cmake -S "$WORK/src" -B "$WORK/example" -DCMAKE_BUILD_TYPE=Release \
     >"$WORK/example.log" 2>&1 || { cat "$WORK/example.log"; die "the example does not configure"; }
 cmake --build "$WORK/example" >>"$WORK/example.log" 2>&1 || { cat "$WORK/example.log"; die "the example does not build"; }
 say "minimal-host built against the moved install; its output:"
-LD_LIBRARY_PATH="$QT_LIBS" "$WORK/example/minimal-host" | tee "$WORK/example.out" | sed 's/^/    /'
+LD_LIBRARY_PATH="$QT_LIBS" run_i386 "$WORK/example/minimal-host" | tee "$WORK/example.out" | sed 's/^/    /'
 grep -q '^SCfg: codec ima1, 8000 Hz, 2 bytes a sample' "$WORK/example.out" || die "no SCfg from the example"
 grep -q '^SCDA: time 3040, 16 payload bytes "one sound record"' "$WORK/example.out" || die "no SCDA from the example"
 [ "$(grep -c '^Tag : Tag[SF]' "$WORK/example.out")" = 2 ] || die "the example's chunk lacks its tags"
@@ -56,7 +58,7 @@ grep -qF "loaded $MOVED/lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1"
 
 # --- 3. the moved vrn3-play ---------------------------------------------------------------
 say "the moved vrn3-play (RPATH $(readelf -d "$MOVED/bin/vrn3-play" | sed -n 's/.*path: \[\(.*\)\]/\1/p')):"
-(cd "$WORK" && LD_LIBRARY_PATH="$QT_LIBS" "$MOVED/bin/vrn3-play" -o "$WORK/sample.out.wav" "$ROOT/samples/sample.wav") |
+(cd "$WORK" && LD_LIBRARY_PATH="$QT_LIBS" run_i386 "$MOVED/bin/vrn3-play" -o "$WORK/sample.out.wav" "$ROOT/samples/sample.wav") |
     tee "$WORK/play.out" | sed 's/^/    /'
 plugin="$(sed -n 's/^ *plug-in *//p' "$WORK/play.out")"
 [ "$(realpath "$plugin")" = "$MOVED/lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1" ] ||

@@ -14,6 +14,10 @@ SYSROOT="$ROOT/build/deps/sysroot"
 LOADER="$VG_ROOT/lib/i386-linux-gnu/ld-linux.so.2"
 
 [ -x "$LOADER" ] || bash "$ROOT/scripts/setup.sh"
+if [ -n "$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD" 2>/dev/null)" ]; then
+    echo "memcheck: $BUILD runs its i386 programs under an emulator, where valgrind cannot run them" >&2
+    exit 2
+fi
 if grep -q '^VRN3_SANITIZE:BOOL=ON' "$BUILD/CMakeCache.txt" 2>/dev/null; then
     echo "memcheck: $BUILD is a sanitizer build; use a plain one" >&2
     exit 2

@@ -36,6 +36,7 @@ export DEBIAN_FRONTEND=noninteractive
 SYSROOT="$(sed -n 's/^VRN3_SYSROOT:PATH=//p' "$BUILD/CMakeCache.txt")"
 QT="$(sed -n 's/^VRN3_QT:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
 QT4_DIR="$(sed -n 's/^VRN3_QT4_DIR:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
+EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD")"
 if [ "$QT" = 4 ]; then
     SUFFIX="-qt4"
     RUNTIME_I386="libc6:i386 libstdc++6:i386 libgcc-s1:i386"
@@ -232,12 +233,12 @@ loader="$WORK/installed_plugin_test"
 cp "$BUILD/tests/install/installed_plugin_test" "$loader"
 echo 'file(RPATH_REMOVE FILE "${F}")' > "$WORK/norpath.cmake"
 cmake -DF="$loader" -P "$WORK/norpath.cmake"
-"${RUN_ENV[@]}" VRN3_STAGE=/usr "$loader" --gtest_brief=1 || die "the installed plug-in does not load"
+"${RUN_ENV[@]}" VRN3_STAGE=/usr ${EMULATOR:+"$EMULATOR"} "$loader" --gtest_brief=1 || die "the installed plug-in does not load"
 say "the installed plug-in loads and builds bricks"
 
 if [ -n "${DEB[$P_PLAY]:-}" ]; then
     out="$WORK/sample.extracted.wav"
-    "${RUN_ENV[@]}" /usr/bin/vrn3-play --plugin "$PLUGIN" -o "$out" "$ROOT/samples/sample.wav" || die "vrn3-play failed"
+    "${RUN_ENV[@]}" ${EMULATOR:+"$EMULATOR"} /usr/bin/vrn3-play --plugin "$PLUGIN" -o "$out" "$ROOT/samples/sample.wav" || die "vrn3-play failed"
     [ -s "$out" ] || die "vrn3-play wrote no sound"
     say "the installed vrn3-play played the sample through the installed plug-in"
 fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares this machine and the build tree for an i386 build; safe to run again.
-#  1. amd64 tools through apt-get (only what dpkg-query reports missing).
+#  1. amd64 tools through apt-get (only what dpkg-query reports missing), and qemu-user where
+#     this kernel cannot run i386 programs (or VRN3_I386_EMULATOR asks for it).
 #  2. The i386 sysroot (Qt 5 Core and its libraries) in build/deps/sysroot.
 #  3. An i386 libc with its debug info in build/deps/valgrind-root, for memcheck.
 # Steps 2-3 fetch with private apt options into build/deps and never touch the
@@ -15,7 +16,7 @@ STAMPS="$DEPS/stamps"
 export DEBIAN_FRONTEND=noninteractive
 
 HOST_PACKAGES="g++-multilib cmake googletest clang-14 libclang-rt-14-dev valgrind
-  abigail-tools dwarves sox libcli11-dev dpkg-dev gcovr groff-base"
+  abigail-tools dwarves sox libcli11-dev dpkg-dev gcovr groff-base time"
 SYSROOT_PACKAGES="libqt5core5a qtbase5-dev qt5-qmake qt5-qmake-bin qtbase5-dev-tools
   libicu72 libdouble-conversion3 libpcre2-16-0 libzstd1 zlib1g libglib2.0-0
   libpcre2-8-0 libffi8 libmount1 libselinux1 libblkid1"
@@ -60,6 +61,18 @@ if [ -n "$missing" ]; then
 else
     say "host packages present"
 fi
+
+# An emulator for i386 programs, where the kernel cannot run them or the emulated path is forced.
+emulator="${VRN3_I386_EMULATOR:-}"
+if [ -z "$emulator" ] && ! /lib/ld-linux.so.2 --version > /dev/null 2>&1; then
+    emulator=qemu-i386-static
+fi
+if [ "${emulator##*/}" = qemu-i386-static ] && ! command -v qemu-i386-static > /dev/null; then
+    say "installing qemu-user-static (i386 programs will run under qemu-user)"
+    apt_retry install -y -qq --no-install-recommends qemu-user-static ||
+        { apt_retry update -qq && apt_retry install -y -qq --no-install-recommends qemu-user-static; }
+fi
+bash "$ROOT/scripts/i386-emulator.sh" > /dev/null
 
 # The Debian archive this machine already uses, read from its own apt sources
 # (first non-security "debian" entry), so no host is written into the project.

@@ -6,7 +6,10 @@
 #   scripts/test.sh release-qt4 / asan-qt4
 #                               the same on Qt 4 Core, from $VRN3_QT4_DIR when set, else from
 #                               ../shared/qt4-i386 beside the source tree
-# Runs scripts/setup.sh first (packages, sysroot; a no-op once done).
+# Runs scripts/setup.sh first (packages, sysroot; a no-op once done). Where the kernel cannot run
+# i386 programs, every test program runs under qemu-user (scripts/i386-emulator.sh tells which
+# path and why); LeakSanitizer cannot run there, and the tests' own counts of live nodes and pool
+# entries stand in for it.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -19,14 +22,19 @@ case "$MODE" in
         if [ -n "${VRN3_QT4_DIR:-}" ]; then ARGS+=("-DVRN3_QT4_DIR=$VRN3_QT4_DIR"); fi ;;
     *) echo "usage: $0 [release|asan|release-qt4|asan-qt4]" >&2; exit 2 ;;
 esac
-case "$MODE" in
-    asan*) export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-           export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ;;
-esac
-
 bash "$ROOT/scripts/setup.sh"
 
 BUILD="$ROOT/build/$MODE"
+EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD")"
+case "$MODE" in
+    asan*) leaks=1
+           if [ -n "$EMULATOR" ]; then
+               leaks=0
+               echo "ci: SKIPPED LeakSanitizer ($MODE): it stops threads through ptrace, which qemu-user lacks (a test program would hang at exit); the tests' live-node and pool counts still catch leaks"
+           fi
+           export ASAN_OPTIONS=detect_leaks=$leaks:abort_on_error=1
+           export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ;;
+esac
 JOBS="$(nproc 2>/dev/null || echo 2)"
 echo "test: configuring build/$MODE"
 cd "$ROOT"

@@ -378,9 +378,11 @@ bool CVRN3Stream::Defragmentation(const cMemBlock& fragment)
 // False when the record would outgrow kMaxRecordPayload.
 //
 // The brick's own block is made with room to spare (a power of two, at least the room the last
-// record needed) and grows in place while it has room and nobody else holds it, so a record of
-// n fragments costs one copy of its bytes rather than n copies of everything gathered so far.
-// Only the bytes up to the block's size are ever seen: what leaves the brick is unchanged.
+// record needed) and grows in place while it has room, so a record of n fragments costs one copy
+// of its bytes rather than n copies of everything gathered so far. The brick made that block and
+// never passes it on (a completed record leaves as a copy), so it holds it alone and grows it
+// without asking the node's count under its lock. Only the bytes up to the block's size are ever
+// seen: what leaves the brick is unchanged.
 bool CVRN3Stream::AppendFragment(const cMemBlock& fragment)
 {
     const uint32_t payload = fragment.GetSize() - static_cast<uint32_t>(sizeof(DATA_T));
@@ -390,15 +392,18 @@ bool CVRN3Stream::AppendFragment(const cMemBlock& fragment)
     if (held - sizeof(DATA_T) + length > kMaxRecordPayload)
         return false;
     const uint32_t size = held + length;
-    const bool roomy = (mDefragRoom & kDefragOwn) != 0 && size <= 1u << (mDefragRoom & kDefragRoomBits);
-    if (!roomy || !mDefragBlock.ResizeOwn(size))
+    if ((mDefragRoom & kDefragOwn) != 0 && size <= 1u << (mDefragRoom & kDefragRoomBits))
+        mDefragBlock.SetSoleSize(size);
+    else
         NewDefragBlock(size);
     std::memcpy(reinterpret_cast<uint8_t*>(&mDefragBlock.SoleRecord()) + held, cDataBlock::ExtraOf(fragment), length);
     return true;
 }
 
 // Moves the bytes held so far into a new block of the brick's own of data size `size`, with
-// room for at least that (a power of two, no less than the last record's room).
+// room for at least that (a power of two, no less than the last record's room). The new block's
+// one reference is handed to mDefragBlock; the block it held is released as the local handle
+// goes. Throws std::bad_alloc with nothing changed.
 void CVRN3Stream::NewDefragBlock(uint32_t size)
 {
     constexpr uint8_t kLeastRoom = 8; // 256 bytes
@@ -411,9 +416,9 @@ void CVRN3Stream::NewDefragBlock(uint32_t size)
     cDataBlock record((1u << room) - static_cast<uint32_t>(sizeof(DATA_T)), mDefragBlock.GetType());
     const cDataBlock& open = mDefragBlock;
     std::memcpy(&record.SoleRecord(), &open.Record(), held);
-    record.ResizeOwn(size); // made here, held alone
+    record.SetSoleSize(size); // made here, held alone
     DropDefragBlock();
-    mDefragBlock = record;
+    mDefragBlock.Swap(record);
     mDefragRoom = static_cast<uint8_t>(kDefragOwn | room);
 }
 
@@ -425,7 +430,7 @@ void CVRN3Stream::DropDefragBlock()
     if ((mDefragRoom & kDefragOwn) == 0)
         return;
     const uint32_t held = mDefragBlock.GetSize();
-    mDefragBlock.ResizeOwn(1u << (mDefragRoom & kDefragRoomBits));
+    mDefragBlock.SetSoleSize(1u << (mDefragRoom & kDefragRoomBits));
     uint8_t needed = 0;
     while ((1u << needed) < held)
         ++needed;

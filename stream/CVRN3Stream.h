@@ -108,7 +108,8 @@ protected:
     bool mForwardPlay;
     bool mHeaderReceived;           // never cleared once set
     bool mDefragOpen;               // mDefragBlock holds a record still awaiting fragments
-    uint8_t mDefragRoom;            // kDefragOwn: mDefragBlock is the brick's own; low bits: log2 of
+    uint8_t mDefragRoom;            // kDefragOwn: mDefragBlock is the brick's own, held by it alone
+                                    // (never shared or passed on); low bits: log2 of
                                     // its data room (kept as the next record's first guess)
     cBlockQueue mDelayedBlocks;     // first in, first out; handles share their blocks
 

@@ -224,11 +224,12 @@ headers)
     ;;
 host-symbols)
     plugin="$1" doc="$2"
-    # Everything the libraries it needs define but the host's (ldd resolves them as the loader
-    # does): the C/C++ runtime, Qt, and the sanitizers' runtime, which defines malloc and the
-    # like without versions.
-    ! ldd "$plugin" | grep -F 'not found' || bad "ldd cannot find every library $plugin needs"
-    others="$(ldd "$plugin" | awk '$2 == "=>" && $1 != "libvrn3host.so.1" {print $3}')"
+    # Everything the libraries it needs define but the host's (the i386 loader resolves them, as
+    # ldd has it do, through the emulator where the build runs i386 programs in one): the C/C++
+    # runtime, Qt, and the sanitizers' runtime, which defines malloc and the like without versions.
+    resolved="$(LD_TRACE_LOADED_OBJECTS=1 ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} /lib/ld-linux.so.2 "$plugin")"
+    ! grep -F 'not found' <<<"$resolved" || bad "the loader cannot find every library $plugin needs"
+    others="$(awk '$2 == "=>" && $1 != "libvrn3host.so.1" {print $3}' <<<"$resolved")"
     [ -n "$others" ] || bad "ldd finds none of the libraries $plugin needs"
     runtime="$(for lib in $others; do nm -DC --defined-only "$lib"; done |
                sed -E 's/^[0-9a-f]+ [A-Za-z] //; s/@.*//' | sort -u)"

@@ -1,6 +1,8 @@
 // The demultiplexer's side of the protocol: header, time range, and chunks answered on request.
 #include "ArchiveSource.h"
 
+#include "Failure.h"
+
 #include "records/DataPathBlocks.h"
 
 #include <algorithm>
@@ -36,6 +38,38 @@ uint64_t ArchiveSource::FirstBlockAt(uint64_t time) const
 {
     const uint64_t unitsPerBlock = uint64_t{mWav.SamplesPerBlock()} * kUnitsPerSecond;
     return (time * mWav.SampleRate() + unitsPerBlock - 1) / unitsPerBlock;
+}
+
+uint64_t ArchiveSource::BlockTime(uint64_t index) const
+{
+    return index * mWav.SamplesPerBlock() * kUnitsPerSecond / mWav.SampleRate();
+}
+
+void ArchiveSource::CheckChunkSize(const WavFile& wav)
+{
+    const uint64_t samples = kChunkLength * wav.SampleRate() / kUnitsPerSecond;
+    const uint64_t blocks = samples / wav.SamplesPerBlock() + 2; // a chunk may cut two blocks
+    const uint64_t most = std::min(blocks * wav.BlockAlign(), wav.DataSize()); // a pipe's may be unknown
+    if (most > kMaxChunkBytes)
+        throw Failure(kExitInput, wav.Name() + ": at " + std::to_string(wav.SampleRate()) + " Hz a 3-s chunk would hold " +
+                                      std::to_string(most) + " bytes of sound; at most " + std::to_string(kMaxChunkBytes) +
+                                      " are played (rates up to about 5.5 MHz)");
+}
+
+uint64_t ArchiveSource::RequestWithSound(uint64_t request, bool forward) const
+{
+    if (forward) {
+        const uint64_t time = BlockTime(FirstBlockAt(request));
+        return std::max(request, time - time % kChunkLength);
+    }
+    const uint64_t start = request < kChunkLength ? 0 : request - kChunkLength;
+    const uint64_t first = FirstBlockAt(start);
+    if (first < FirstBlockAt(request))
+        return request; // the chunk [start, request) holds a block
+    if (first == 0)
+        return 0; // no sound before: the request at the archive's start is its edge
+    const uint64_t time = BlockTime(first - 1);
+    return time - time % kChunkLength + kChunkLength;
 }
 
 void ArchiveSource::Start()
@@ -100,9 +134,8 @@ void ArchiveSource::SendChunk(uint64_t request)
     const uint64_t start = mForward ? request : (request < kChunkLength ? 0 : request - kChunkLength);
     const uint64_t stop = mForward ? request + kChunkLength : request;
     SendTag(kCodeTagS, start);
-    const uint64_t unitsPerBlock = uint64_t{mWav.SamplesPerBlock()} * kUnitsPerSecond;
     for (uint64_t i = FirstBlockAt(start); i < FirstBlockAt(stop) && mWav.ReadBlock(i, mBlock); ++i) {
-        SendVideoFrame(static_cast<uint16_t>(i * unitsPerBlock / mWav.SampleRate() - start));
+        SendVideoFrame(static_cast<uint16_t>(BlockTime(i) - start));
         SendRecord(mBlock.data(), mBlock.size());
     }
     if (End() != mAnnouncedEnd)

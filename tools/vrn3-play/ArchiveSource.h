@@ -18,7 +18,10 @@
 // the range get no answer: the brick is expected to answer those itself.
 //
 // Streaming: a chunk's blocks are read from the WAV when the chunk is asked for, so memory holds
-// one block, however long the input. A pipe's length may be unknown until its end: the range
+// one block, however long the input; but the host's queues hold a chunk's blocks while the
+// plug-in works through them, so an input whose 3-s chunk would carry more than kMaxChunkBytes
+// of sound (a sample rate above about 5.5 MHz) is refused (CheckChunkSize). RequestWithSound
+// tells the sink which chunks hold no sound, so it need not ask for them one by one. A pipe's length may be unknown until its end: the range
 // first sent then ends at the largest time (or where the header's size says), and once the end
 // of the data has been read, a second "TimR" with the true end goes out before the chunk's
 // "TagF". A handler lets no exception out: the first one (the input turned out malformed or
@@ -45,6 +48,12 @@ public:
     static constexpr uint8_t kSecondSoundStream = 2;
     // Stream time units per second.
     static constexpr uint64_t kUnitsPerSecond = 1000;
+    // The most sound one chunk may carry: 8 MiB, over 200 times what 48 kHz puts there.
+    static constexpr uint64_t kMaxChunkBytes = 8u << 20;
+
+    // Refuses (Failure(kExitInput)) a WAV whose chunks would carry more than kMaxChunkBytes
+    // (all of its data, when that is less).
+    static void CheckChunkSize(const WavFile& wav);
 
     // `fragment` is the largest payload of one fragment; 0 sends every record whole.
     ArchiveSource(WavFile& wav, uint16_t fragment, Tracer& tracer);
@@ -54,6 +63,10 @@ public:
 
     // The archive's range: 0 to just past its last sample; the largest time while unknown.
     uint64_t End() const;
+    // `request` (on the chunk grid), or, when its chunk holds no sound, the nearest request in
+    // the play direction whose chunk does, or one beyond the data's edge. Reads only the WAV's
+    // format, which does not change: safe from any thread.
+    uint64_t RequestWithSound(uint64_t request, bool forward) const;
     // The exception a handler caught, or none.
     std::exception_ptr Error() const { return mError; }
 
@@ -65,6 +78,7 @@ private:
     void SendChunk(uint64_t request);
     // The first block whose time is at or after `time`.
     uint64_t FirstBlockAt(uint64_t time) const;
+    uint64_t BlockTime(uint64_t index) const;
     void SendTag(uint32_t code, uint64_t time);
     void SendVideoFrame(uint16_t offset);
     // Sends one record of the WAV's stream and one of the second stream, fragments interleaved.

@@ -19,6 +19,9 @@ InputFile::InputFile(const std::string& path)
             std::fclose(mFile);
         throw Failure(kExitInput, mName + ": cannot read: " + std::strerror(error));
     }
+    // Large reads: one system call fetches many blocks, forward and, a chunk at a time, backward.
+    mBuffer.resize(kReadBuffer);
+    std::setvbuf(mFile, mBuffer.data(), _IOFBF, mBuffer.size());
     mSeekable = S_ISREG(info.st_mode) && fseeko(mFile, 0, SEEK_SET) == 0;
     mDevice = info.st_dev;
     mInode = info.st_ino;

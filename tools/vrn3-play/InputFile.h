@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class InputFile {
 public:
@@ -26,7 +27,11 @@ public:
     bool IsFile(const std::string& path) const;
 
 private:
+    // Bytes read from the input at a time.
+    static constexpr size_t kReadBuffer = 128 * 1024;
+
     std::FILE* mFile;
+    std::vector<char> mBuffer; // the stream's buffer; outlives it (closed in the destructor's body)
     std::string mName;
     bool mSeekable = false;
     unsigned long long mDevice = 0;

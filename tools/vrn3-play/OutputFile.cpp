@@ -1,49 +1,29 @@
 // Opening, writing and finishing the output: straight into a device, a FIFO or standard
-// output; through a temporary file renamed over a regular file.
+// output; through an unnamed (or, lacking those, a named) temporary file put over a regular file.
 #include "OutputFile.h"
 
+#include "DeathCleanup.h"
 #include "Failure.h"
 
 #include <cerrno>
 #include <climits>
-#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-// The open temporary file, for the signal handler: its path, and whether it exists. Both change
-// only with the cleanup signals blocked.
-char gTempPath[PATH_MAX];
-volatile sig_atomic_t gTemporary = 0;
-
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // Links followed before giving up with ELOOP, as the kernel does for a path.
 constexpr int kMaxLinks = 40;
-
-void OnSignal(int signal)
-{
-    OutputFile::RemoveTemporary();
-    raise(signal); // the handler was reset: the default action ends the program
-}
-
-sigset_t BlockCleanupSignals()
-{
-    sigset_t block, old;
-    sigemptyset(&block);
-    for (int signal : kCleanupSignals)
-        sigaddset(&block, signal);
-    pthread_sigmask(SIG_BLOCK, &block, &old);
-    return old;
-}
-
-void Restore(const sigset_t& old)
-{
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-}
+// Fresh temporary names tried before giving up (each is taken only by a rare collision).
+constexpr int kNameTries = 100;
+// The temporary name in the target's folder: a hidden, fixed-length name.
+const char kTempPrefix[] = "/.vrn3-";
+constexpr size_t kTempRandom = 6;
 
 std::string Folder(const std::string& path)
 {
@@ -69,6 +49,26 @@ std::string FollowLinks(std::string path)
     return std::string();
 }
 
+std::string TempName(const std::string& folder)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static std::mt19937 random{std::random_device{}()};
+    std::string name = folder + kTempPrefix;
+    for (size_t i = 0; i < kTempRandom; ++i)
+        name += letters[random() % (sizeof letters - 1)];
+    return name;
+}
+
+// Links the open unnamed file `fd` in as `name`: through /proc, or by descriptor where /proc is
+// missing (which needs a privilege).
+bool LinkAs(int fd, const std::string& name)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    return errno == ENOENT && linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0;
+}
+
 } // namespace
 
 OutputFile::OutputFile(const std::string& path) : mPath(path)
@@ -91,10 +91,9 @@ OutputFile::OutputFile(const std::string& path) : mPath(path)
 
 OutputFile::~OutputFile()
 {
-    if (mTemporary) {
-        const sigset_t old = BlockCleanupSignals();
-        RemoveTemporary();
-        Restore(old);
+    if (!mTemp.empty()) {
+        const DeathCleanup::Blocked blocked;
+        DeathCleanup::RemoveNow();
     }
     if (mFd > STDERR_FILENO)
         close(mFd);
@@ -108,22 +107,37 @@ void OutputFile::OpenDirect(const std::string& target)
     mKind = "device or FIFO";
 }
 
-// The temporary file takes the replaced file's owner first, then its mode (a change of owner
-// may clear set-id bits). Neither failing stops the run: the file is still written.
 void OutputFile::OpenTemporary(const std::string& target, bool replacing)
 {
-    const std::string temp = Folder(target) + "/.vrn3-XXXXXX";
-    if (temp.size() >= sizeof gTempPath)
+    const std::string folder = Folder(target);
+    if (folder.size() + sizeof kTempPrefix + kTempRandom >= PATH_MAX)
         Fail(ENAMETOOLONG);
-    const sigset_t old = BlockCleanupSignals();
-    std::memcpy(gTempPath, temp.c_str(), temp.size() + 1);
-    mFd = mkostemp(gTempPath, O_CLOEXEC);
-    const int error = errno;
-    mTemporary = mFd >= 0;
-    gTemporary = mTemporary;
-    Restore(old);
-    if (mFd < 0)
-        Fail(error);
+    mFd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    mUnnamed = mFd >= 0;
+    const bool unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+    if (!mUnnamed && !unsupported)
+        Fail(errno);
+    if (!mUnnamed)
+        mFd = OpenNamed(folder);
+    Adopt(target, replacing);
+}
+
+int OutputFile::OpenNamed(const std::string& folder)
+{
+    std::string name = folder + kTempPrefix + std::string(kTempRandom, 'X');
+    const DeathCleanup::Blocked blocked;
+    const int fd = mkostemp(&name[0], O_CLOEXEC);
+    if (fd < 0)
+        Fail(errno);
+    mTemp = name;
+    DeathCleanup::Register(mTemp.c_str());
+    return fd;
+}
+
+// The new file takes the replaced file's owner first, then its mode (a change of owner may
+// clear set-id bits). Neither failing stops the run: the file is still written.
+void OutputFile::Adopt(const std::string& target, bool replacing)
+{
     struct stat info;
     const bool known = replacing && stat(target.c_str(), &info) == 0;
     const mode_t mask = umask(0);
@@ -145,42 +159,39 @@ void OutputFile::Write(const uint8_t* data, size_t size)
     }
 }
 
+void OutputFile::LinkUnnamed()
+{
+    const DeathCleanup::Blocked blocked;
+    for (int i = 0; i < kNameTries; ++i) {
+        const std::string name = TempName(Folder(mTarget));
+        if (LinkAs(mFd, name)) {
+            mTemp = name;
+            DeathCleanup::Register(mTemp.c_str());
+            return;
+        }
+        if (errno != EEXIST)
+            Fail(errno);
+    }
+    Fail(EEXIST);
+}
+
 void OutputFile::Commit()
 {
     if (IsStandardOutput())
         return;
+    if (mUnnamed)
+        LinkUnnamed();
     const int fd = mFd;
     mFd = -1;
     if (close(fd) != 0)
+        Fail(errno); // the destructor removes the temporary name
+    if (mTemp.empty())
+        return; // a device or FIFO
+    const DeathCleanup::Blocked blocked;
+    if (std::rename(mTemp.c_str(), mTarget.c_str()) != 0)
         Fail(errno);
-    if (!mTemporary)
-        return;
-    const sigset_t old = BlockCleanupSignals();
-    const bool renamed = std::rename(gTempPath, mTarget.c_str()) == 0;
-    const int error = errno;
-    mTemporary = !renamed;
-    gTemporary = mTemporary;
-    Restore(old);
-    if (!renamed)
-        Fail(error);
-}
-
-void OutputFile::RemoveTemporary()
-{
-    if (gTemporary)
-        unlink(gTempPath);
-    gTemporary = 0;
-}
-
-void OutputFile::InstallSignalCleanup()
-{
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = OnSignal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    for (int signal : kCleanupSignals)
-        sigaction(signal, &action, nullptr);
+    DeathCleanup::Forget();
+    mTemp.clear();
 }
 
 void OutputFile::Fail(int error) const

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -31,17 +32,17 @@ struct Outcome {
 };
 
 // Progress on stderr, rewritten in place: seconds played of the whole.
-void ShowProgress(uint64_t time, uint64_t end)
+void ShowProgress(uint64_t played, uint64_t length)
 {
-    if (end == UINT64_MAX)
-        std::fprintf(stderr, "\rvrn3-play: %.0f s played ", time / 1e3);
+    if (length == UINT64_MAX)
+        std::fprintf(stderr, "\rvrn3-play: %.0f s played ", played / 1e3);
     else
-        std::fprintf(stderr, "\rvrn3-play: %.0f of %.0f s played ", time / 1e3, end / 1e3);
+        std::fprintf(stderr, "\rvrn3-play: %.0f of %.0f s played ", played / 1e3, length / 1e3);
 }
 
 // Refuses what the sink collected unless it is IMA ADPCM sound of the chosen stream, played to
-// the end.
-void Check(const Outcome& out, const SoundSpool& spool, int stream)
+// the end, in records that are blocks of the input (the plug-in passes them on unchanged).
+void Check(const Outcome& out, const SoundSpool& spool, int stream, uint16_t blockAlign)
 {
     const std::string name = "stream " + std::to_string(stream);
     if (!out.hasConfig)
@@ -61,30 +62,30 @@ void Check(const Outcome& out, const SoundSpool& spool, int stream)
         throw Failure(kExitNoSound, name + ": the plug-in announced sample rate " + std::to_string(out.config.sampleRate));
     if (spool.Records() == 0)
         throw Failure(kExitNoSound, name + ": no sound records extracted; nothing written");
-    if (spool.SmallestRecord() < WavFile::kBlockHeader || spool.LargestRecord() > UINT16_MAX)
-        throw Failure(kExitProtocol, "a sound record of " +
+    if (spool.SmallestRecord() < WavFile::kBlockHeader || spool.LargestRecord() > blockAlign)
+        throw Failure(kExitProtocol, "the plug-in sent a sound record of " +
                                          std::to_string(spool.SmallestRecord() < WavFile::kBlockHeader
                                                             ? spool.SmallestRecord() : spool.LargestRecord()) +
-                                         " bytes is no IMA ADPCM block");
-    if (!WavFile::IsBlockAlign(static_cast<uint32_t>(spool.LargestRecord())))
-        throw Failure(kExitProtocol, "sound records of " + std::to_string(spool.LargestRecord()) +
-                                         " bytes are no IMA ADPCM blocks");
+                                         " bytes, which is no block of the input's (" + std::to_string(blockAlign) +
+                                         " bytes)");
     if (spool.Bytes() > UINT32_MAX - 64)
         throw Failure(kExitOutput, "the sound is too long for a WAV file (" + std::to_string(spool.Bytes()) + " bytes)");
 }
 
 // The WAV: the framing, the records in time order, and a pad byte when their size is odd.
-void Write(OutputFile& output, SoundSpool& spool, uint32_t rate, uint32_t samples)
+void Write(OutputFile& output, SoundSpool& spool, const WavFile& wav, uint32_t rate, uint32_t samples, bool progress)
 {
     const uint32_t size = static_cast<uint32_t>(spool.Bytes());
-    const std::vector<uint8_t> header =
-        WavFile::Header(rate, static_cast<uint16_t>(spool.LargestRecord()), samples, size);
+    if (progress)
+        std::fprintf(stderr, "\rvrn3-play: writing %.1f MB of sound ", size / 1e6);
+    const std::vector<uint8_t> header = WavFile::Header(rate, wav.BlockAlign(), samples, size);
     output.Write(header.data(), header.size());
     spool.WriteTo(output);
     const uint8_t pad = 0;
     if (size % 2 != 0)
         output.Write(&pad, 1);
-    output.Commit();
+    if (progress)
+        std::fprintf(stderr, "\r%40s\r", "");
 }
 
 // Plays the archive through source -> plug-in brick -> sink; rethrows what a brick's handler
@@ -96,7 +97,11 @@ Outcome Play(const PlayOptions& options, WavFile& wav, PluginLibrary& plugin, So
     ArchiveSource* source = new ArchiveSource(wav, options.fragment, tracer);
     pipeline.Add(source);
     pipeline.Add(plugin.CreateBrick(SoundBrickConfig(static_cast<unsigned>(options.stream))));
-    PlayerSink* sink = new PlayerSink(!options.reverse, tracer, spool,
+    // Pure arithmetic on the WAV's format: safe from the sink's thread.
+    PlayerSink::Skip skip = [source](uint64_t request, bool forward) {
+        return source->RequestWithSound(request, forward);
+    };
+    PlayerSink* sink = new PlayerSink(!options.reverse, tracer, spool, std::move(skip),
                                       options.progress ? PlayerSink::Progress(ShowProgress) : nullptr);
     pipeline.Add(sink);
     const auto start = std::chrono::steady_clock::now();
@@ -121,6 +126,10 @@ Outcome Play(const PlayOptions& options, WavFile& wav, PluginLibrary& plugin, So
 
 } // namespace
 
+Player::Player(const PlayOptions& options) : mOptions(options) {}
+
+Player::~Player() = default;
+
 PlayReport Player::Run()
 {
     const InputFile input(mOptions.input);
@@ -130,15 +139,17 @@ PlayReport Player::Run()
     if (mOptions.reverse && !input.Seekable())
         throw Failure(kExitInput, input.Name() + ": playing backward needs a file to seek in, not a pipe; "
                                                  "save the stream to a file first");
-    OutputFile output(mOptions.output);
+    ArchiveSource::CheckChunkSize(wav);
+    mOutput.reset(new OutputFile(mOptions.output));
     SoundSpool spool;
     PluginLibrary plugin(mOptions.plugin);
     const Outcome out = Play(mOptions, wav, plugin, spool);
-    Check(out, spool, mOptions.stream);
+    Check(out, spool, mOptions.stream, wav.BlockAlign());
     const uint64_t fact = wav.FactSamples();
     PlayReport report;
     report.samples = fact <= spool.Samples() ? fact : spool.Samples();
-    Write(output, spool, static_cast<uint32_t>(out.config.sampleRate), static_cast<uint32_t>(report.samples));
+    Write(*mOutput, spool, wav, static_cast<uint32_t>(out.config.sampleRate), static_cast<uint32_t>(report.samples),
+          mOptions.progress);
     report.inputRate = wav.SampleRate();
     report.inputBlockAlign = wav.BlockAlign();
     report.inputBytes = wav.DataSize();
@@ -151,6 +162,12 @@ PlayReport Player::Run()
     report.firstTime = spool.FirstTime();
     report.lastTime = spool.LastTime();
     report.seconds = out.seconds;
-    report.outputKind = output.Kind();
+    report.outputKind = mOutput->Kind();
     return report;
+}
+
+void Player::Commit()
+{
+    mOutput->Commit();
+    mOutput.reset();
 }

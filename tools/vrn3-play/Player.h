@@ -4,18 +4,23 @@
 // plug-in and builds its brick for the chosen stream, plays the archive through the chain
 // source -> plug-in brick -> sink in the stand-in host (synchronously, or with a thread per
 // brick), checks what came out, and writes the sound in time order as an IMA ADPCM WAV whose
-// rate is the one the plug-in announced, whose block align is that of the largest record, and
-// whose "fact" count is the input's when it has one. The input is read and the sound spooled
-// chunk by chunk, so memory does not grow with the input. Every problem ends in a Failure (or
-// std::bad_alloc); the output exists only when Run returns. The pipeline, and with it every
-// brick and block, is gone before the plug-in is unloaded.
+// rate is the one the plug-in announced, whose block align is the input's, and whose "fact"
+// count is the input's when it has one. The input is read and the sound spooled chunk by chunk,
+// so memory does not grow with the input. Every problem ends in a Failure (or std::bad_alloc).
+// The new file takes the target's place only in Commit, which the caller calls once whatever
+// else can fail (the trace, the summary) has been written; a Player that goes without Commit
+// leaves the target as it was. The pipeline, and with it every brick and block, is gone before
+// the plug-in is unloaded.
 #pragma once
 
 #include "records/StreamRecords.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+
+class OutputFile;
 
 struct PlayOptions {
     std::string input;
@@ -50,10 +55,15 @@ struct PlayReport {
 
 class Player {
 public:
-    explicit Player(const PlayOptions& options) : mOptions(options) {}
-    // Throws Failure or std::bad_alloc.
+    explicit Player(const PlayOptions& options);
+    ~Player();
+
+    // Plays and writes the output, all but putting it in place. Throws Failure or std::bad_alloc.
     PlayReport Run();
+    // Puts the written output in the target's place. Throws Failure(kExitOutput).
+    void Commit();
 
 private:
     PlayOptions mOptions;
+    std::unique_ptr<OutputFile> mOutput;
 };

@@ -3,12 +3,13 @@
 
 #include "records/BlockTypes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
 
-PlayerSink::PlayerSink(bool forward, Tracer& tracer, SoundSpool& spool, Progress progress)
-    : mForward(forward), mTracer(tracer), mSpool(spool), mProgress(std::move(progress))
+PlayerSink::PlayerSink(bool forward, Tracer& tracer, SoundSpool& spool, Skip skip, Progress progress)
+    : mForward(forward), mTracer(tracer), mSpool(spool), mSkip(std::move(skip)), mProgress(std::move(progress))
 {
 }
 
@@ -72,10 +73,9 @@ void PlayerSink::OnTag(const TStreamTag& tag)
     if (tag.code != kCodeTagF || mFinished || !mProblem.empty())
         return;
     mSpool.CloseChunk();
-    if (mProgress)
-        mProgress(mRequest, mEnd);
+    ShowProgress();
     if (!mEdgeRequested) {
-        Request(mForward ? mRequest + kChunkLength : mRequest - kChunkLength);
+        Request(mSkip(mForward ? mRequest + kChunkLength : mRequest - kChunkLength, mForward));
         return;
     }
     // The answer to the request beyond the edge: the plug-in's own empty pair.
@@ -100,7 +100,17 @@ void PlayerSink::Begin(uint64_t begin, uint64_t end)
         Send(play);
     }
     const uint64_t chunks = end <= begin ? 0 : (end - begin + kChunkLength - 1) / kChunkLength;
-    Request(mForward ? begin : begin + chunks * kChunkLength);
+    Request(mForward ? mSkip(begin, true) : mSkip(begin + chunks * kChunkLength, false));
+}
+
+// The chunk just closed counts whole, up to the archive's edge.
+void PlayerSink::ShowProgress() const
+{
+    if (!mProgress || mEnd <= mBegin)
+        return;
+    const uint64_t edge = mForward ? std::min(mRequest + kChunkLength, mEnd)
+                                   : std::max(mRequest < mBegin + kChunkLength ? mBegin : mRequest - kChunkLength, mBegin);
+    mProgress(mForward ? edge - mBegin : mEnd - std::min(edge, mEnd), mEnd == UINT64_MAX ? UINT64_MAX : mEnd - mBegin);
 }
 
 void PlayerSink::Request(uint64_t time)

@@ -4,7 +4,8 @@
 // backward, sends a "Play" command with the direction, and asks for chunks one after another
 // with "Chun" requests on the control path: the first at the start of the archive (forward) or
 // at the grid point at or after its end (backward); each "TagF" that closes a chunk brings the
-// next request, 3000 units further in the play direction. The request that lies at or beyond
+// next request, 3000 units further in the play direction, or further still past chunks the
+// source says hold no sound (so a long silence costs one request). The request that lies at or beyond
 // the archive's edge is answered by the plug-in itself with its end- or begin-of-stream tag
 // pair; that pair ends the play. A later "TimR" moves the end (a pipe's length is known only
 // once it has been read). The sink keeps the sound configuration ("SCfg") and puts every sound
@@ -30,10 +31,13 @@
 
 class PlayerSink : public CBrick {
 public:
-    // Called after each chunk with the latest request's time and the archive's end.
-    using Progress = std::function<void(uint64_t time, uint64_t end)>;
+    // Called after each chunk with the units played and the archive's length.
+    using Progress = std::function<void(uint64_t played, uint64_t length)>;
+    // The request to make instead of `request`: the nearest, in the play direction, whose chunk
+    // holds sound (or one beyond the edge). Called from the sink's handlers.
+    using Skip = std::function<uint64_t(uint64_t request, bool forward)>;
 
-    PlayerSink(bool forward, Tracer& tracer, SoundSpool& spool, Progress progress);
+    PlayerSink(bool forward, Tracer& tracer, SoundSpool& spool, Skip skip, Progress progress);
 
     bool HasConfig() const { return mHasConfig; }
     const TSoundStreamCfg& Config() const { return mConfig; }
@@ -58,11 +62,13 @@ private:
     void OnTag(const TStreamTag& tag);
     void Begin(uint64_t begin, uint64_t end);
     void Request(uint64_t time);
+    void ShowProgress() const;
     void Send(const cMemBlock& block);
 
     bool mForward;
     Tracer& mTracer;
     SoundSpool& mSpool;
+    Skip mSkip;
     Progress mProgress;
     std::exception_ptr mError;
     bool mHasConfig = false;

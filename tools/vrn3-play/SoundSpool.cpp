@@ -1,31 +1,60 @@
 // Holding the extracted records chunk by chunk in a temporary file, and writing them in order.
 #include "SoundSpool.h"
 
+#include "DeathCleanup.h"
 #include "Failure.h"
 #include "OutputFile.h"
 #include "WavFile.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <string>
 
 namespace {
 
-// Bytes copied from the temporary file to the output per read.
+// Bytes written to the temporary file, and copied from it to the output, per system call.
 constexpr size_t kCopyBuffer = 256 * 1024;
 
 } // namespace
 
-SoundSpool::SoundSpool() : mFile(std::tmpfile())
+SoundSpool::SoundSpool()
 {
-    if (mFile == nullptr)
-        Fail(errno);
+    const char* tmpdir = std::getenv("TMPDIR");
+    mFolder = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : P_tmpdir;
+    const int fd = OpenUnnamed();
+    mFile = fdopen(fd, "w+b");
+    if (mFile == nullptr) {
+        const int error = errno;
+        close(fd);
+        Fail(error);
+    }
+    mBuffer.resize(kCopyBuffer);
+    std::setvbuf(mFile, mBuffer.data(), _IOFBF, mBuffer.size());
 }
 
 SoundSpool::~SoundSpool()
 {
     std::fclose(mFile);
+}
+
+int SoundSpool::OpenUnnamed() const
+{
+    int fd = open(mFolder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return fd;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        Fail(errno);
+    std::string name = mFolder + "/vrn3-spool-XXXXXX";
+    const DeathCleanup::Blocked blocked;
+    fd = mkostemp(&name[0], O_CLOEXEC);
+    if (fd < 0)
+        Fail(errno);
+    unlink(name.c_str());
+    return fd;
 }
 
 void SoundSpool::Add(uint64_t time, const uint8_t* data, size_t size)
@@ -91,7 +120,8 @@ void SoundSpool::Copy(const Chunk& chunk, OutputFile& out)
     }
 }
 
-void SoundSpool::Fail(int error)
+void SoundSpool::Fail(int error) const
 {
-    throw Failure(kExitOutput, std::string("the temporary file of the sound: ") + std::strerror(error));
+    throw Failure(kExitOutput, "the spool file of the sound in " + mFolder + ": " + std::strerror(error) +
+                                   " (TMPDIR chooses the folder)");
 }

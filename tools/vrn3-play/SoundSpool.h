@@ -2,8 +2,10 @@
 //
 // Records come chunk by chunk in the play direction, so backward play brings the last chunk
 // first. The records of the open chunk are held in memory; CloseChunk sorts them by time
-// (records of one time keep their arrival order) and appends them to an unnamed temporary file,
-// which vanishes with the process however it ends. WriteTo copies the chunks out in time order.
+// (records of one time keep their arrival order) and appends them to an unnamed temporary file
+// in $TMPDIR (or /tmp), which vanishes with the process however it ends (where the file system
+// has no unnamed files, a named one is unlinked as soon as it is made, with the deadly signals
+// held back). WriteTo copies the chunks out in time order.
 // Memory thus holds one chunk, however long the sound.
 //
 // Life: owned by the player; filled by the sink's handlers (one at a time), read once the
@@ -12,13 +14,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 class OutputFile;
 
 class SoundSpool {
 public:
-    // Throws Failure(kExitOutput) when no temporary file can be made.
+    // Throws Failure(kExitOutput), naming the folder, when no temporary file can be made.
     SoundSpool();
     ~SoundSpool();
 
@@ -53,11 +56,15 @@ private:
         uint64_t offset, size; // in the file
     };
 
+    // An unnamed, or at once unlinked, file in mFolder.
+    int OpenUnnamed() const;
     void Append(const uint8_t* data, size_t size);
     void Copy(const Chunk& chunk, OutputFile& out);
-    [[noreturn]] static void Fail(int error);
+    [[noreturn]] void Fail(int error) const;
 
-    std::FILE* mFile;
+    std::string mFolder;
+    std::FILE* mFile = nullptr;
+    std::vector<char> mBuffer; // mFile's buffer; outlives it (closed in the destructor's body)
     std::vector<uint8_t> mOpenBytes;
     std::vector<Pending> mOpen;
     std::vector<Chunk> mChunks;

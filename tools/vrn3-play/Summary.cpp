@@ -15,6 +15,26 @@ double RecordsPerSecond(const PlayReport& report)
     return report.seconds > 0 ? static_cast<double>(report.records) / report.seconds : 0.0;
 }
 
+// Bytes of the valid UTF-8 character at `at` (1 for ASCII), or 0 when none starts there.
+size_t Utf8Length(const std::string& text, size_t at)
+{
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                          : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || at + length > text.size())
+        return 0;
+    uint32_t code = lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        const unsigned char next = static_cast<unsigned char>(text[at + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (next & 0x3F);
+    }
+    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    const bool valid = code >= least[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+    return valid ? length : 0;
+}
+
 } // namespace
 
 std::string Summary::StreamLine() const
@@ -75,18 +95,22 @@ void Summary::PrintJson(std::FILE* out) const
                  r.records, r.bytes, r.samples, r.chunks, r.firstTime, r.lastTime, r.seconds);
 }
 
-// A JSON string: quotes, backslashes and control characters escaped.
+// A JSON string: quotes, backslashes and control characters escaped; UTF-8 passes as it is,
+// and each byte that is not part of valid UTF-8 (a file name may hold any) becomes \u00XX.
 std::string Summary::Quoted(const std::string& text)
 {
     std::string quoted = "\"";
-    for (const char c : text) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t length = Utf8Length(text, i);
         char escaped[8];
         if (c == '"' || c == '\\')
-            quoted += std::string("\\") + c;
-        else if (static_cast<unsigned char>(c) < 0x20 && std::snprintf(escaped, sizeof escaped, "\\u%04x", c) > 0)
+            quoted += std::string("\\") + text[i];
+        else if ((c < 0x20 || length == 0) && std::snprintf(escaped, sizeof escaped, "\\u%04x", c) > 0)
             quoted += escaped;
         else
-            quoted += c;
+            quoted.append(text, i, length);
+        i += length == 0 ? 1 : length;
     }
     return quoted + "\"";
 }

@@ -1,5 +1,5 @@
 // Summary: what a successful run prints: a few aligned lines for people, or one JSON object for
-// programs. The verbose text adds the input's format and how the output was written.
+// programs. The verbose text adds the input's format.
 //
 // A Summary is a short-lived view of the options and the report of one run; it owns nothing.
 #pragma once

@@ -20,6 +20,7 @@ constexpr uint16_t kImaExtraSize = 2; // cbSize of IMA ADPCM: the samples-per-bl
 // What a writer that cannot seek back puts in a size it does not know.
 constexpr uint32_t kSizeUnknownZero = 0;
 constexpr uint32_t kSizeUnknownAll = 0xFFFFFFFF;
+constexpr uint32_t kSizeUnknownSox = 0x7FFFF000;
 // Bytes skipped on a pipe per read.
 constexpr size_t kSkipBuffer = 64 * 1024;
 
@@ -100,6 +101,7 @@ void WavFile::ReadRiffHeader()
     if (fseeko(mIn, 0, SEEK_END) != 0)
         Bad(std::string("cannot read: ") + std::strerror(errno));
     const uint64_t fileSize = static_cast<uint64_t>(ftello(mIn));
+    mPos = fileSize;
     if (declared < kRiffHeader)
         Bad(Printed("the RIFF size %llu is too small for a WAVE file", size));
     if (declared > fileSize)
@@ -187,7 +189,8 @@ void WavFile::StartData(uint32_t size, bool afterData)
     if (mBlockAlign == 0)
         Bad("the data chunk comes before the fmt chunk");
     mDataOffset = mPos;
-    const bool unknown = !mSeekable && (size == kSizeUnknownZero || size == kSizeUnknownAll);
+    const bool unknown =
+        !mSeekable && (size == kSizeUnknownZero || size == kSizeUnknownAll || size == kSizeUnknownSox);
     mDataSize = unknown ? kUnknown : size;
     if (mDataSize == 0)
         Bad("no sound (the data chunk is empty)");
@@ -225,6 +228,9 @@ bool WavFile::PipeBlockRead(uint64_t index, std::vector<uint8_t>& block, size_t 
 {
     mNextBlock = index + 1;
     const bool cut = got < block.size();
+    if (cut && mDataSize != kUnknown)
+        Bad(Printed("truncated (the data chunk promises %llu bytes, the stream ended after %llu)", mDataSize,
+                    mPos - mDataOffset));
     if (cut || (mDataSize == kUnknown && AtEnd())) { // the stream ends inside the data
         mDataSize = mPos - mDataOffset;
         mDataEnded = true;
@@ -290,6 +296,8 @@ uint64_t WavFile::Skip(uint64_t size)
 
 void WavFile::SeekTo(uint64_t offset)
 {
+    if (offset == mPos)
+        return; // reading on in order: the buffered stream is there already
     if (fseeko(mIn, static_cast<off_t>(offset), SEEK_SET) != 0)
         Bad(std::string("cannot read: ") + std::strerror(errno));
     mPos = offset;

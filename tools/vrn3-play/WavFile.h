@@ -5,9 +5,11 @@
 // to an even length; "fmt " must come before "data", "fact" is kept when present, every other
 // chunk is skipped, and a second "data" chunk is an error. On a seekable input the whole framing
 // is checked before any sound is read, sizes are taken as written, and blocks are read by
-// index, so playback may go in any order. A pipe is read once, in order: a RIFF or data size of
-// 0 or 0xFFFFFFFF (what a tool writing to a pipe puts there) or one beyond the end means "to the
-// end of the stream", and the chunks after the data are checked when the data has been read.
+// index, so playback may go in any order; reading in order costs no seek. A pipe is read once,
+// in order: a RIFF size that is wrong is let pass, a data size of 0, 0xFFFFFFFF or 0x7FFFF000
+// (what tools writing to a pipe put there, the last sox's) means "to the end of the stream",
+// any other data size must be there in full, and the chunks after the data are checked when
+// the data has been read.
 // Blocks are the format's block align long; the last one may be shorter, but holds at least
 // its 4-byte header. Every malformed or unsupported input ends in a Failure with kExitInput that
 // names the input and the problem.
@@ -37,6 +39,8 @@ public:
     // move forward (skipping what lies between). Throws Failure(kExitInput).
     bool ReadBlock(uint64_t index, std::vector<uint8_t>& block);
 
+    // The name messages use.
+    const std::string& Name() const { return mName; }
     uint32_t SampleRate() const { return mSampleRate; }
     uint16_t BlockAlign() const { return mBlockAlign; }
     // Samples one full block decodes to: the header's sample and two per data byte.

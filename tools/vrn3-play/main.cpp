@@ -3,10 +3,12 @@
 //
 // The command line is parsed with CLI11; the run itself is Player's. Every failure prints one
 // line on stderr and exits with the code Failure.h names; success prints a summary (on stderr
-// when the WAV itself goes to standard output). Nothing of the build tree is compiled in: the
-// plug-in is found beside the program, as installed or as built.
+// when the WAV itself goes to standard output). The exit code tells the truth: the new output
+// takes the target's place only after the trace and the summary are written, so a non-zero
+// code means the target is as it was, and 0 that everything asked for was written. Nothing of
+// the build tree is compiled in: the plug-in is found beside the program, as installed or as built.
+#include "DeathCleanup.h"
 #include "Failure.h"
-#include "OutputFile.h"
 #include "Player.h"
 #include "Summary.h"
 
@@ -25,17 +27,49 @@
 
 namespace {
 
-const char* const kExitCodes =
-    "Exit codes:\n"
-    "  0  played; the output is written\n"
+const char* const kUsage = "Usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]   (vrn3-play --help tells more)\n";
+
+const char* const kHelp =
+    "Usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]\n"
+    "\n"
+    "Plays a mono IMA ADPCM WAV file as a VRN3 archive through the VRN3 sound stream plug-in and\n"
+    "writes the sound the plug-in extracted, in time order, as an IMA ADPCM WAV file.\n"
+    "\n"
+    "  INPUT.wav          the WAV file to play; - reads standard input\n"
+    "  -o, --output FILE  where the WAV goes; - is standard output\n"
+    "                     (default: INPUT.extracted.wav beside the input, or - for -)\n"
+    "  --plugin FILE      the plug-in library to load (default: the one installed beside the\n"
+    "                     program, ../lib/i386-linux-gnu/vrn3/plugins/, or the one built beside it)\n"
+    "  --stream N         the number of the stream the plug-in extracts (default 1, the sound)\n"
+    "  --fragment BYTES   the largest fragment payload, 0 to 65535, 0 for whole records (default 100)\n"
+    "  --reverse          play the archive backward (needs a file, not a pipe)\n"
+    "  --threaded         run every brick on a thread of its own\n"
+    "  --trace[=FILE]     one line per block crossing the plug-in brick's boundaries, on stderr or into FILE\n"
+    "  -q, --quiet        print nothing but errors\n"
+    "  -v, --verbose      add the input's format to the summary\n"
+    "  --json             print the summary as one JSON object on standard output\n"
+    "  -h, --help         print this and stop\n"
+    "  --version          print the version and stop\n"
+    "\n"
+    "The spool of the extracted sound goes to $TMPDIR, or /tmp.\n"
+    "\n"
+    "Exit codes (anything but 0 leaves the output file as it was):\n"
+    "  0  played; the output, the trace and the summary are written\n"
     "  2  the command line is wrong (or no input given)\n"
-    "  3  the input is unreadable, not a WAV, not mono IMA ADPCM, or a pipe played backward\n"
-    "  4  the output (or the trace, or the summary) cannot be written\n"
+    "  3  the input is unreadable, not a WAV, not mono IMA ADPCM, cut short, or a pipe played backward\n"
+    "  4  the output (or the trace, or the summary, or the spool) cannot be written\n"
     "  5  the plug-in cannot be loaded, has no factory, or refused the configuration\n"
     "  6  the chosen stream carries no IMA ADPCM sound\n"
     "  7  the plug-in stopped answering or broke the protocol\n"
     "  8  out of memory\n"
-    "  A run ended by SIGINT, SIGTERM or SIGHUP leaves no output file and dies of the signal.";
+    "  A run ended by a signal dies of it and leaves no file behind.\n";
+
+// What the command line asks beyond the player's options.
+struct Settings {
+    PlayOptions options;
+    bool quiet = false, verbose = false, json = false;
+    std::string trace; // empty: none; "-": stderr; else a file
+};
 
 // in.wav -> in.extracted.wav, beside the input; standard input -> standard output.
 std::string DefaultOutput(const std::string& input)
@@ -87,11 +121,11 @@ CLI::Validator WholeNumber(long low, long high)
         "NUMBER");
 }
 
-// The last resort when an exception leaves a brick's thread: no temporary file stays, and out
-// of memory still gets its own code and message.
+// The last resort when an exception leaves a brick's thread: the target stays as it was, and
+// out of memory still gets its own code and message.
 [[noreturn]] void OnTerminate()
 {
-    OutputFile::RemoveTemporary();
+    DeathCleanup::RemoveNow();
     const char* message = "vrn3-play: internal error: an exception left a thread\n";
     int code = kExitProtocol;
     try {
@@ -107,11 +141,11 @@ CLI::Validator WholeNumber(long low, long high)
     _exit(code);
 }
 
-// Runs the player; returns the exit code, with the failure's line printed.
-int Run(const PlayOptions& options, PlayReport& report)
+// Runs `step`; returns the exit code, with the failure's line printed.
+template <typename Step> int Guarded(Step step)
 {
     try {
-        report = Player(options).Run();
+        step();
         return kExitOk;
     } catch (const Failure& failure) {
         std::fprintf(stderr, "vrn3-play: %s\n", failure.what());
@@ -129,14 +163,81 @@ int Run(const PlayOptions& options, PlayReport& report)
     }
 }
 
-// Prints the summary; a summary that cannot be written fails the run.
-int PrintSummary(const PlayOptions& options, const PlayReport& report, bool quiet, bool verbose, bool json)
+// Parses the command line into `settings`; returns -1 to play, else the code to exit with.
+int Parse(int argc, char** argv, Settings& settings)
 {
-    const Summary summary(options, report);
-    if (json)
+    PlayOptions& options = settings.options;
+    CLI::App app{"", "vrn3-play"};
+    app.set_help_flag();
+    bool help = false;
+    app.add_flag("-h,--help", help);
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return "vrn3-play: " + std::string(e.what()) + " (see --help)\n";
+    });
+    app.set_version_flag("--version", "vrn3-play " VRN3_PLAY_VERSION);
+    app.add_option("input", options.input);
+    app.add_option("-o,--output", options.output);
+    app.add_option("--plugin", options.plugin);
+    app.add_option("--stream", options.stream)->check(WholeNumber(INT_MIN, INT_MAX));
+    app.add_option("--fragment", options.fragment)->check(WholeNumber(0, UINT16_MAX));
+    app.add_flag("--reverse", options.reverse);
+    app.add_flag("--threaded", options.threaded);
+    app.add_flag("--trace{-}", settings.trace);
+    app.add_flag("-q,--quiet", settings.quiet);
+    app.add_flag("-v,--verbose", settings.verbose);
+    app.add_flag("--json", settings.json);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? kExitOk : kExitUsage; // --version, or the error's line
+    }
+    if (help)
+        return std::fputs(kHelp, stdout) < 0 || std::fflush(stdout) != 0 ? kExitOutput : kExitOk;
+    if (options.input.empty()) {
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    if (settings.json && options.output == "-") {
+        std::fprintf(stderr, "vrn3-play: --json: the summary and the WAV (-o -) cannot both go to standard output\n");
+        return kExitUsage;
+    }
+    return -1;
+}
+
+// Opens the trace; returns whether it could be.
+bool OpenTrace(Settings& settings)
+{
+    const std::string& trace = settings.trace;
+    settings.options.trace = trace.empty() ? nullptr : trace == "-" ? stderr : std::fopen(trace.c_str(), "w");
+    if (!trace.empty() && settings.options.trace == nullptr) {
+        std::fprintf(stderr, "vrn3-play: %s: cannot write the trace: %s\n", trace.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Finishes the trace: every line of it written, or kExitOutput.
+int FinishTrace(const Settings& settings)
+{
+    std::FILE* out = settings.options.trace;
+    if (out == nullptr)
+        return kExitOk;
+    const bool written = out == stderr ? std::fflush(stderr) == 0 && !std::ferror(stderr) : std::fclose(out) == 0;
+    if (written)
+        return kExitOk;
+    std::fprintf(stderr, "vrn3-play: %s: cannot write the trace: %s\n", settings.trace == "-" ? "standard error" : settings.trace.c_str(),
+                 std::strerror(errno != 0 ? errno : EIO));
+    return kExitOutput;
+}
+
+// Prints the summary; a summary that cannot be written fails the run.
+int PrintSummary(const Settings& settings, const PlayReport& report)
+{
+    const Summary summary(settings.options, report);
+    if (settings.json)
         summary.PrintJson(stdout);
-    else if (!quiet)
-        summary.PrintText(options.output == "-" ? stderr : stdout, verbose);
+    else if (!settings.quiet)
+        summary.PrintText(settings.options.output == "-" ? stderr : stdout, settings.verbose);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "vrn3-play: cannot write the summary: %s\n", std::strerror(errno));
         return kExitOutput;
@@ -148,69 +249,25 @@ int PrintSummary(const PlayOptions& options, const PlayReport& report, bool quie
 
 int main(int argc, char** argv)
 {
-    OutputFile::InstallSignalCleanup();
+    DeathCleanup::MakeStandardDescriptorsValid();
+    DeathCleanup::Install();
     std::set_terminate(OnTerminate);
-    PlayOptions options;
-    options.plugin = DefaultPlugin();
-    options.fragment = 100;
-    bool quiet = false, verbose = false, json = false;
-    std::string trace;
-    CLI::App app{"Plays an IMA ADPCM WAV file (mono) as a VRN3 archive through the VRN3 sound stream plug-in\n"
-                 "and writes the sound the plug-in extracted, in time order, as an IMA ADPCM WAV file.",
-                 "vrn3-play"};
-    app.failure_message([](const CLI::App*, const CLI::Error& e) {
-        return "vrn3-play: " + std::string(e.what()) + " (see --help)\n";
-    });
-    app.footer(kExitCodes);
-    app.set_version_flag("--version", "vrn3-play " VRN3_PLAY_VERSION);
-    app.add_option("input", options.input, "IMA ADPCM WAV file to play; - reads standard input");
-    app.add_option("-o,--output", options.output,
-                   "WAV file to write; - writes standard output (default: <input>.extracted.wav, or - for -)");
-    app.add_option("--plugin", options.plugin,
-                   "plug-in library to load (default: the one installed beside the program, "
-                   "../lib/i386-linux-gnu/vrn3/plugins/, or the one built beside it)");
-    app.add_option("--stream", options.stream, "number of the stream the plug-in extracts (the archive's sound is 1)")
-        ->default_str("1")
-        ->check(WholeNumber(INT_MIN, INT_MAX));
-    app.add_option("--fragment", options.fragment, "largest fragment payload in bytes, 0 for whole records")
-        ->default_str("100")
-        ->check(WholeNumber(0, UINT16_MAX));
-    app.add_flag("--reverse", options.reverse, "play the archive backward (needs a file, not a pipe)");
-    app.add_flag("--threaded", options.threaded, "run every brick on a thread of its own");
-    app.add_flag("--trace{-}", trace,
-                 "one line per block that crosses the plug-in brick's boundaries, on stderr or, with --trace=FILE, into FILE");
-    app.add_flag("-q,--quiet", quiet, "print nothing but errors");
-    app.add_flag("-v,--verbose", verbose, "add the input's format and how the output was written to the summary");
-    app.add_flag("--json", json, "print the summary as one JSON object on standard output");
-    try {
-        app.parse(argc, argv);
-        if (options.input.empty())
-            throw CLI::CallForHelp();
-        if (json && options.output == "-")
-            throw CLI::ValidationError("--json", "the summary and the WAV (-o -) cannot both go to standard output");
-    } catch (const CLI::CallForHelp& e) {
-        const bool asked = app.count("--help") > 0;
-        std::string help = app.help();
-        help.replace(help.find("--trace{-}"), 10, "--trace[=FILE]");
-        std::fputs(help.c_str(), asked ? stdout : stderr);
-        return asked ? kExitOk : kExitUsage;
-    } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? kExitOk : kExitUsage; // --version, or the error's line
-    }
+    Settings settings;
+    settings.options.plugin = DefaultPlugin();
+    settings.options.fragment = 100;
+    const int parsed = Parse(argc, argv, settings);
+    if (parsed >= 0)
+        return parsed;
+    PlayOptions& options = settings.options;
     if (options.output.empty())
         options.output = DefaultOutput(options.input);
-    std::FILE* traceFile = trace.empty() ? nullptr : trace == "-" ? stderr : std::fopen(trace.c_str(), "w");
-    if (!trace.empty() && traceFile == nullptr) {
-        std::fprintf(stderr, "vrn3-play: %s: cannot write the trace: %s\n", trace.c_str(), std::strerror(errno));
+    if (!OpenTrace(settings))
         return kExitOutput;
-    }
-    options.trace = traceFile;
-    options.progress = !quiet && isatty(STDERR_FILENO) && trace != "-"; // not into the trace
+    options.progress = !settings.quiet && isatty(STDERR_FILENO) && settings.trace != "-"; // not into the trace
+    Player player(options);
     PlayReport report;
-    int code = Run(options, report);
-    if (traceFile != nullptr && traceFile != stderr && std::fclose(traceFile) != 0 && code == kExitOk) {
-        std::fprintf(stderr, "vrn3-play: %s: cannot write the trace: %s\n", trace.c_str(), std::strerror(errno));
-        code = kExitOutput;
-    }
-    return code == kExitOk ? PrintSummary(options, report, quiet, verbose, json) : code;
+    int code = Guarded([&] { report = player.Run(); });
+    const int traced = FinishTrace(settings); // the trace file is closed whatever happened
+    code = code != kExitOk ? code : traced != kExitOk ? traced : PrintSummary(settings, report);
+    return code != kExitOk ? code : Guarded([&] { player.Commit(); });
 }

@@ -1,0 +1,180 @@
+// The benchmark's report (see Report.h).
+#include "Report.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Lock pairs a record that the rules allow at the most, and the timing ratios asked for.
+constexpr double kMaxPairsA160 = 9;
+constexpr double kMaxPairsB = 19;
+constexpr double kMaxPairsC64 = 140;
+constexpr double kMaxRuleRatio = 1.25;
+constexpr double kMaxFragmentCost = 4.0;
+constexpr double kMinTwoThreads = 0.8;
+constexpr double kMaxHourGrowth = 1.05;
+
+// A number for JSON: JSON has no NaN or infinity.
+std::string JsonNumber(double value)
+{
+    if (!std::isfinite(value))
+        return "null";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+// The names and verdicts are plain ASCII text of this program's own; quotes and backslashes are
+// escaped all the same.
+std::string JsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+Report::Report(const Floors& alone, const Floors& threaded, bool emulated)
+    : mAlone(alone), mThreaded(threaded), mEmulated(emulated)
+{
+}
+
+void Report::Add(const Scenario& scenario, const Result& result)
+{
+    mResults[scenario.id] = result;
+}
+
+const Result& Report::Of(ScenarioId id) const
+{
+    const auto found = mResults.find(id);
+    if (found == mResults.end()) {
+        std::fprintf(stderr, "vrn3-bench: scenario \"%s\" did not run\n", ScenarioOf(id).name);
+        std::abort();
+    }
+    return found->second;
+}
+
+bool Report::Complete() const
+{
+    return mResults.size() == AllScenarios().size();
+}
+
+double Report::RuleRatio(const Scenario& scenario, const Result& result) const
+{
+    if (scenario.forcedPairs == 0)
+        return NAN;
+    return result.nsPerRecord / mThreaded.RuleFloorNs(scenario.payload, scenario.forcedPairs, scenario.forcedCopies);
+}
+
+void Report::PrintFloors() const
+{
+    std::printf("\nfloors (ns per record)   payload   pooled buffer   memcpy   pooled, one-thread process\n");
+    for (const Floors::Copy& copy : mThreaded.Copies())
+        std::printf("%-24s %7u %15.1f %8.1f %26.1f\n", "", copy.payload, copy.pooledNs, copy.memcpyNs,
+                    mAlone.For(copy.payload).pooledNs);
+    std::printf("one uncontended lock pair through the host library: %.1f ns (one-thread process: %.1f ns)\n",
+                mThreaded.LockPairNs(), mAlone.LockPairNs());
+}
+
+void Report::PrintHeader() const
+{
+    std::printf("\n%-34s %9s %10s %12s %10s %10s %11s %10s %8s %8s %8s  %s\n", "scenario", "records", "ns/record",
+                "records/s", "allocs/rec", "pairs/rec", "peak KiB", "VmHWM KiB", "xpool", "xmemcpy", "xrule",
+                "digest");
+}
+
+void Report::PrintRow(const Scenario& scenario) const
+{
+    const Result& r = Of(scenario.id);
+    const Floors::Copy& copy = mThreaded.For(scenario.payload);
+    char rule[16] = "-";
+    if (scenario.forcedPairs != 0)
+        std::snprintf(rule, sizeof rule, "%.2f", RuleRatio(scenario, r));
+    std::printf("%-34s %9" PRIu64 " %10.1f %12.0f %10.4f %10.2f %11.1f %10ld %8.2f %8.2f %8s  %016" PRIx64 "\n",
+                scenario.name, r.records, r.nsPerRecord, 1e9 / r.nsPerRecord, r.allocsPerRecord,
+                r.lockPairsPerRecord, r.peakBytes / 1024.0, r.hwmKiB, r.nsPerRecord / copy.pooledNs,
+                r.nsPerRecord / copy.memcpyNs, rule, r.digest);
+}
+
+Report::Target Report::Judged(const std::string& name, double value, double limit, bool atMost, bool onTime) const
+{
+    Target t{name, value, limit, atMost, onTime, ""};
+    if (onTime && mEmulated)
+        t.verdict = "not judged (emulated)";
+    else
+        t.verdict = (atMost ? value <= limit : value >= limit) ? "met" : "missed";
+    return t;
+}
+
+std::vector<Report::Target> Report::Targets() const
+{
+    if (!Complete())
+        return {};
+    const auto ratio = [&](ScenarioId id) { return RuleRatio(ScenarioOf(id), Of(id)); };
+    const auto pairs = [&](ScenarioId id) { return Of(id).lockPairsPerRecord; };
+    double allocs = 0;
+    for (ScenarioId id : {ScenarioId::kA160, ScenarioId::kA1K, ScenarioId::kA4K, ScenarioId::kB1K4, ScenarioId::kD1K})
+        allocs = std::max(allocs, Of(id).allocsPerRecord);
+    const double fragmentCost = Of(ScenarioId::kC64).nsPerRecord / Of(ScenarioId::kC1).nsPerRecord;
+    const double twoThreads = Of(ScenarioId::kE1).nsPerRecord / Of(ScenarioId::kE2).nsPerRecord;
+    const double hourGrowth =
+        static_cast<double>(Of(ScenarioId::kF60).peakBytes) / static_cast<double>(Of(ScenarioId::kF1).peakBytes);
+    return {
+        Judged("lock pairs a record, A 160 B", pairs(ScenarioId::kA160), kMaxPairsA160, true, false),
+        Judged("lock pairs a record, B 1 KiB in 4", pairs(ScenarioId::kB1K4), kMaxPairsB, true, false),
+        Judged("lock pairs a record, C 64 KiB in 64", pairs(ScenarioId::kC64), kMaxPairsC64, true, false),
+        Judged("allocations a record, A B D", allocs, 0, true, false),
+        Judged("F peak hour / peak minute", hourGrowth, kMaxHourGrowth, true, false),
+        Judged("A 160 B / rule floor", ratio(ScenarioId::kA160), kMaxRuleRatio, true, true),
+        Judged("A 1 KiB / rule floor", ratio(ScenarioId::kA1K), kMaxRuleRatio, true, true),
+        Judged("C ns/byte 64 frags / 1 frag", fragmentCost, kMaxFragmentCost, true, true),
+        Judged("E two threads / one thread", twoThreads, kMinTwoThreads, false, true),
+    };
+}
+
+void Report::PrintTargets() const
+{
+    const std::vector<Target> targets = Targets();
+    if (targets.empty())
+        return;
+    std::printf("\ntargets (threaded process, %s)\n", mEmulated ? "emulated: time not judged" : "native");
+    for (const Target& t : targets)
+        std::printf("  %-36s %10.4f  %-22s %s %.2f\n", t.name.c_str(), t.value, t.verdict.c_str(),
+                    t.atMost ? "at most" : "at least", t.limit);
+}
+
+void Report::PrintJson() const
+{
+    std::printf("{\n  \"emulated\": %s,\n  \"scenarios\": [", mEmulated ? "true" : "false");
+    const char* separator = "\n";
+    for (const Scenario& s : AllScenarios()) {
+        const auto found = mResults.find(s.id);
+        if (found == mResults.end())
+            continue;
+        const Result& r = found->second;
+        std::printf("%s    {\"name\": %s, \"ns_per_record\": %s, \"lock_pairs_per_record\": %s, "
+                    "\"allocs_per_record\": %s, \"rule_floor_ratio\": %s, \"digest\": \"%016" PRIx64 "\"}",
+                    separator, JsonString(s.name).c_str(), JsonNumber(r.nsPerRecord).c_str(),
+                    JsonNumber(r.lockPairsPerRecord).c_str(), JsonNumber(r.allocsPerRecord).c_str(),
+                    JsonNumber(RuleRatio(s, r)).c_str(), r.digest);
+        separator = ",\n";
+    }
+    std::printf("\n  ],\n  \"targets\": [");
+    separator = "\n";
+    for (const Target& t : Targets()) {
+        std::printf("%s    {\"name\": %s, \"value\": %s, \"limit\": %s, \"verdict\": %s}", separator,
+                    JsonString(t.name).c_str(), JsonNumber(t.value).c_str(), JsonNumber(t.limit).c_str(),
+                    JsonString(t.verdict).c_str());
+        separator = ",\n";
+    }
+    std::printf("\n  ]\n}\n");
+}

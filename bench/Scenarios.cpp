@@ -1,0 +1,237 @@
+// The benchmark's scenarios (see Scenarios.h).
+#include "Scenarios.h"
+
+#include "records/DataPathBlocks.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+namespace {
+
+// Records a scenario feeds at scale 1: small records, and 64 KiB ones.
+constexpr uint64_t kRecords = 20000;
+constexpr uint64_t kBigRecords = 300;
+// 8 kHz, 16-bit mono: 100 ms of sound a record, 30 records (3 s, one chunk) a chunk request.
+constexpr uint32_t kPlaybackRecordBytes = 1600;
+constexpr int kRecordsPerChunk = 30;
+constexpr int kChunksPerMinute = 20;
+constexpr int kPlaybackFragments = 4;
+
+// The lock pairs a record cannot go without. Every fragment: the copy into the brick's queue and
+// the host's release after onData. The reassembly: taking the first (or whole) fragment and
+// releasing the block held before, and for a fragmented record a block of the brick's own taken
+// from its pool, replacing the first fragment; releasing that block at the next record returns
+// it to its pool. The output: the pool take, SendData's copy into the sink's queue, the brick's
+// release of its handle, the sink's release and the pool return.
+constexpr double ForcedPairs(int fragments)
+{
+    return fragments == 1 ? 2 + 2 + 5 : 2.0 * fragments + 3 + 2 + 5;
+}
+// The payload is copied once into the output; a fragmented record also into the reassembly block.
+constexpr int ForcedCopies(int fragments) { return fragments == 1 ? 1 : 2; }
+
+constexpr Scenario Flowing(ScenarioId id, const char* name, uint32_t payload, int fragments)
+{
+    return {id, name, payload, fragments, ForcedPairs(fragments), ForcedCopies(fragments)};
+}
+
+const std::vector<Scenario> kScenarios = {
+    Flowing(ScenarioId::kA160, "A whole 160 B", 160, 1),
+    Flowing(ScenarioId::kA1K, "A whole 1 KiB", 1024, 1),
+    Flowing(ScenarioId::kA4K, "A whole 4 KiB", 4096, 1),
+    Flowing(ScenarioId::kB1K4, "B 1 KiB in 4 fragments", 1024, 4),
+    Flowing(ScenarioId::kC1, "C 64 KiB in 1 fragment", 65536, 1),
+    Flowing(ScenarioId::kC8, "C 64 KiB in 8 fragments", 65536, 8),
+    Flowing(ScenarioId::kC64, "C 64 KiB in 64 fragments", 65536, 64),
+    {ScenarioId::kD1K, "D 1 KiB, 30 a chunk request", 1024, 1, 0, 1},
+    {ScenarioId::kE1, "E 1 KiB, one chain, one thread", 1024, 1, 0, 1},
+    {ScenarioId::kE2, "E 1 KiB, two chains, two threads", 1024, 1, 0, 1},
+    {ScenarioId::kF1, "F playback of one minute", kPlaybackRecordBytes, kPlaybackFragments, 0, 2},
+    {ScenarioId::kF60, "F playback of one hour", kPlaybackRecordBytes, kPlaybackFragments, 0, 2},
+};
+
+cChunkCmdBlock MakeChunkRequest(uint64_t time)
+{
+    cChunkCmdBlock request;
+    request.Record().time = time;
+    request.Record().mode = 0;
+    return request;
+}
+
+// One fragment of `size` bytes; its bytes and low flag bits follow from `seed`.
+cDataBlock MakeFragment(EFragmentKind kind, uint32_t size, uint8_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    for (uint32_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i * 7);
+    cDataBlock block = MakeSoundFragment(0, kind, bytes.data(), size);
+    block.SoleRecord().flags = FragmentFlags(kind, seed & 0x1F);
+    return block;
+}
+
+// One record of `payload` bytes cut into `fragments` fragments of (nearly) equal size.
+std::vector<cDataBlock> MakeRecord(uint32_t payload, int fragments)
+{
+    if (fragments == 1)
+        return {MakeFragment(kFragmentWhole, payload, 1)};
+    std::vector<cDataBlock> out;
+    for (int i = 0; i < fragments; ++i) {
+        const uint32_t size = payload / fragments + (i < static_cast<int>(payload % fragments) ? 1 : 0);
+        const EFragmentKind kind = i == 0 ? kFragmentFirst : i == fragments - 1 ? kFragmentLast : kFragmentMiddle;
+        out.push_back(MakeFragment(kind, size, static_cast<uint8_t>(i + 1)));
+    }
+    return out;
+}
+
+Result RecordsFlowing(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t records)
+{
+    CSoundChain chain(create);
+    chain.Request(MakeChunkRequest(0));
+    const std::vector<cDataBlock> record = MakeRecord(s.payload, s.fragments);
+    return Measure(records, [&](bool hash) {
+        chain.Sink().SetHashing(hash);
+        for (uint64_t i = 0; i < records; ++i) {
+            for (const cDataBlock& fragment : record)
+                chain.Feed(fragment);
+            chain.Sink().Drain();
+        }
+        return chain.Sink().Digest();
+    });
+}
+
+// Every request block is handled once by a brick: each pass gets fresh ones, made untimed.
+Result ChunkedPlayback(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t chunks)
+{
+    CSoundChain chain(create);
+    const cDataBlock record = MakeRecord(s.payload, 1).front();
+    const cTagBlock tagS = MakeTagBlock(kCodeTagS, 3000, 0);
+    const cTagBlock tagF = MakeTagBlock(kCodeTagF, 5970, 0);
+    std::vector<cChunkCmdBlock> requests;
+    const auto fresh = [&] {
+        requests.clear();
+        for (uint64_t c = 0; c < chunks; ++c)
+            requests.push_back(MakeChunkRequest(c * kChunkLength));
+    };
+    const auto pass = [&](bool hash) {
+        chain.Sink().SetHashing(hash);
+        for (uint64_t c = 0; c < chunks; ++c) {
+            chain.Feed(tagS);
+            for (int i = 0; i < kRecordsPerChunk; ++i)
+                chain.Feed(record);
+            chain.Feed(tagF);
+            chain.Request(requests[c]);
+            chain.Sink().Drain();
+        }
+        return chain.Sink().Digest();
+    };
+    const uint64_t records = chunks * kRecordsPerChunk;
+    fresh();
+    Result best;
+    best.digest = pass(true);
+    fresh();
+    best.lockPairsPerRecord = CountLockPairs(records, [&] { pass(false); });
+    best.nsPerRecord = 1e300;
+    double allocs = 0;
+    for (int round = 0; round < kRepetitions; ++round) {
+        fresh();
+        Result r = best;
+        Time(records, [&] { pass(false); }, 1, r);
+        allocs += r.allocsPerRecord;
+        if (r.nsPerRecord < best.nsPerRecord)
+            best = r;
+    }
+    best.allocsPerRecord = allocs / kRepetitions;
+    return best;
+}
+
+// Reported per record of all threads together (so records/s is the total).
+Result Parallel(const Scenario& s, CSoundChain::CreateBrickFn create, int threads, uint64_t recordsEach)
+{
+    std::vector<std::unique_ptr<CSoundChain>> chains;
+    std::vector<cDataBlock> records; // a block of its own for each chain: no node is contended
+    for (int t = 0; t < threads; ++t) {
+        chains.emplace_back(new CSoundChain(create));
+        chains.back()->Request(MakeChunkRequest(0));
+        records.push_back(MakeRecord(s.payload, 1).front());
+    }
+    const auto run = [&](int t) {
+        CSoundChain& chain = *chains[t];
+        for (uint64_t i = 0; i < recordsEach; ++i) {
+            chain.Feed(records[t]);
+            chain.Sink().Drain();
+        }
+    };
+    return Measure(recordsEach * threads, [&](bool) {
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back(run, t);
+        for (std::thread& w : workers)
+            w.join();
+        return uint64_t{0};
+    });
+}
+
+// Records of 100 ms in 4 fragments, 30 a chunk, one chunk request (made as it is needed) per
+// chunk, a video frame per record.
+Result Playback(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t minutes)
+{
+    const uint64_t chunks = minutes * kChunksPerMinute;
+    CSoundChain chain(create);
+    const std::vector<cDataBlock> record = MakeRecord(s.payload, s.fragments);
+    cVideoBlock video = MakeVideoFragment(kFragmentWhole, 0, nullptr, 0);
+    const auto pass = [&](bool hash) {
+        chain.Sink().SetHashing(hash);
+        for (uint64_t c = 0; c < chunks; ++c) {
+            chain.Feed(MakeTagBlock(kCodeTagS, c * kChunkLength, 0));
+            for (int i = 0; i < kRecordsPerChunk; ++i) {
+                video.SoleRecord().frameTime = static_cast<uint16_t>(i * 100); // released by the brick
+                chain.Feed(video);
+                for (const cDataBlock& fragment : record)
+                    chain.Feed(fragment);
+            }
+            chain.Feed(MakeTagBlock(kCodeTagF, c * kChunkLength + kTagFAfterTagS, 0));
+            chain.Request(MakeChunkRequest(c * kChunkLength));
+            chain.Sink().Drain();
+        }
+        return chain.Sink().Digest();
+    };
+    return Measure(chunks * kRecordsPerChunk, pass, 1);
+}
+
+} // namespace
+
+const std::vector<Scenario>& AllScenarios()
+{
+    return kScenarios;
+}
+
+const Scenario& ScenarioOf(ScenarioId id)
+{
+    for (const Scenario& s : kScenarios) {
+        if (s.id == id)
+            return s;
+    }
+    std::fprintf(stderr, "vrn3-bench: no scenario %d\n", static_cast<int>(id));
+    std::abort();
+}
+
+Result RunScenario(const Scenario& s, CSoundChain::CreateBrickFn create, long scale)
+{
+    const uint64_t records = static_cast<uint64_t>(scale) * kRecords;
+    switch (s.id) {
+    case ScenarioId::kD1K:
+        return ChunkedPlayback(s, create, records / kRecordsPerChunk);
+    case ScenarioId::kE1:
+        return Parallel(s, create, 1, records * 2);
+    case ScenarioId::kE2:
+        return Parallel(s, create, 2, records * 2);
+    case ScenarioId::kF1:
+        return Playback(s, create, 1);
+    case ScenarioId::kF60:
+        return Playback(s, create, 60);
+    default:
+        return RecordsFlowing(s, create, s.payload >= 65536 ? static_cast<uint64_t>(scale) * kBigRecords : records);
+    }
+}

@@ -1,0 +1,51 @@
+// A library to preload into vrn3-play that makes one call of one I/O function fail, for the
+// exit-code rule: with VRN3_FAIL=<function>:<n>:<errno> the n-th call of <function> made through
+// the program's own calls fails with <errno>; every other call goes to the C library.
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <sys/types.h>
+
+namespace {
+
+// Whether call number `call` of `name` is the one to fail; sets errno when it is.
+bool Fails(const char* name, unsigned call)
+{
+    const char* spec = std::getenv("VRN3_FAIL");
+    char want[16];
+    unsigned n = 0;
+    int error = 0;
+    if (spec == nullptr || std::sscanf(spec, "%15[^:]:%u:%d", want, &n, &error) != 3)
+        return false;
+    if (std::strcmp(want, name) != 0 || call != n)
+        return false;
+    errno = error;
+    return true;
+}
+
+} // namespace
+
+// Each wrapper counts its calls, fails the chosen one, and passes the others on.
+#define VRN3_FAILING(result, name, failed, params, args)                                                   \
+    extern "C" __attribute__((visibility("default"))) result name params                                  \
+    {                                                                                                      \
+        static std::atomic<unsigned> calls{0};                                                             \
+        if (Fails(#name, ++calls))                                                                         \
+            return failed;                                                                                 \
+        static const auto next = reinterpret_cast<result(*) params>(dlsym(RTLD_NEXT, #name));              \
+        return next args;                                                                                  \
+    }
+
+VRN3_FAILING(ssize_t, write, -1, (int fd, const void* data, size_t size), (fd, data, size))
+VRN3_FAILING(int, close, -1, (int fd), (fd))
+VRN3_FAILING(int, rename, -1, (const char* from, const char* to), (from, to))
+VRN3_FAILING(int, linkat, -1, (int fromDir, const char* from, int toDir, const char* to, int flags),
+             (fromDir, from, toDir, to, flags))
+VRN3_FAILING(size_t, fwrite, 0, (const void* data, size_t size, size_t n, FILE* file), (data, size, n, file))
+VRN3_FAILING(size_t, fread, 0, (void* data, size_t size, size_t n, FILE* file), (data, size, n, file))
+VRN3_FAILING(int, fflush, EOF, (FILE * file), (file))
+VRN3_FAILING(int, fclose, EOF, (FILE * file), (file))
+VRN3_FAILING(int, fseeko64, -1, (FILE * file, off64_t offset, int whence), (file, offset, whence))
