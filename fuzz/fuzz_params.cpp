@@ -1,7 +1,7 @@
 // Fuzz target: the parameter text and the configuration number parsing.
 //
 // The input is split into a parameter text and a key (both may hold NULs) for ExtractParamStr,
-// whose value must be a blank-free part of the text. The rest of the input becomes a brick
+// whose value must be a part of the text. The rest of the input becomes a brick
 // configuration for CreateBrick and onCreate, and a refused configuration must name other codes.
 // What the values are, case by case, the unit tests' tables say (tests/stream); here the
 // sanitizers look for reads past the text, the key or the configuration.
@@ -35,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string key = in.ConsumeRandomLengthString(12);
     std::string value = "stale";
     CVRN3Stream::ExtractParamStr(text, key, value);
-    if (value.find(' ') != std::string::npos || text.find(value) == std::string::npos)
-        Finding("ExtractParamStr's value is no blank-free part of the text");
+    if (text.find(value) == std::string::npos)
+        Finding("ExtractParamStr's value is no part of the text");
 
     std::vector<uint8_t> bytes = in.ConsumeRemainingBytes<uint8_t>();
     const bool mostlyAccepted = bytes.size() < 24 || (bytes[0] & 1);
