@@ -196,9 +196,9 @@ struct Run {
         return b.ChunkRequestCount() == count ? nullptr : "the chunk did not settle its request";
     }
 
-    // Stops at the first step that fails. A request beyond the end is answered by the brick itself. The first chunk waits: its 63 blocks and the edge pair
-    // answering the request beyond the end fill the brick's queue past 64, so it grows between
-    // the pair's tags. Later 65 blocks wait for their request and then leave at once: the 65th, a
+    // Stops at the first step that fails. A request beyond the end is answered by the brick
+    // itself. The first chunk waits: its 63 blocks and the edge pair answering the request beyond
+    // the end fill the brick's queue past 64, so it grows as the pair is queued. Later 65 blocks wait for their request and then leave at once: the 65th, a
     // "TagF", makes the next brick's queue grow.
     void Scenario()
     {
