@@ -2,23 +2,12 @@
 #include "SoundChain.h"
 
 #include "records/DataPathBlocks.h"
+#include "records/SoundBrickConfig.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
-
-// The sound brick's configuration for stream 0.
-TBrickConfig SoundBrickConfig()
-{
-    TBrickConfig config{};
-    config.size = sizeof config;
-    config.input = {kCodeSnd3, kCodeDat3};
-    config.output = {kCodeIma1, kCodeSCDA};
-    std::strcpy(config.streamNumber, "0");
-    return config;
-}
 
 // A header whose stream 0 is 8 kHz 16-bit sound.
 cHeaderBlock SoundHeader()
@@ -35,7 +24,7 @@ cHeaderBlock SoundHeader()
 
 CSoundChain::CSoundChain(CreateBrickFn create)
 {
-    mBrick = create(SoundBrickConfig());
+    mBrick = create(SoundBrickConfig(0));
     if (mBrick == nullptr) {
         std::fprintf(stderr, "vrn3-bench: CreateBrick refused the configuration\n");
         std::exit(1);

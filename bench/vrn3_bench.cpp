@@ -21,10 +21,11 @@
 #include "Report.h"
 #include "Scenarios.h"
 
+#include "host/CPluginLibrary.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <dlfcn.h>
 #include <string>
 
 namespace {
@@ -53,15 +54,12 @@ bool Parse(int argc, char** argv, Options& options)
 // The plug-in's factory; the library stays open for the life of the process.
 CSoundChain::CreateBrickFn LoadPlugin()
 {
-    void* plugin = dlopen(VRN3_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (plugin == nullptr) {
-        std::fprintf(stderr, "vrn3-bench: %s\n", dlerror());
+    try {
+        return (new CPluginLibrary(VRN3_PLUGIN_PATH))->Factory();
+    } catch (const CPluginLibrary::Error& e) {
+        std::fprintf(stderr, "vrn3-bench: %s: %s\n", VRN3_PLUGIN_PATH, e.what());
         return nullptr;
     }
-    const auto create = reinterpret_cast<CSoundChain::CreateBrickFn>(dlsym(plugin, "CreateBrick"));
-    if (create == nullptr)
-        std::fprintf(stderr, "vrn3-bench: no CreateBrick in %s\n", VRN3_PLUGIN_PATH);
-    return create;
 }
 
 std::vector<uint32_t> Payloads()

@@ -31,3 +31,8 @@ static_assert(offsetof(TBrickConfig, input) == 8, "input descriptor at 8");
 static_assert(offsetof(TBrickConfig, output) == 16, "output descriptor at 16");
 static_assert(offsetof(TBrickConfig, streamNumber) == 289, "stream number text at 289");
 static_assert(sizeof(TBrickConfig) == 512, "brick configuration size");
+
+class CBrick;
+// A plug-in's factory, exported as "CreateBrick" (extern "C"): a new brick for `config`, owned by
+// the caller, or null when the plug-in makes no brick of that configuration.
+using TBrickFactory = CBrick* (*)(const TBrickConfig& config);

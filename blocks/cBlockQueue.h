@@ -38,6 +38,14 @@ public:
         ++mRing->count;
     }
 
+    // Makes room for `more` appends that then cannot fail. Throws std::bad_alloc when the ring
+    // cannot grow; the queue is then unchanged.
+    void reserve(uint32_t more)
+    {
+        while (mRing == nullptr || mRing->capacity - mRing->count < more)
+            Grow();
+    }
+
     // The oldest handle. The queue must not be empty.
     const cMemBlock& front() const
     {

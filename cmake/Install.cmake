@@ -76,7 +76,7 @@ if(VRN3_SYSROOT)
     get_filename_component(_vrn3_sysroot_real "${VRN3_SYSROOT}" REALPATH)
     list(APPEND _vrn3_prefix_maps "-ffile-prefix-map=${VRN3_SYSROOT}=" "-ffile-prefix-map=${_vrn3_sysroot_real}=")
 endif()
-foreach(_vrn3_target vrn3host VRN3SoundStream vrn3play vrn3-play)
+foreach(_vrn3_target vrn3host vrn3stream VRN3SoundStream vrn3play vrn3-play)
     if(TARGET ${_vrn3_target})
         target_compile_options(${_vrn3_target} PRIVATE ${_vrn3_prefix_maps})
     endif()
@@ -98,13 +98,15 @@ if(TARGET vrn3-play)
 endif()
 
 # What a host author compiles against: the brick interface and block framework (blocks/), the
-# code table and record layouts (records/), the stand-in's pipeline (host/CPipeline.h) and the
-# capture recorder a host of its own calls at its delivery points (host/CCaptureRecorder.h).
+# code table and record layouts (records/), the stand-in's pipeline and plug-in loading
+# (host/CPipeline.h, host/CPluginLibrary.h) and the capture recorder a host of its own calls at
+# its delivery points (host/CCaptureRecorder.h).
 # The headers include each other by relative paths, which this layout keeps.
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/blocks" "${PROJECT_SOURCE_DIR}/records"
     DESTINATION "${VRN3_INSTALL_INCLUDEDIR}" COMPONENT dev FILES_MATCHING PATTERN "*.h")
-install(FILES "${PROJECT_SOURCE_DIR}/host/CPipeline.h" "${PROJECT_SOURCE_DIR}/host/CBrickTap.h"
-    "${PROJECT_SOURCE_DIR}/host/CCaptureRecorder.h" "${PROJECT_SOURCE_DIR}/host/CBlockWire.h"
+install(FILES "${PROJECT_SOURCE_DIR}/host/CPipeline.h" "${PROJECT_SOURCE_DIR}/host/CPluginLibrary.h"
+    "${PROJECT_SOURCE_DIR}/host/CBrickTap.h" "${PROJECT_SOURCE_DIR}/host/CCaptureRecorder.h"
+    "${PROJECT_SOURCE_DIR}/host/CBlockWire.h"
     DESTINATION "${VRN3_INSTALL_INCLUDEDIR}/host" COMPONENT dev)
 
 # The CMake package (VRN3SoundStream::host, VRN3SoundStream_PLUGIN) and the pkg-config file of the

@@ -21,7 +21,7 @@ CXX="${CXX_FUZZ:-clang++-14}"
 
 FLAGS=(-m32 -D_GLIBCXX_USE_CXX11_ABI=0 -std=c++17 -g -O1 -fPIC -fno-omit-frame-pointer
        -fsanitize=address,undefined -fno-sanitize=alignment,vptr -fno-sanitize-recover=all
-       -Wall -Wextra -Werror -I"$ROOT" -isystem "$QTINC" -isystem "$QTINC/QtCore")
+       -Wall -Wextra -Werror -I"$ROOT" -I"$ROOT/tests" -isystem "$QTINC" -isystem "$QTINC/QtCore")
 LINK=(-L"$SYSROOT/usr/lib/i386-linux-gnu" -lQt5Core -lpthread -Wl,--disable-new-dtags
       -Wl,-rpath,"$SYSROOT/usr/lib/i386-linux-gnu" -Wl,-rpath,"$SYSROOT/lib/i386-linux-gnu"
       -Wl,-rpath-link,"$LIBDIRS")

@@ -1,17 +1,15 @@
 // Fuzz target: the parameter text and the configuration number parsing.
 //
 // The input is split into a parameter text and a key (both may hold NULs) for ExtractParamStr,
-// whose value is compared with a plain model of the rule: the key and the text are searched as
-// C strings, the value runs from the end of the key's occurrence up to the next blank at or
-// after the occurrence, or to the end of the whole text. The rest of the input becomes a brick
-// configuration for CreateBrick and onCreate; the stream number is compared with a model of a
-// decimal parse clamped to 32 bits, and a refused configuration must name other codes.
-#include "../records/BlockTypes.h"
-#include "../sound/CVrn3StreamSound.h"
+// whose value must be a part of the text. The rest of the input becomes a brick
+// configuration for CreateBrick and onCreate, and a refused configuration must name other codes.
+// What the values are, case by case, the unit tests' tables say (tests/stream); here the
+// sanitizers look for reads past the text, the key or the configuration.
+#include "records/BlockTypes.h"
+#include "sound/CVrn3StreamSound.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,23 +26,6 @@ namespace {
     std::abort();
 }
 
-std::string ModelValue(const std::string& text, const std::string& key)
-{
-    const std::string searched(text.c_str());
-    const size_t at = searched.find(key.c_str());
-    if (at == std::string::npos)
-        return std::string();
-    const size_t start = at + std::strlen(key.c_str()), blank = searched.find(' ', at);
-    return text.substr(start, blank == std::string::npos || blank < start ? std::string::npos : blank - start);
-}
-
-// A decimal parse of the text up to `limit` or its first NUL, clamped to 32 bits.
-int32_t ModelNumber(const char* text, size_t limit)
-{
-    const long long value = std::strtoll(std::string(text, strnlen(text, limit)).c_str(), nullptr, 10);
-    return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -54,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string key = in.ConsumeRandomLengthString(12);
     std::string value = "stale";
     CVRN3Stream::ExtractParamStr(text, key, value);
-    if (value != ModelValue(text, key))
-        Finding("ExtractParamStr disagrees with the model");
+    if (text.find(value) == std::string::npos)
+        Finding("ExtractParamStr's value is no part of the text");
 
     std::vector<uint8_t> bytes = in.ConsumeRemainingBytes<uint8_t>();
     const bool mostlyAccepted = bytes.size() < 24 || (bytes[0] & 1);
@@ -73,9 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Finding("CreateBrick decided against the codes");
     if (made == nullptr)
         return 0;
-    CVrn3StreamSound& brick = static_cast<CVrn3StreamSound&>(*made);
-    brick.onCreate(config);
-    if (brick.StreamNumber() != ModelNumber(config.streamNumber, sizeof config.streamNumber))
-        Finding("stream number disagrees with the model");
+    static_cast<CVrn3StreamSound&>(*made).onCreate(config);
     return 0;
 }

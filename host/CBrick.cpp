@@ -1,9 +1,9 @@
 // The host's brick: connections, the two queues, and delivery of queued blocks to handlers.
 #include "../blocks/CBrick.h"
 
-#include "../records/Codes.h"
+#include "../records/HostRecords.h"
 #include "CBrickPrivate.h"
-#include "CPipeline.h"
+#include "CPipelinePrivate.h"
 
 #include <atomic>
 #include <cstring>
@@ -40,7 +40,7 @@ void Handle(CBrick* brick, cMemBlock& block, bool control)
 // out under the queue lock and handled after it is given back, so senders never wait for a
 // handler; the queue's handle moves to the handler. False when the queue was empty. A block
 // whose handler (or the brick's tap) throws counts as delivered too; the pipeline decides
-// whether the exception passes on (see CPipeline::BlockFailed).
+// whether the exception passes on (see CPipelinePrivate::BlockFailed).
 bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
 {
     RunOnCreateOnce(brick, d);

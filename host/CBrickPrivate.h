@@ -18,6 +18,8 @@
 #include <mutex>
 #include <vector>
 
+struct CPipelinePrivate;
+
 struct CBrickPrivate {
     CBrick* next = nullptr;
     CBrick* previous = nullptr;
@@ -27,7 +29,7 @@ struct CBrickPrivate {
     bool onCreateRan = false;
     bool stopped = false;
     uint32_t signature = 0;
-    CPipeline* pipeline = nullptr;      // the pipeline that runs this brick, if any
+    CPipelinePrivate* pipeline = nullptr; // the pipeline that runs this brick, if any
     CBrickTap* tap = nullptr;           // told of every block crossing the brick; set while
                                         // the brick is not running
     bool oneThread = false;             // its pipeline runs synchronously; set by the pipeline

@@ -4,7 +4,7 @@
 #include "CBlockWire.h"
 
 #include "../blocks/cMemBlock.h"
-#include "../records/Codes.h"
+#include "../records/HostRecords.h"
 
 #include <cerrno>
 #include <chrono>

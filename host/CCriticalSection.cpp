@@ -60,9 +60,13 @@ bool LockContended(std::atomic<int>& state, unsigned long timeout)
             return false;
         __builtin_ia32_pause();
     }
-    // From here on the lock is marked contended, so its holder wakes a sleeper on Unlock.
-    while (state.exchange(kContended, std::memory_order_acquire) != kFree)
+    // From here on the lock is marked contended, so its holder wakes a sleeper on Unlock. A
+    // waiter that wakes marks it so again: others may still sleep, and it must wake the next.
+    int seen = state.exchange(kContended, std::memory_order_acquire);
+    while (seen != kFree) {
         FutexWait(&state, kContended);
+        seen = state.exchange(kContended, std::memory_order_acquire); // others may sleep
+    }
     return true;
 }
 

@@ -1,8 +1,6 @@
 // The host's event lists: made and read with the host library's own QList code.
 #include "CEventLists.h"
 
-#include "../records/BlockTypes.h"
-
 cMemBlock CEventLists::Make(const std::vector<TEventListEntry>& entries)
 {
     cEventListBlock block;

@@ -8,7 +8,7 @@
 
 #include "../blocks/HostApi.h"
 #include "../blocks/cMemBlock.h"
-#include "../records/ControlRecords.h"
+#include "../records/HostRecords.h"
 
 #include <vector>
 

@@ -8,21 +8,9 @@
 #include "CPipeline.h"
 
 #include "CBrickPrivate.h"
+#include "CPipelinePrivate.h"
 
-#include <atomic>
-#include <exception>
 #include <thread>
-
-struct CPipelinePrivate {
-    std::vector<CBrick*> bricks;          // chain order; owned
-    std::vector<std::thread> threads;     // one per brick while threaded
-    std::atomic<bool> threaded{false};    // brick threads deliver; set before they start
-    std::atomic<bool> stopping{false};    // set under each brick's lock, so no wake-up is missed
-    std::atomic<int64_t> pending{0};      // blocks queued or being handled
-    std::mutex idleMutex;                 // with `idle`: wakes WaitIdle; guards `failure`
-    std::condition_variable idle;
-    std::exception_ptr failure;           // first exception of a handler on a brick's thread
-};
 
 namespace {
 
@@ -65,7 +53,7 @@ CBrick* CPipeline::Add(CBrick* brick)
 {
     if (!d->bricks.empty())
         brick->ConnectAfter(d->bricks.back());
-    brick->d->pipeline = this;
+    brick->d->pipeline = d;
     brick->d->oneThread = !d->threaded.load(std::memory_order_relaxed);
     d->bricks.push_back(brick);
     return brick;
@@ -139,39 +127,39 @@ void CPipeline::Stop()
         brick->d->oneThread = true; // every brick thread has ended
 }
 
-void CPipeline::BlockQueued()
+void CPipelinePrivate::BlockQueued()
 {
-    if (!d->threaded.load(std::memory_order_relaxed)) {
-        d->pending.store(d->pending.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    if (!threaded.load(std::memory_order_relaxed)) {
+        pending.store(pending.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         return;
     }
-    d->pending.fetch_add(1);
+    pending.fetch_add(1);
 }
 
-void CPipeline::BlockDelivered()
+void CPipelinePrivate::BlockDelivered()
 {
-    if (!d->threaded.load(std::memory_order_relaxed)) {
-        d->pending.store(d->pending.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+    if (!threaded.load(std::memory_order_relaxed)) {
+        pending.store(pending.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
         return; // nobody else runs, so nobody waits
     }
-    if (d->pending.fetch_sub(1) == 1) {
-        std::lock_guard<std::mutex> lock(d->idleMutex);
-        d->idle.notify_all();
+    if (pending.fetch_sub(1) == 1) {
+        std::lock_guard<std::mutex> lock(idleMutex);
+        idle.notify_all();
     }
 }
 
 // The failure is kept before the block is counted off, so a WaitIdle that sees the pipeline idle
 // also sees the failure.
-void CPipeline::BlockFailed()
+void CPipelinePrivate::BlockFailed()
 {
-    if (!d->threaded) {
+    if (!threaded) {
         BlockDelivered();
         throw;
     }
     {
-        std::lock_guard<std::mutex> lock(d->idleMutex);
-        if (!d->failure)
-            d->failure = std::current_exception();
+        std::lock_guard<std::mutex> lock(idleMutex);
+        if (!failure)
+            failure = std::current_exception();
     }
     BlockDelivered();
 }

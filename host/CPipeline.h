@@ -56,13 +56,6 @@ public:
     // Blocks queued to the bricks or being handled: 0 whenever the pipeline is idle.
     int64_t PendingBlocks() const;
 
-    // Called by the host's bricks: a block was queued / delivered.
-    void BlockQueued();
-    void BlockDelivered();
-    // Called by the host's bricks from inside the handler of a handler's exception: the block
-    // is counted as delivered; threaded, the exception is kept for WaitIdle, else it is rethrown.
-    void BlockFailed();
-
 private:
     CPipelinePrivate* d;
 };

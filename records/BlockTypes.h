@@ -14,13 +14,13 @@ using cVideoBlock = cStructBlock<DATA_T_VIDEO, kCodeVid3Record>;
 using cTagBlock = cStructBlock<TStreamTag, kCodeTag>;
 using cSoundBlock = cStructBlock<TSoundData, kCodeSCDA>;
 
-// Control and notification path: shared command records with a visited list.
+// Control and notification path: shared command records with a visited list (the event list's
+// block, cEventListBlock, is in HostRecords.h).
 using cChunkCmdBlock = cCommandBlock<TCmdRequestChunk, kCodeChun, CBrick*, 10>;
 using cPlayCmdBlock = cCommandBlock<TCmdPlay, kCodePlay, CBrick*, 10>;
 using cNotifyBlock = cCommandBlock<TNotifyBase, kCodeNtfy, CBrick*, 10>;
 using cSoundCfgBlock = cCommandBlock<TSoundStreamCfg, kCodeNtfy, CBrick*, 10>;
 using cMessageBlock = cCommandBlock<TNotifyMessage, kCodeNtfy, CBrick*, 10>;
-using cEventListBlock = cCommandBlock<TEventList, kCodeNtfy, CBrick*, 10>;
 using cReadyBlock = cCommandBlock<TReadyNotification, kCodeNtfy, CBrick*, 10>;
 using cResetBlock = cCommandBlock<TVRN3ResetNotify, kCodeNtfy, CBrick*, 10>;
 using cTimeRangeBlock = cCommandBlock<TSrcTimeRange, kCodeNtfy, CBrick*, 10>;

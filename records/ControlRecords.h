@@ -9,8 +9,7 @@
 #pragma once
 
 #include "Codes.h"
-
-#include <QList>
+#include "HostRecords.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -48,21 +47,6 @@ struct TNotifyMessage {
     int32_t level;
     std::string text;
     std::string details;
-};
-
-// One event of an event list.
-struct TEventListEntry {
-    uint32_t word0;
-    uint32_t word1;
-    uint32_t streamNumber;   // the stream the event belongs to
-    std::string text;
-};
-
-// "Evt ": a list of events, in order.
-struct TEventList {
-    TEventList() : notifyCode(kCodeEvt) {}
-    uint32_t notifyCode;
-    QList<TEventListEntry> entries;
 };
 
 // "Rdy ": the answer to a reset, echoing its values.
@@ -106,10 +90,6 @@ static_assert(sizeof(TNotifyMessage) == 28 && offsetof(TNotifyMessage, sender) =
                   offsetof(TNotifyMessage, level) == 16 && offsetof(TNotifyMessage, text) == 20 &&
                   offsetof(TNotifyMessage, details) == 24,
               "TNotifyMessage layout");
-static_assert(sizeof(TEventListEntry) == 16 && offsetof(TEventListEntry, streamNumber) == 8 &&
-                  offsetof(TEventListEntry, text) == 12,
-              "TEventListEntry layout");
-static_assert(sizeof(TEventList) == 8 && offsetof(TEventList, entries) == 4, "TEventList layout");
 static_assert(sizeof(TReadyNotification) == 17 && offsetof(TReadyNotification, flag) == 12 &&
                   offsetof(TReadyNotification, value3) == 13,
               "TReadyNotification layout");

@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // A header ("Hdr3") with every stream entry empty; fill in the entries the brick reads.
 inline cHeaderBlock MakeHeaderBlock()
@@ -39,6 +41,28 @@ inline cDataBlock MakeSoundFragment(uint8_t streamNumber, EFragmentKind kind, co
     fragment.flags = FragmentFlags(kind);
     fragment.streamNumber = streamNumber;
     return block;
+}
+
+// One sound record of `size` bytes of stream `streamNumber` cut into fragments of `step` bytes
+// (the last one shorter), in order: a single whole fragment when `step` is 0 or not smaller than
+// the record. A middle or last fragment holds at most 65535 bytes, so a record that is cut needs a
+// `step` no larger.
+inline std::vector<cDataBlock> CutSoundRecord(uint8_t streamNumber, const uint8_t* record, size_t size, size_t step)
+{
+    if (step == 0 || step >= size)
+        step = size;
+    std::vector<cDataBlock> fragments;
+    for (size_t at = 0; at < size; at += step) {
+        const size_t n = std::min(step, size - at);
+        const bool first = at == 0;
+        const bool last = at + n == size;
+        const EFragmentKind kind = first && last ? kFragmentWhole
+                                   : first       ? kFragmentFirst
+                                   : last        ? kFragmentLast
+                                                 : kFragmentMiddle;
+        fragments.push_back(MakeSoundFragment(streamNumber, kind, record + at, static_cast<uint32_t>(n)));
+    }
+    return fragments;
 }
 
 // A fragment ("vid3") of a video frame whose time lies `frameTime` units after its chunk's start.

@@ -214,23 +214,12 @@ cTagBlock CVRN3Stream::EdgeTag(uint32_t code, uint64_t time, uint32_t kind, uint
     return tag;
 }
 
-// Queues both blocks or neither. Appending fails only when the queue cannot grow; a half-queued
-// pair is taken back by turning the queue once around, which allocates nothing (each handle
-// moved to the back takes the slot its removal from the front has just freed).
+// Queues both blocks or neither: the room for both is made first, and only that can fail.
 void CVRN3Stream::QueuePair(const cMemBlock& first, const cMemBlock& second)
 {
+    mDelayedBlocks.reserve(2);
     mDelayedBlocks.append(first);
-    try {
-        mDelayedBlocks.append(second);
-    } catch (...) {
-        for (int older = mDelayedBlocks.size() - 1; older > 0; --older) {
-            const cMemBlock handle(mDelayedBlocks.front());
-            mDelayedBlocks.removeFirst();
-            mDelayedBlocks.append(handle);
-        }
-        mDelayedBlocks.removeFirst(); // `first`, now at the front
-        throw;
-    }
+    mDelayedBlocks.append(second);
 }
 
 bool CVRN3Stream::onNotify(const cMemBlock& block)

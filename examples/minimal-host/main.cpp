@@ -7,12 +7,11 @@
 // at once, the chunk ("SCDA" and the tags) only after a chunk request asks for it. The pipeline
 // (and with it every block of the plug-in) is gone before dlclose.
 #include <vrn3/host/CPipeline.h>
+#include <vrn3/host/CPluginLibrary.h>
 #include <vrn3/records/DataPathBlocks.h>
-
-#include <dlfcn.h>
+#include <vrn3/records/SoundBrickConfig.h>
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -47,21 +46,11 @@ public:
     }
 };
 
-TBrickConfig SoundBrickConfig()
-{
-    TBrickConfig config{};
-    config.size = sizeof config;
-    config.input = {kCodeSnd3, kCodeDat3};  // sound fragments in
-    config.output = {kCodeIma1, kCodeSCDA}; // sound data out
-    std::snprintf(config.streamNumber, sizeof config.streamNumber, "%u", kStream);
-    return config;
-}
-
 // Feeds the brick a header and one chunk; a chunk request then releases the chunk.
-void Run(CBrick* (*createBrick)(const TBrickConfig&))
+void Run(const CPluginLibrary& plugin)
 {
     CPipeline pipeline;
-    CBrick* brick = pipeline.Add(createBrick(SoundBrickConfig())); // onCreate runs on first delivery
+    CBrick* brick = pipeline.Add(plugin.CreateBrick(SoundBrickConfig(kStream))); // onCreate runs on first delivery
     Sink* sink = new Sink;
     pipeline.Add(sink);
 
@@ -71,10 +60,9 @@ void Run(CBrick* (*createBrick)(const TBrickConfig&))
     brick->enqueueData(header);
     brick->enqueueData(MakeTagBlock(kCodeTagS, kChunkStart, kStream));
     brick->enqueueData(MakeVideoFragment(kFragmentWhole, 40, nullptr, 0)); // sound times follow frames
-    const char record[] = "one sound record";
-    brick->enqueueData(MakeSoundFragment(kStream, kFragmentFirst, record, 4));
-    brick->enqueueData(MakeSoundFragment(kStream, kFragmentMiddle, record + 4, 6));
-    brick->enqueueData(MakeSoundFragment(kStream, kFragmentLast, record + 10, 6));
+    const uint8_t record[] = "one sound record";
+    for (const cDataBlock& fragment : CutSoundRecord(kStream, record, sizeof record - 1, 6))
+        brick->enqueueData(fragment);
     brick->enqueueData(MakeTagBlock(kCodeTagF, kChunkStart + 2970, kStream));
     pipeline.RunUntilIdle();
 
@@ -91,19 +79,13 @@ void Run(CBrick* (*createBrick)(const TBrickConfig&))
 int main(int argc, char** argv)
 {
     const char* path = argc > 1 ? argv[1] : VRN3_PLUGIN;
-    void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (lib == nullptr) {
-        std::fprintf(stderr, "minimal-host: %s\n", dlerror());
+    try {
+        CPluginLibrary plugin(path);
+        std::printf("loaded %s\n", path);
+        Run(plugin);
+    } catch (const CPluginLibrary::Error& e) {
+        std::fprintf(stderr, "minimal-host: %s: %s\n", path, e.what());
         return 1;
     }
-    auto createBrick = reinterpret_cast<CBrick* (*)(const TBrickConfig&)>(dlsym(lib, "CreateBrick"));
-    if (createBrick == nullptr) {
-        std::fprintf(stderr, "minimal-host: %s has no CreateBrick\n", path);
-        dlclose(lib);
-        return 1;
-    }
-    std::printf("loaded %s\n", path);
-    Run(createBrick);
-    dlclose(lib);
     return 0;
 }

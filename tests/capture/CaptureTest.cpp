@@ -1,6 +1,6 @@
 // The capture recorder and reader: every kind of block the brick takes and sends survives the
 // trip through a capture file, and damaged captures end in one message naming the packet.
-#include "support/Chain.h"
+#include "kit/Chain.h"
 
 #include "CaptureReader.h"
 #include "WireBlock.h"

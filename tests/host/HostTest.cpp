@@ -1,7 +1,7 @@
 // The host's bricks on their own (configuration and onCreate, the routing of the two queues,
 // connections, owned bricks) and chained by the pipeline: synchronously in order, threaded with
 // one call at a time per brick, a handler's exception, and destruction with the pipeline.
-#include "support/Blocks.h"
+#include "kit/Blocks.h"
 
 #include "host/CPipeline.h"
 
@@ -162,7 +162,11 @@ TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDeliver
     pipeline.WaitIdle();
     EXPECT_EQ(data + 1, c->data.load());
     pipeline.Stop();
-    pipeline.Stop(); // harmless
+    pipeline.Stop(); // finds no thread: the pipeline runs synchronously as after the first
+    a->enqueueData(Numbered(kPerProducer + 2));
+    pipeline.RunUntilIdle();
+    EXPECT_EQ(data + 2, c->data.load());
+    EXPECT_EQ(0, pipeline.PendingBlocks());
 }
 
 // Also: destroying the pipeline destroys its bricks and drops the blocks still queued.

@@ -4,8 +4,6 @@
 #   dynamic  <lib> <soname> <needed...> [-- <optional...>]
 #                                          SONAME, NEEDED (all required present, nothing else
 #                                          but the optional ones) and no RPATH/RUNPATH
-#   layouts  <plugin> <probe> <srcdir>     every size/offset the headers pin with static_assert
-#                                          equals the debug information of the built code
 #   doc      <plugin> <probe> <records.md> every record table of the reference equals the
 #                                          debug information, member for member
 #   headers  <stage> <c++ compiler> <include dirs...>
@@ -30,8 +28,8 @@ bad() { echo "FAIL: $*"; fail=1; }
 PLUGIN_RECORDS="HDR_T STREAM_T DATA_T DATA_T_VIDEO TStreamTag TSoundData TSoundStreamCfg
   TCmdRequestChunk TCmdPlay TReadyNotification TVRN3ResetNotify TSrcTimeRange TEventList
   TEventListEntry TBrickConfig TContentDescriptor"
-# Records whose size must stay pinned in the headers (a deleted static_assert fails here).
-PINNED_RECORDS="$PLUGIN_RECORDS TNotifyMessage"
+# Records the reference must document, table and all.
+DOCUMENTED_RECORDS="$PLUGIN_RECORDS TNotifyMessage"
 
 # All the plug-in may take from the host: the brick's constructor, destructor, type information
 # and the operations its virtual table refers to; the lock's constructor, destructor, Lock and
@@ -66,18 +64,57 @@ cMemBlock::mDefNode
 vtable for cMemBlock
 typeinfo for cMemBlock"
 
-# dwarf_layouts <lib> <type,type,...>: "Type size N" and "Type member offset width" lines.
+# dwarf_layouts <lib> <type,type,...>: "Type size N" and "Type member offset width" lines, read
+# from pahole's listing of each type, which looks like
+#   struct TStreamTag {
+#           uint64_t                   time;                 /*     0     8 */
+#           uint8_t                    reserved8[8];         /*     8     8 */
+#           ...
+#           /* size: 32, cachelines: 1, members: 6 */
+#   };
 dwarf_layouts() {
     pahole -C "$2" "$1" 2>/dev/null | awk '
+        # The member a declaration line declares: its last word before ";", without "[N]".
+        function member(line,    words, n) {
+            sub(/;.*/, "", line)
+            n = split(line, words, /[ \t*&]+/)
+            sub(/\[.*/, "", words[n])
+            return words[n]
+        }
+        # "offset width" from the comment that ends a declaration line.
+        function placement(line,    numbers) {
+            sub(/.*\/\*[ \t]*/, "", line)
+            split(line, numbers, /[ \t]+/)
+            return numbers[1] " " numbers[2]
+        }
         /^(struct|class|union) [A-Za-z_][A-Za-z0-9_]* \{/ { type = $2; next }
         /^\}/ { type = ""; next }
-        type != "" && /\/\* size: [0-9]+/ {
-            match($0, /size: [0-9]+/); print type, "size", substr($0, RSTART + 6, RLENGTH - 6); next }
-        type != "" && /;[ \t]*\/\*[ \t]*[0-9]+[ \t]+[0-9]+[ \t]*\*\/[ \t]*$/ {
-            decl = $0; sub(/;.*/, "", decl); n = split(decl, w, /[ \t*&]+/); name = w[n]
-            sub(/\[.*/, "", name)
-            nums = $0; sub(/.*\/\*[ \t]*/, "", nums); split(nums, v, /[ \t]+/)
-            print type, name, v[1], v[2] }'
+        type == "" { next }
+        /\/\* size: [0-9]+/ { match($0, /size: [0-9]+/); print type, "size", substr($0, RSTART + 6, RLENGTH - 6); next }
+        /;[ \t]*\/\*[ \t]*[0-9]+[ \t]+[0-9]+[ \t]*\*\/[ \t]*$/ { print type, member($0), placement($0) }'
+}
+
+# doc_layouts <records.md>: the same lines from the reference's tables: a heading
+# "### `Type` ... N bytes" opens a record, rows "| offset | width | `field` | ..." follow.
+doc_layouts() {
+    awk '
+        # The text of column `i` of a table row, without spaces, backquotes and "[N]".
+        function column(row, i,    cells) {
+            split(row, cells, /\|/)
+            gsub(/[` \t]/, "", cells[i + 1])
+            sub(/\[.*/, "", cells[i + 1])
+            return cells[i + 1]
+        }
+        /^### / {
+            type = ""
+            if (match($0, /`[A-Za-z_][A-Za-z0-9_]*`/)) {
+                type = substr($0, RSTART + 1, RLENGTH - 2)
+                if (match($0, /[0-9]+ bytes/)) print type, "size", substr($0, RSTART, RLENGTH - 6)
+            }
+            next
+        }
+        /^#/ { type = ""; next }
+        type != "" && /^\|[ \t]*[0-9]+[ \t]*\|[ \t]*[0-9]+[ \t]*\|/ { print type, column($0, 3), column($0, 1), column($0, 2) }' "$1"
 }
 
 # layouts_of <plugin> <probe> <types...>: the layouts, each type from the plug-in if it has it,
@@ -136,37 +173,12 @@ dynamic)
         bad "installed file keeps a library path: $(grep -E '\((RPATH|RUNPATH)\)' <<<"$dyn")"
     fi
     ;;
-layouts)
-    plugin="$1" probe="$2" src="$3"
-    headers=("$src/records/StreamRecords.h" "$src/records/ControlRecords.h" "$src/blocks/TBrickConfig.h")
-    pins="$( { grep -ohE 'sizeof\([A-Za-z_][A-Za-z0-9_]*\) == [0-9]+' "${headers[@]}" |
-                 sed -E 's/sizeof\((.*)\) == ([0-9]+)/\1 size \2/'
-               grep -ohE 'offsetof\([A-Za-z_][A-Za-z0-9_]*, [A-Za-z_][A-Za-z0-9_]*\) == [0-9]+' "${headers[@]}" |
-                 sed -E 's/offsetof\((.*), (.*)\) == ([0-9]+)/\1 \2 \3/'
-             } | grep -v '^bool ' | sort -u)"
-    for t in $PINNED_RECORDS; do
-        grep -q "^$t size " <<<"$pins" || bad "$t: its size is no longer pinned by a static_assert"
-    done
-    types="$(cut -d' ' -f1 <<<"$pins" | sort -u)"
-    actual="$(layouts_of "$plugin" "$probe" $types)"
-    # An offset pin names no width: compare "Type member offset" against the first three words.
-    compare "$pins" "$(awk 'NF == 4 {print $1, $2, $3; next} {print}' <<<"$actual")" "static_assert"
-    echo "checked $(wc -l <<<"$pins") pinned sizes and offsets of $(wc -l <<<"$types") records"
-    ;;
 doc)
     plugin="$1" probe="$2" doc="$3"
-    # "### `Type` ... N bytes" opens a record; "| offset | width | `field` | ..." rows follow.
-    expected="$(awk '
-        /^### / { type = ""; if (match($0, /`[A-Za-z_][A-Za-z0-9_]*`/)) {
-                      type = substr($0, RSTART + 1, RLENGTH - 2)
-                      if (match($0, /[0-9]+ bytes/)) print type, "size", substr($0, RSTART, RLENGTH - 6) } next }
-        /^#/ { type = ""; next }
-        type != "" && /^\|[ \t]*[0-9]+[ \t]*\|[ \t]*[0-9]+[ \t]*\|/ {
-            n = split($0, c, /\|/); f = c[4]; gsub(/[` \t]/, "", f); sub(/\[.*/, "", f)
-            o = c[2]; gsub(/[ \t]/, "", o); w = c[3]; gsub(/[ \t]/, "", w); print type, f, o, w }' "$doc")"
+    expected="$(doc_layouts "$doc")"
     [ -n "$expected" ] || bad "no record tables found in $doc"
     types="$(cut -d' ' -f1 <<<"$expected" | sort -u)"
-    for t in $PINNED_RECORDS; do grep -q "^$t size " <<<"$expected" || bad "$doc: no table for $t"; done
+    for t in $DOCUMENTED_RECORDS; do grep -q "^$t size " <<<"$expected" || bad "$doc: no table for $t"; done
     actual="$(layouts_of "$plugin" "$probe" $types)"
     compare "$expected" "$actual" "$doc"
     # And the other way round: every member of a documented record is in its table.
@@ -175,19 +187,20 @@ doc)
         grep -q "^$t $m " <<<"$expected" || bad "$doc: $t.$m ($rest) is missing from the table"
     done <<<"$(grep -E "^($(paste -sd'|' - <<<"$types")) " <<<"$actual")"
     echo "checked $(wc -l <<<"$expected") rows of $(wc -l <<<"$types") record tables"
-    # The code table: each constant's text as in records/Codes.h, its value spelled by the text.
-    codes_h="$(dirname "$doc")/../records/Codes.h"
+    # The code table: each constant's text as in the code headers (records/Codes.h, and
+    # records/HostRecords.h for the two the host reads), its value spelled by the text.
+    codes_h="$(cat "$(dirname "$doc")/../records/Codes.h" "$(dirname "$doc")/../records/HostRecords.h")"
     code_rows="$(sed -nE 's/^\| `(kCode[A-Za-z0-9]+)` \| "(....)" \| (0x[0-9A-Fa-f]{8}) \|.*/\1|\2|\3/p' "$doc")"
     [ -n "$code_rows" ] || bad "$doc: no code table"
     while IFS='|' read -r name text value; do
-        in_code="$(sed -nE "s/.*constexpr uint32_t $name = FourCC\(\"(....)\"\).*/\1/p" "$codes_h")"
-        [ "$in_code" = "$text" ] || bad "$doc: $name is \"$text\" here, \"$in_code\" in Codes.h"
+        in_code="$(sed -nE "s/.*constexpr uint32_t $name = FourCC\(\"(....)\"\).*/\1/p" <<<"$codes_h")"
+        [ "$in_code" = "$text" ] || bad "$doc: $name is \"$text\" here, \"$in_code\" in the code headers"
         spelled=0
         for i in 3 2 1 0; do spelled=$(( (spelled << 8) | $(printf '%d' "'${text:$i:1}") )); done
         [ "$(printf '0x%08X' "$spelled")" = "$(tr a-f A-F <<<"${value#0x}" | sed 's/^/0x/')" ] ||
             bad "$doc: $name \"$text\" has the value $(printf '0x%08X' "$spelled"), not $value"
     done <<<"$code_rows"
-    for name in $(sed -nE 's/^constexpr uint32_t (kCode[A-Za-z0-9]+) = FourCC.*/\1/p' "$codes_h"); do
+    for name in $(sed -nE 's/^constexpr uint32_t (kCode[A-Za-z0-9]+) = FourCC.*/\1/p' <<<"$codes_h"); do
         grep -q "^$name|" <<<"$code_rows" || bad "$doc: $name is missing from the code table"
     done
     echo "checked $(wc -l <<<"$code_rows") codes"
@@ -203,7 +216,8 @@ headers)
             -fsyntax-only "${incs[@]}" -x c++ - || bad "installed header $rel does not compile on its own"
         count=$((count + 1))
     done < <(find "$stage/include/vrn3" -name '*.h' | sort)
-    for h in blocks/CBrick.h blocks/TBrickConfig.h blocks/cMemBlock.h records/BlockTypes.h host/CPipeline.h; do
+    for h in blocks/CBrick.h blocks/TBrickConfig.h blocks/cMemBlock.h records/BlockTypes.h host/CPipeline.h \
+             host/CPluginLibrary.h records/SoundBrickConfig.h; do
         [ -f "$stage/include/vrn3/$h" ] || bad "header $h is not installed"
     done
     echo "compiled $count installed headers"
@@ -236,7 +250,7 @@ qlist)
     [ "$got" = "$want" ] || bad "$lib: the QList data's array is at byte '${got:-?}', not $want"
     ;;
 *)
-    echo "usage: $0 exports|dynamic|layouts|doc|headers|host-symbols|qlist ..." >&2
+    echo "usage: $0 exports|dynamic|doc|headers|host-symbols|qlist ..." >&2
     exit 2
     ;;
 esac

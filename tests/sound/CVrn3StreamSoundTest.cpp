@@ -2,7 +2,9 @@
 // chain of the test kit. Every case reads only what leaves the brick (blocks sent downstream,
 // commands passed upstream), so it pins the plug-in's observable behaviour. Most cases are step
 // tables: a block in, and the trace of what must leave in answer.
-#include "support/Chain.h"
+#include "kit/Chain.h"
+
+#include <dlfcn.h>
 
 #include <gtest/gtest.h>
 
@@ -45,7 +47,7 @@ protected:
     void Build(const char* stream = "5")
     {
         chain.reset();
-        chain.reset(new Chain(plugin.Create(Config(stream))));
+        chain.reset(new Chain(plugin.CreateBrick(Config(stream))));
     }
     // Build, then a header for stream 5 whose "SCfg" is taken off the output.
     void Configure(const char* params = kParams)
@@ -67,7 +69,7 @@ protected:
     }
     std::vector<cMemBlock> Take() { return chain->Take(); }
 
-    Plugin plugin{VRN3_PLUGIN_PATH};
+    CPluginLibrary plugin{VRN3_PLUGIN_PATH};
     std::unique_ptr<Chain> chain; // goes before the plug-in
 };
 
@@ -75,8 +77,8 @@ TEST_F(SoundPlugin, FactoryTakesOnlyItsDescriptorsAndMakesIndependentBricks)
 {
     for (const TBrickConfig& c : {Config("5", kCodeIma1, kCodeSCDA, kCodeSnd3, kCodeDat3), Config("5", kCodeSnd3, kCodeVid3Record),
                                   Config("5", kCodeSnd3, kCodeDat3, kCodeSCDA), Config("5", kCodeSnd3, kCodeDat3, kCodeIma1, kCodeIma1)})
-        EXPECT_EQ(nullptr, plugin.Create(c));
-    std::unique_ptr<CBrick> a(plugin.Create(Config("5"))), b(plugin.Create(Config("5")));
+        EXPECT_EQ(nullptr, plugin.CreateBrick(c));
+    std::unique_ptr<CBrick> a(plugin.CreateBrick(Config("5"))), b(plugin.CreateBrick(Config("5")));
     ASSERT_TRUE(a && b);
     EXPECT_NE(a->GetSignature(), b->GetSignature());
     EXPECT_TRUE(a->IsKnownInput(TContentDescriptor{kCodeSnd3, kCodeDat3})) << "Create stored the configuration";
@@ -270,7 +272,7 @@ TEST_F(SoundPlugin, ShortBlocksAreDroppedUnread)
          {Fragment(kLast, Pattern(6, 2)), "SCDA:640"}, // the open record and the frame offset intact
          {Tag(kCodeTagF, 1), "TagF:1"}, {Whole(), ""},  // no count raised
          {Chunk(5000), "SCDA:640 ^Chun"}, {Play(0), "^Play"}, {Chunk(4999), Pair(5000)}}); // forward, range intact
-    const std::unique_ptr<CBrick> alone(plugin.Create(Config("5")));
+    const std::unique_ptr<CBrick> alone(plugin.CreateBrick(Config("5")));
     EXPECT_FALSE(alone->onData(RawBlock(kCodeVid3, {0, 0, 0xC0}))) << "video is never taken, however short";
 }
 

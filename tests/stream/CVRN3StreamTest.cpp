@@ -63,15 +63,15 @@ TEST(FrameRate, SharesOfTheBaseRatePresetAndDivisor)
         float preset;
         unsigned long divisor;
         uint32_t scales;
-        double rate; // before the division by 3000
+        float rate; // frames per time unit
     } cases[] = {
-        {1, 0, 0.0f, 1, 1, 75.0},     {3, 0, 0.0f, 1, 2, 37.5},      {3, 1, 0.0f, 1, 4, 18.75},
-        {3, -1, 0.0f, 1, 4, 18.75},   {2, 0, 0.0f, 1, 2, 37.5},      {4, 0, 0.0f, 1, 4, 18.75},
-        {2, 7, 0.0f, 1, 2, 37.5},     {256, 3, 0.0f, 1, 256, 75.0 / 256},
-        {1, 0, 25.0f, 1, 1, 25.0},    {4, 0, 25.0f, 1, 4, 25.0},     {1, 0, 0.5f, 1, 1, 75.0},
-        {2, 0, 1.0f, 1, 2, 1.0},      {2, 0, nan, 1, 2, 37.5},       // a NaN preset counts as not given
-        {3, 1, 0.0f, 2, 4, 10.0},     {1, 0, 25.0f, 2, 1, 13.0},     {1, 0, 0.0f, 7, 1, 11.0},
-        {1, 0, 0.0f, 0, 1, HUGE_VAL},
+        {1, 0, 0.0f, 1, 1, 0.025f},     {3, 0, 0.0f, 1, 2, 0.0125f},      {3, 1, 0.0f, 1, 4, 0.00625f},
+        {3, -1, 0.0f, 1, 4, 0.00625f},   {2, 0, 0.0f, 1, 2, 0.0125f},      {4, 0, 0.0f, 1, 4, 0.00625f},
+        {2, 7, 0.0f, 1, 2, 0.0125f},     {256, 3, 0.0f, 1, 256, 0.00009765625f},
+        {1, 0, 25.0f, 1, 1, 0.0083333333f},    {4, 0, 25.0f, 1, 4, 0.0083333333f},     {1, 0, 0.5f, 1, 1, 0.025f},
+        {2, 0, 1.0f, 1, 2, 0.00033333333f},      {2, 0, nan, 1, 2, 0.0125f},       // a NaN preset counts as not given
+        {3, 1, 0.0f, 2, 4, 0.0033333333f},     {1, 0, 25.0f, 2, 1, 0.0043333333f},     {1, 0, 0.0f, 7, 1, 0.0036666667f},
+        {1, 0, 0.0f, 0, 1, HUGE_VALF},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.kindOne << " streams of kind 1, stream " << c.stream << ", preset "
@@ -79,7 +79,7 @@ TEST(FrameRate, SharesOfTheBaseRatePresetAndDivisor)
         Probe p;
         Calc(p, c.kindOne, c.stream, c.preset, c.divisor);
         EXPECT_EQ(c.scales, p.FrameRateScales());
-        EXPECT_EQ(static_cast<float>(c.rate / 3000.0), p.FrameRate());
+        EXPECT_FLOAT_EQ(c.rate, p.FrameRate());
     }
     // No entry of kind 1: no shares, and the rate is the quiet NaN whatever the preset.
     Probe none;

@@ -14,7 +14,9 @@
 //
 // Prints `allocation-failure sweep: P points, S sites, F inconsistent` and fails when F > 0.
 // VRN3_SWEEP_VERBOSE=1 names each inconsistent point on stderr.
-#include "support/Chain.h"
+#include "kit/Chain.h"
+
+#include <dlfcn.h>
 
 #include <cstdio>
 #include <memory>
@@ -122,8 +124,8 @@ long NotOfARun()
 // One run: the plug-in loaded afresh, source -> sound brick -> sink, and what was sent.
 struct Run {
     // The plug-in, its allocations while it loads set apart; it goes last: the chain holds its blocks.
-    std::unique_ptr<Plugin> plugin = (gLoading = true, std::make_unique<Plugin>(VRN3_PLUGIN_PATH));
-    Chain chain{(gLoading = false, plugin->Create(Config("5")))};
+    std::unique_ptr<CPluginLibrary> plugin = (gLoading = true, std::make_unique<CPluginLibrary>(VRN3_PLUGIN_PATH));
+    Chain chain{(gLoading = false, plugin->CreateBrick(Config("5")))};
     CVrn3StreamSound& b = chain.Sound();
     std::vector<cChunkCmdBlock> requests;
     bool badAlloc = false, otherException = false;
@@ -194,9 +196,9 @@ struct Run {
         return b.ChunkRequestCount() == count ? nullptr : "the chunk did not settle its request";
     }
 
-    // Stops at the first step that fails. A request beyond the end is answered by the brick itself. The first chunk waits: its 63 blocks and the edge pair
-    // answering the request beyond the end fill the brick's queue past 64, so it grows between
-    // the pair's tags. Later 65 blocks wait for their request and then leave at once: the 65th, a
+    // Stops at the first step that fails. A request beyond the end is answered by the brick
+    // itself. The first chunk waits: its 63 blocks and the edge pair answering the request beyond
+    // the end fill the brick's queue past 64, so it grows as the pair is queued. Later 65 blocks wait for their request and then leave at once: the 65th, a
     // "TagF", makes the next brick's queue grow.
     void Scenario()
     {

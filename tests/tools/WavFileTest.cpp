@@ -149,3 +149,27 @@ TEST(WavFile, RefusesEveryMalformedUnsupportedOrCutShortFileWithItsOwnMessage)
         EXPECT_NE(std::string::npos, std::string(failure.what()).find(c.second)) << failure.what();
     }
 }
+
+// The header vrn3-play writes, read back field by field: players trust the byte rate and block
+// align, and a round trip through the reader checks neither.
+TEST(WavFile, WrittenHeaderStatesByteRateBlockAlignAndSamplesPerBlock)
+{
+    struct Row {
+        uint32_t rate;
+        uint16_t blockAlign;
+        uint32_t byteRate; // rate * blockAlign / samples per block, rounded down
+        uint16_t perBlock;
+    };
+    for (const Row& r : {Row{8000, 256, 4055, 505}, Row{22050, 1024, 11062, 2041}, Row{44100, 36, 24424, 65}}) {
+        const std::vector<uint8_t> h = WavFile::Header(r.rate, r.blockAlign, 0, 0);
+        auto field = [&](size_t at, int n) {
+            uint32_t v = 0;
+            for (int i = n - 1; i >= 0; --i)
+                v = v << 8 | h[at + i];
+            return v;
+        };
+        EXPECT_EQ((std::vector<uint32_t>{r.rate, r.byteRate, r.blockAlign, 4, r.perBlock}),
+                  (std::vector<uint32_t>{field(24, 4), field(28, 4), field(32, 2), field(34, 2), field(38, 2)}))
+            << r.rate << " Hz, block align " << r.blockAlign;
+    }
+}

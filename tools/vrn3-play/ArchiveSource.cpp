@@ -158,31 +158,15 @@ void ArchiveSource::SendVideoFrame(uint16_t offset)
 // other stream lies between any two fragments of one record.
 void ArchiveSource::SendRecord(const uint8_t* data, size_t size)
 {
-    const std::vector<cMemBlock> mine = Fragments(kSoundStream, data, size);
-    const std::vector<cMemBlock> other = Fragments(kSecondSoundStream, mSecondSound.data(), mSecondSound.size());
+    const std::vector<cDataBlock> mine = CutSoundRecord(kSoundStream, data, size, mFragment);
+    const std::vector<cDataBlock> other =
+        CutSoundRecord(kSecondSoundStream, mSecondSound.data(), mSecondSound.size(), mFragment);
     for (size_t i = 0; i < std::max(mine.size(), other.size()); ++i) {
         if (i < mine.size())
             Send(mine[i]);
         if (i < other.size())
             Send(other[i]);
     }
-}
-
-std::vector<cMemBlock> ArchiveSource::Fragments(uint8_t stream, const uint8_t* data, size_t size) const
-{
-    const size_t step = mFragment == 0 || mFragment >= size ? size : mFragment;
-    std::vector<cMemBlock> fragments;
-    for (size_t at = 0; at < size; at += step) {
-        const size_t n = std::min(step, size - at);
-        const bool first = at == 0;
-        const bool last = at + n == size;
-        const EFragmentKind kind = first && last ? kFragmentWhole
-                                   : first       ? kFragmentFirst
-                                   : last        ? kFragmentLast
-                                                 : kFragmentMiddle;
-        fragments.push_back(MakeSoundFragment(stream, kind, data + at, static_cast<uint16_t>(n)));
-    }
-    return fragments;
 }
 
 void ArchiveSource::Send(const cMemBlock& block)

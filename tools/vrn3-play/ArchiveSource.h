@@ -83,8 +83,6 @@ private:
     void SendVideoFrame(uint16_t offset);
     // Sends one record of the WAV's stream and one of the second stream, fragments interleaved.
     void SendRecord(const uint8_t* data, size_t size);
-    // A record cut into fragments of at most mFragment payload bytes (all of it when 0).
-    std::vector<cMemBlock> Fragments(uint8_t stream, const uint8_t* data, size_t size) const;
     void Send(const cMemBlock& block);
 
     WavFile& mWav;

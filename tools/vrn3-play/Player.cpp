@@ -13,6 +13,7 @@
 
 #include "CaptureTaps.h"
 #include "host/CPipeline.h"
+#include "records/SoundBrickConfig.h"
 
 #include <chrono>
 #include <cstring>
@@ -30,18 +31,6 @@ struct Outcome {
     uint64_t lastRequest;
     double seconds;
 };
-
-TBrickConfig SoundBrickConfig(int stream)
-{
-    TBrickConfig config;
-    std::memset(&config, 0, sizeof config);
-    config.size = sizeof config;
-    config.input = TContentDescriptor{kCodeSnd3, kCodeDat3};
-    config.output = TContentDescriptor{kCodeIma1, kCodeSCDA};
-    std::snprintf(config.brickName, sizeof config.brickName, "VRN3SoundStream");
-    std::snprintf(config.streamNumber, sizeof config.streamNumber, "%d", stream);
-    return config;
-}
 
 // Progress on stderr, rewritten in place: seconds played of the whole.
 void ShowProgress(uint64_t played, uint64_t length)
@@ -111,7 +100,7 @@ Outcome Play(const PlayOptions& options, WavFile& wav, PluginLibrary& plugin, So
     CPipeline pipeline;
     ArchiveSource* source = new ArchiveSource(wav, options.fragment, tracer);
     pipeline.Add(source);
-    CBrick* brick = pipeline.Add(plugin.CreateBrick(SoundBrickConfig(options.stream)));
+    CBrick* brick = pipeline.Add(plugin.CreateBrick(SoundBrickConfig(static_cast<unsigned>(options.stream))));
     if (taps.Tap() != nullptr)
         pipeline.Tap(brick, taps.Tap());
     // Pure arithmetic on the WAV's format: safe from the sink's thread.

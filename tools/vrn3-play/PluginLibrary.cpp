@@ -1,35 +1,28 @@
-// Loading a plug-in and calling its factory.
+// Loading a plug-in and calling its factory, with vrn3-play's messages and exit code.
 #include "PluginLibrary.h"
 
 #include "Failure.h"
 
-#include <dlfcn.h>
+namespace {
 
-PluginLibrary::PluginLibrary(const std::string& path) : mPath(path), mHandle(nullptr), mFactory(nullptr)
+CPluginLibrary* Load(const std::string& path)
 {
-    mHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (mHandle == nullptr)
-        throw Failure(kExitPlugin, "cannot load the plug-in: " + std::string(dlerror()));
-    dlerror();
-    void* symbol = dlsym(mHandle, "CreateBrick");
-    if (symbol == nullptr) {
-        // The loader's message lives only until the next dl call: copied before dlclose.
-        const char* error = dlerror();
-        const std::string why = error != nullptr ? std::string(" (") + error + ")" : std::string();
-        dlclose(mHandle);
-        throw Failure(kExitPlugin, path + ": no factory CreateBrick in the plug-in" + why);
+    try {
+        return new CPluginLibrary(path);
+    } catch (const CPluginLibrary::Error& e) {
+        if (e.step == CPluginLibrary::Error::kOpen)
+            throw Failure(kExitPlugin, "cannot load the plug-in: " + std::string(e.what()));
+        throw Failure(kExitPlugin, path + ": no factory CreateBrick in the plug-in (" + e.what() + ")");
     }
-    mFactory = reinterpret_cast<TFactory>(symbol);
 }
 
-PluginLibrary::~PluginLibrary()
-{
-    dlclose(mHandle);
-}
+} // namespace
+
+PluginLibrary::PluginLibrary(const std::string& path) : mPath(path), mLibrary(Load(path)) {}
 
 CBrick* PluginLibrary::CreateBrick(const TBrickConfig& config) const
 {
-    CBrick* brick = mFactory(config);
+    CBrick* brick = mLibrary->CreateBrick(config);
     if (brick == nullptr)
         throw Failure(kExitPlugin, mPath + ": the plug-in refused the brick configuration");
     return brick;

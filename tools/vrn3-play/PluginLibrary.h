@@ -1,22 +1,17 @@
-// PluginLibrary: a brick plug-in loaded with dlopen, and its factory.
-//
-// The constructor loads the library by file name and looks up the exported factory
-// "CreateBrick" by its plain name; the destructor unloads the library. Every brick the factory
-// made, and every block such a brick made, must be gone before then: their code lives in the
-// library. So a host declares the PluginLibrary before the pipeline that owns the bricks.
+// PluginLibrary: the host library's CPluginLibrary with vrn3-play's failures (Failure, exit code
+// kExitPlugin). The same lifetime rule holds: declare it before the pipeline that owns the
+// bricks it made.
 #pragma once
 
-#include "blocks/CBrick.h"
-#include "blocks/TBrickConfig.h"
+#include "host/CPluginLibrary.h"
 
+#include <memory>
 #include <string>
 
 class PluginLibrary {
 public:
     // Throws Failure(kExitPlugin) when the library cannot be loaded or has no factory.
     explicit PluginLibrary(const std::string& path);
-    ~PluginLibrary();
-
     PluginLibrary(const PluginLibrary&) = delete;
     PluginLibrary& operator=(const PluginLibrary&) = delete;
 
@@ -25,9 +20,6 @@ public:
     CBrick* CreateBrick(const TBrickConfig& config) const;
 
 private:
-    using TFactory = CBrick* (*)(const TBrickConfig&);
-
     std::string mPath;
-    void* mHandle;
-    TFactory mFactory;
+    std::unique_ptr<CPluginLibrary> mLibrary;
 };

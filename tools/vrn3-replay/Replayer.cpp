@@ -10,6 +10,7 @@
 #include "host/CBlockWire.h"
 #include "host/CPipeline.h"
 #include "records/Codes.h"
+#include "records/HostRecords.h"
 
 #include <cstring>
 #include <memory>

@@ -10,6 +10,7 @@
 #include "blocks/CBrick.h"
 #include "host/CEventLists.h"
 #include "records/BlockTypes.h"
+#include "records/SoundBrickConfig.h"
 
 #include <algorithm>
 #include <atomic>
@@ -37,15 +38,15 @@ inline Bytes Pattern(size_t n, uint8_t seed)
     return b;
 }
 
-// The sound brick's configuration for `stream`, with the descriptors it accepts unless named.
+// The sound brick's configuration with the stream number text `stream`, and the descriptors it
+// accepts unless named.
 inline TBrickConfig Config(const char* stream, uint32_t inContent = kCodeSnd3, uint32_t inRecord = kCodeDat3,
                            uint32_t outContent = kCodeIma1, uint32_t outRecord = kCodeSCDA)
 {
-    TBrickConfig c;
-    std::memset(&c, 0, sizeof c);
-    c.size = sizeof c;
+    TBrickConfig c = SoundBrickConfig(0);
     c.input = {inContent, inRecord};
     c.output = {outContent, outRecord};
+    std::memset(c.streamNumber, 0, sizeof c.streamNumber);
     std::strncpy(c.streamNumber, stream, sizeof c.streamNumber - 1);
     return c;
 }

@@ -1,22 +1,20 @@
 // The test kit's harness: one brick in a pipeline of the stand-in host, between a source that
 // keeps every command the brick passes upstream and a sink that keeps every block it sends
-// downstream, in arrival order. The brick is made either way a host could get it: loaded from
-// the built plug-in (Plugin: dlopen + CreateBrick) or linked in from the brick sources
+// downstream, in arrival order. The brick is made either way a host could get it: by the factory
+// of the built plug-in (the host library's CPluginLibrary) or linked in from the brick sources
 // (LinkedBrick).
 //
 // Life: the Chain owns its pipeline, which owns the three bricks and every block they still
-// hold. Blocks a plug-in brick made go back to the plug-in's pools, so a Plugin must outlive
+// hold. Blocks a plug-in brick made go back to the plug-in's pools, so the CPluginLibrary must outlive
 // every Chain and every block that came out of it.
 #pragma once
 
 #include "Blocks.h"
 
 #include "host/CPipeline.h"
+#include "host/CPluginLibrary.h"
 #include "sound/CVrn3StreamSound.h"
 
-#include <dlfcn.h>
-
-#include <stdexcept>
 #include <utility>
 
 namespace kit {
@@ -53,33 +51,6 @@ inline CBrick* LinkedBrick(const char* stream = "5")
     brick->Create(Config(stream));
     return brick;
 }
-
-// The built plug-in, loaded for as long as this object lives.
-class Plugin {
-public:
-    explicit Plugin(const char* path) : mLibrary(dlopen(path, RTLD_NOW | RTLD_LOCAL))
-    {
-        if (mLibrary == nullptr)
-            throw std::runtime_error(dlerror());
-        mCreate = reinterpret_cast<CBrick* (*)(const TBrickConfig&)>(dlsym(mLibrary, "CreateBrick"));
-    }
-    ~Plugin() { Close(); }
-    Plugin(const Plugin&) = delete;
-    Plugin& operator=(const Plugin&) = delete;
-
-    CBrick* Create(const TBrickConfig& config) const { return mCreate(config); }
-    // Unloads the library; 0 when dlclose succeeded.
-    int Close()
-    {
-        void* library = mLibrary;
-        mLibrary = nullptr;
-        return library == nullptr ? 0 : dlclose(library);
-    }
-
-private:
-    void* mLibrary;
-    CBrick* (*mCreate)(const TBrickConfig&) = nullptr;
-};
 
 class Chain {
 public:
