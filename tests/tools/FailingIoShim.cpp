@@ -14,11 +14,11 @@ namespace {
 // Whether call number `call` of `name` is the one to fail; sets errno when it is.
 bool Fails(const char* name, unsigned call)
 {
-    const char* spec = std::getenv("VRN3_FAIL");
+    const char* request = std::getenv("VRN3_FAIL");
     char want[16];
     unsigned n = 0;
     int error = 0;
-    if (spec == nullptr || std::sscanf(spec, "%15[^:]:%u:%d", want, &n, &error) != 3)
+    if (request == nullptr || std::sscanf(request, "%15[^:]:%u:%d", want, &n, &error) != 3)
         return false;
     if (std::strcmp(want, name) != 0 || call != n)
         return false;
