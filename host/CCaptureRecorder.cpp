@@ -2,6 +2,7 @@
 #include "CCaptureRecorder.h"
 
 #include "CBlockWire.h"
+#include "PcapngBlocks.h"
 
 #include "../blocks/cMemBlock.h"
 #include "../records/HostRecords.h"
@@ -13,10 +14,6 @@
 
 namespace {
 
-constexpr uint32_t kSectionHeaderBlock = 0x0A0D0D0A;
-constexpr uint32_t kInterfaceBlock = 1;
-constexpr uint32_t kEnhancedPacketBlock = 6;
-constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
 constexpr uint16_t kOptionTimeResolution = 9;
 constexpr uint8_t kNanoseconds = 9; // if_tsresol: 10^-9 s a unit
 

@@ -1,16 +1,14 @@
 // Reading pcapng block by block, with every length checked before it is used.
 #include "CaptureReader.h"
 
+#include "host/PcapngBlocks.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace {
 
-constexpr uint32_t kSectionHeaderBlock = 0x0A0D0D0A;
-constexpr uint32_t kInterfaceBlock = 1;
-constexpr uint32_t kEnhancedPacketBlock = 6;
-constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
 constexpr uint32_t kSwappedMagic = 0x4D3C2B1A;
 // Larger than any block a brick exchanges (a record of 64 KiB, a header with its texts): a
 // length beyond it is damage, and is refused before anything is allocated for it.
