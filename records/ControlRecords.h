@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #pragma pack(push, 1)
@@ -31,6 +32,16 @@ struct TCmdPlay {
     bool forward;
     uint8_t reserved9[3];
 };
+
+// The direction a play command asks for: any byte but 0 means forward. The byte is read as a
+// byte, since a sender may put any value there and a bool holding one other than 0 or 1 is no
+// valid bool; every reader of the command goes through here.
+inline bool PlaysForward(const TCmdPlay& play)
+{
+    uint8_t forward;
+    std::memcpy(&forward, &play.forward, sizeof forward);
+    return forward != 0;
+}
 
 // The common beginning of every notification record.
 struct TNotifyBase {

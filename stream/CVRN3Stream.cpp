@@ -94,12 +94,10 @@ void CVRN3Stream::ProcessActivityHist(const cGistBlock&) {}
 
 bool CVRN3Stream::ProcessPlayCmd(const cPlayCmdBlock& play)
 {
-    // The sender's byte may hold any value: any but 0 means forward.
     // The direction changes only once the command has gone on.
-    uint8_t forward;
-    std::memcpy(&forward, &play.Record().forward, sizeof forward);
+    const bool forward = PlaysForward(play.Record());
     const bool status = SendCmd(play);
-    mForwardPlay = forward != 0;
+    mForwardPlay = forward;
     return status;
 }
 
@@ -381,7 +379,7 @@ bool CVRN3Stream::AppendFragment(const cMemBlock& fragment)
     if (held - sizeof(DATA_T) + length > kMaxRecordPayload)
         return false;
     const uint32_t size = held + length;
-    if ((mDefragRoom & kDefragOwn) != 0 && size <= 1u << (mDefragRoom & kDefragRoomBits))
+    if (DefragOwned() && size <= 1u << DefragRoomLog2())
         mDefragBlock.SetSoleSize(size);
     else
         NewDefragBlock(size);
@@ -396,7 +394,7 @@ bool CVRN3Stream::AppendFragment(const cMemBlock& fragment)
 void CVRN3Stream::NewDefragBlock(uint32_t size)
 {
     constexpr uint8_t kLeastRoom = 8; // 256 bytes
-    uint8_t room = mDefragRoom & kDefragRoomBits;
+    uint8_t room = DefragRoomLog2();
     if (room < kLeastRoom)
         room = kLeastRoom;
     while ((1u << room) < size)
@@ -416,10 +414,10 @@ void CVRN3Stream::NewDefragBlock(uint32_t size)
 // from it; the room the dropped record needed is kept as the next one's first guess.
 void CVRN3Stream::DropDefragBlock()
 {
-    if ((mDefragRoom & kDefragOwn) == 0)
+    if (!DefragOwned())
         return;
     const uint32_t held = mDefragBlock.GetSize();
-    mDefragBlock.SetSoleSize(1u << (mDefragRoom & kDefragRoomBits));
+    mDefragBlock.SetSoleSize(1u << DefragRoomLog2());
     uint8_t needed = 0;
     while ((1u << needed) < held)
         ++needed;

@@ -124,6 +124,12 @@ private:
     void NewDefragBlock(uint32_t size);
     void DropDefragBlock();
 
+    // The reassembly keeps two facts in mDefragRoom, the one byte the brick's layout (a binary
+    // interface of every derived brick) has free: whether mDefragBlock is the brick's own, and
+    // log2 of that block's data room.
+    bool DefragOwned() const { return (mDefragRoom & kDefragOwn) != 0; }
+    uint8_t DefragRoomLog2() const { return mDefragRoom & kDefragRoomBits; }
+
     static constexpr uint8_t kDefragOwn = 0x80;
     static constexpr uint8_t kDefragRoomBits = 0x1F;
 };

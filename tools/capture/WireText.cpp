@@ -59,7 +59,7 @@ std::string Fields(uint32_t type, const std::vector<uint8_t>& data)
     else if (type == kCodeChun && Read(data, chunk))
         std::snprintf(text, sizeof text, "time %" PRIu64 " mode %u", chunk.time, chunk.mode);
     else if (type == kCodePlay && Read(data, play))
-        std::snprintf(text, sizeof text, "forward %u", play.forward ? 1u : 0u);
+        std::snprintf(text, sizeof text, "forward %u", PlaysForward(play) ? 1u : 0u);
     else if (type == kCodeNtfy)
         return Notification(data);
     return text;

@@ -82,7 +82,7 @@ bool ArchiveSource::onCtrl(cMemBlock& block)
 {
     if (block.GetType() == kCodePlay && block.GetSize() >= sizeof(TCmdPlay)) {
         mTracer.Block(Tracer::kBrickToSource, true, block);
-        mForward = cPlayCmdBlock(block).Record().forward;
+        mForward = PlaysForward(cPlayCmdBlock(block).Record());
     } else if (block.GetType() == kCodeChun && block.GetSize() >= sizeof(TCmdRequestChunk)) {
         mTracer.Block(Tracer::kBrickToSource, true, block);
         try {

@@ -41,7 +41,7 @@ std::string Details(const cMemBlock& block)
         std::snprintf(text, sizeof text, "size %u  time %" PRIu64 "  mode %u", size, chunk.time, chunk.mode);
     } else if (type == kCodePlay && size >= sizeof(TCmdPlay)) {
         std::snprintf(text, sizeof text, "size %u  %s", size,
-                      cPlayCmdBlock(block).Record().forward ? "forward" : "backward");
+                      PlaysForward(cPlayCmdBlock(block).Record()) ? "forward" : "backward");
     } else if (type == kCodeNtfy && size >= sizeof(TNotifyBase)) {
         const uint32_t code = cNotifyBlock(block).Record().notifyCode;
         if (code == kCodeTimR && size >= sizeof(TSrcTimeRange)) {
