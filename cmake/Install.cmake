@@ -4,6 +4,7 @@
 #   lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1   the plug-in          (plugin)
 #   lib/i386-linux-gnu/libvrn3host.so.1                        stand-in host        (host)
 #   bin/vrn3-play                                              command-line host    (play)
+#   bin/vrn3-replay                                            capture replay       (play)
 #   include/vrn3/{blocks,records,host}/*.h, lib/.../libvrn3host.so,
 #   lib/.../cmake/VRN3SoundStream/ (CMake package), lib/.../pkgconfig/vrn3host.pc   (dev)
 # Nothing installed names P or the build tree, so P may be moved: the CMake package and the
@@ -59,7 +60,7 @@ endif()
 #   installed: the host library needs the C/C++ runtime and Qt Core, found where the system keeps
 #   them, and the plug-in is loaded into a host process that has already loaded the host
 #   framework and Qt Core (a build-tree program's DT_RPATH serves the libraries it loads, too);
-# - the installed vrn3-play finds the host library beside itself, through $ORIGIN.
+# - the installed vrn3-play and vrn3-replay find the host library beside them, through $ORIGIN.
 # CMake's own rewriting of an installed target's path pads the build-tree path with a trailing
 # ':' (room for the rewrite), which is an empty entry: the loader then searches the working
 # folder. So vrn3-play is installed as a file whose path is set after the copy, and the two
@@ -76,7 +77,7 @@ if(VRN3_SYSROOT)
     get_filename_component(_vrn3_sysroot_real "${VRN3_SYSROOT}" REALPATH)
     list(APPEND _vrn3_prefix_maps "-ffile-prefix-map=${VRN3_SYSROOT}=" "-ffile-prefix-map=${_vrn3_sysroot_real}=")
 endif()
-foreach(_vrn3_target vrn3host vrn3stream VRN3SoundStream vrn3play vrn3-play)
+foreach(_vrn3_target vrn3host vrn3stream VRN3SoundStream vrn3play vrn3capture vrn3-play vrn3-replay)
     if(TARGET ${_vrn3_target})
         target_compile_options(${_vrn3_target} PRIVATE ${_vrn3_prefix_maps})
     endif()
@@ -88,14 +89,16 @@ install(TARGETS VRN3SoundStream
 install(TARGETS vrn3host
     LIBRARY DESTINATION "${VRN3_INSTALL_LIBDIR}" COMPONENT host NAMELINK_COMPONENT dev)
 
-if(TARGET vrn3-play)
-    install(PROGRAMS "$<TARGET_FILE:vrn3-play>" DESTINATION bin COMPONENT play)
-    install(CODE "set(_vrn3_play \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/vrn3-play\")
-        file(RPATH_SET FILE \"\${_vrn3_play}\" NEW_RPATH \"${VRN3_PLAY_INSTALL_RPATH}\")
-        if(CMAKE_INSTALL_DO_STRIP)
-            execute_process(COMMAND \"${CMAKE_STRIP}\" \"\${_vrn3_play}\")
-        endif()" COMPONENT play)
-endif()
+foreach(_vrn3_program vrn3-play vrn3-replay)
+    if(TARGET ${_vrn3_program})
+        install(PROGRAMS "$<TARGET_FILE:${_vrn3_program}>" DESTINATION bin COMPONENT play)
+        install(CODE "set(_vrn3_play \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/${_vrn3_program}\")
+            file(RPATH_SET FILE \"\${_vrn3_play}\" NEW_RPATH \"${VRN3_PLAY_INSTALL_RPATH}\")
+            if(CMAKE_INSTALL_DO_STRIP)
+                execute_process(COMMAND \"${CMAKE_STRIP}\" \"\${_vrn3_play}\")
+            endif()" COMPONENT play)
+    endif()
+endforeach()
 
 # What a host author compiles against: the brick interface and block framework (blocks/), the
 # code table and record layouts (records/), the stand-in's pipeline and plug-in loading

@@ -3,6 +3,11 @@
 
 #include "Failure.h"
 
+#include <climits>
+#include <cstdlib>
+
+#include <unistd.h>
+
 namespace {
 
 CPluginLibrary* Load(const std::string& path)
@@ -26,4 +31,24 @@ CBrick* PluginLibrary::CreateBrick(const TBrickConfig& config) const
     if (brick == nullptr)
         throw Failure(kExitPlugin, mPath + ": the plug-in refused the brick configuration");
     return brick;
+}
+
+std::string PluginLibrary::BesideProgram()
+{
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return VRN3_PLUGIN_FROM_BIN;
+    const std::string program(self, static_cast<size_t>(length));
+    const std::string folder = program.substr(0, program.find_last_of('/') + 1);
+    for (const char* relative : {VRN3_PLUGIN_FROM_BIN, VRN3_PLUGIN_FROM_BUILD}) {
+        char* found = realpath((folder + relative).c_str(), nullptr);
+        if (found != nullptr && access(found, R_OK) == 0) {
+            const std::string path = found;
+            std::free(found);
+            return path;
+        }
+        std::free(found);
+    }
+    return folder + VRN3_PLUGIN_FROM_BIN;
 }

@@ -15,6 +15,10 @@ public:
     PluginLibrary(const PluginLibrary&) = delete;
     PluginLibrary& operator=(const PluginLibrary&) = delete;
 
+    // The plug-in beside the running program: where an installed program has it, else where a
+    // build tree has it (the first that exists; the installed place when neither does).
+    static std::string BesideProgram();
+
     // A new brick for `config`, owned by the caller. Throws Failure(kExitPlugin) when the
     // factory refuses the configuration.
     CBrick* CreateBrick(const TBrickConfig& config) const;

@@ -10,6 +10,7 @@
 #include "DeathCleanup.h"
 #include "Failure.h"
 #include "Player.h"
+#include "PluginLibrary.h"
 #include "Summary.h"
 
 #include <CLI/CLI.hpp>
@@ -85,28 +86,6 @@ std::string DefaultOutput(const std::string& input)
     const size_t dot = input.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     return (hasExtension ? input.substr(0, dot) : input) + ".extracted.wav";
-}
-
-// The plug-in beside this program: where an installed program has it, else where a build tree
-// has it (the first that exists; the installed place when neither does).
-std::string DefaultPlugin()
-{
-    char self[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return VRN3_PLUGIN_FROM_BIN;
-    const std::string program(self, static_cast<size_t>(length));
-    const std::string folder = program.substr(0, program.find_last_of('/') + 1);
-    for (const char* relative : {VRN3_PLUGIN_FROM_BIN, VRN3_PLUGIN_FROM_BUILD}) {
-        char* found = realpath((folder + relative).c_str(), nullptr);
-        if (found != nullptr && access(found, R_OK) == 0) {
-            const std::string path = found;
-            std::free(found);
-            return path;
-        }
-        std::free(found);
-    }
-    return folder + VRN3_PLUGIN_FROM_BIN;
 }
 
 // A check of a whole decimal number in [low, high] done on the text, before CLI11 converts it,
@@ -261,7 +240,7 @@ int main(int argc, char** argv)
     DeathCleanup::Install();
     std::set_terminate(OnTerminate);
     Settings settings;
-    settings.options.plugin = DefaultPlugin();
+    settings.options.plugin = PluginLibrary::BesideProgram();
     settings.options.fragment = 100;
     const int parsed = Parse(argc, argv, settings);
     if (parsed >= 0)

@@ -7,6 +7,7 @@
 // brick sends downstream; --json prints the outcome as one JSON object.
 #include "BlockDigest.h"
 #include "Failure.h"
+#include "PluginLibrary.h"
 #include "Replayer.h"
 #include "WireText.h"
 
@@ -34,17 +35,6 @@ const char* const kExitCodes =
     "  5  the plug-in cannot be loaded, has no factory, or refused the captured configuration\n"
     "  8  out of memory\n"
     "  9  different: the first differing block is printed";
-
-// The plug-in built beside this program (tools/vrn3-replay/ in the build tree), or installed.
-std::string DefaultPlugin()
-{
-    char self[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    const std::string program(self, length > 0 ? static_cast<size_t>(length) : 0);
-    const std::string folder = program.substr(0, program.find_last_of('/') + 1);
-    const std::string built = folder + VRN3_PLUGIN_FROM_BUILD;
-    return access(built.c_str(), R_OK) == 0 ? built : folder + VRN3_PLUGIN_FROM_BIN;
-}
 
 std::string Line(const ReplayBlock& block)
 {
@@ -117,7 +107,7 @@ int Replay(const std::string& capture, const std::string& plugin, bool digests, 
 
 int main(int argc, char** argv)
 {
-    std::string capture, plugin = DefaultPlugin();
+    std::string capture, plugin = PluginLibrary::BesideProgram();
     bool digests = false, json = false;
     CLI::App app{"Replays a capture of a brick's blocks against a build of the VRN3 sound stream plug-in\n"
                  "and compares what the brick sends with what the capture holds.",
