@@ -7,12 +7,10 @@
 // answers a new request with exactly the right blocks; a reset returns it to an empty queue and
 // count; and once the pipeline and the plug-in are gone, every allocation made is freed.
 //
-// The program replaces malloc, calloc, realloc, free and operator new/delete for the
-// whole process (host library, plug-in, Qt, libstdc++), forwarding to glibc's own entry points;
-// under AddressSanitizer it forwards to the sanitizer's, so ASan still checks every block. An
-// allocation site is the return address of the call, taken as library and offset.
-//
-// Prints `allocation-failure sweep: P points, S sites, F inconsistent` and fails when F > 0.
+// The program replaces malloc, calloc, realloc, free and operator new/delete for the whole process,
+// forwarding to glibc's own entry points (to the sanitizer's under AddressSanitizer, so ASan still
+// checks every block). An allocation site is the return address of the call, as library and offset.
+// Prints `allocation-failure sweep: P points, S sites, F inconsistent`, fails when F > 0;
 // VRN3_SWEEP_VERBOSE=1 names each inconsistent point on stderr.
 #include "kit/Chain.h"
 
@@ -33,9 +31,6 @@ void REAL(free)(void* p);
 }
 // The sanitizer calls the allocator while it starts, before its shadow memory is there.
 #define ALLOCATOR __attribute__((no_sanitize_address))
-// True when this is the allocation to fail, its site then kept; else `call`'s allocation, counted.
-#define FAILS (gArmed && ++gSeen == gFailAt && (gSite = __builtin_return_address(0)) != nullptr)
-#define MAKE(call) (FAILS ? nullptr : Counted(call))
 
 namespace {
 
@@ -51,12 +46,14 @@ int gLoaderCount = 0;
 
 ALLOCATOR bool Forget(const void* p)
 {
-    for (int i = 0; i < gLoaderCount; ++i)
-        if (gLoaderBlocks[i] == p)
-            return gLoaderBlocks[i] = gLoaderBlocks[--gLoaderCount], true;
-    return false;
+    int i = 0;
+    while (i < gLoaderCount && gLoaderBlocks[i] != p)
+        ++i;
+    if (i == gLoaderCount)
+        return false;
+    gLoaderBlocks[i] = gLoaderBlocks[--gLoaderCount];
+    return true;
 }
-
 // Takes `p` on the books; a loader's block is remembered as such.
 ALLOCATOR void* Counted(void* p, bool loaders = false)
 {
@@ -65,7 +62,20 @@ ALLOCATOR void* Counted(void* p, bool loaders = false)
         gLoaderBlocks[gLoaderCount++] = p;
     return p;
 }
-
+// Counts an allocation asked for at `site` inside a step; true when it is the one to fail, whose
+// site is then kept.
+ALLOCATOR bool Fails(const void* site)
+{
+    gSeen += gArmed;
+    if (gArmed && gSeen == gFailAt)
+        gSite = site;
+    return gArmed && gSeen == gFailAt;
+}
+// `size` bytes asked for at `site`, counted, or null when this allocation is the one to fail.
+ALLOCATOR void* Allocate(size_t size, const void* site)
+{
+    return Fails(site) ? nullptr : Counted(REAL(malloc)(size));
+}
 // `p`, or std::bad_alloc thrown when there is none.
 ALLOCATOR void* Thrown(void* p)
 {
@@ -75,8 +85,11 @@ ALLOCATOR void* Thrown(void* p)
 } // namespace
 
 extern "C" {
-ALLOCATOR void* malloc(size_t size) { return MAKE(REAL(malloc)(size)); }
-ALLOCATOR void* calloc(size_t count, size_t size) { return MAKE(REAL(calloc)(count, size)); }
+ALLOCATOR void* malloc(size_t size) { return Allocate(size, __builtin_return_address(0)); }
+ALLOCATOR void* calloc(size_t count, size_t size)
+{
+    return Fails(__builtin_return_address(0)) ? nullptr : Counted(REAL(calloc)(count, size));
+}
 ALLOCATOR void free(void* p)
 {
     Forget(p);
@@ -86,18 +99,22 @@ ALLOCATOR void free(void* p)
 // A block that moves stays one live allocation.
 ALLOCATOR void* realloc(void* old, size_t size)
 {
-    if (old == nullptr || size == 0)
-        return old == nullptr ? MAKE(REAL(malloc)(size)) : (free(old), nullptr);
+    if (old == nullptr)
+        return Allocate(size, __builtin_return_address(0));
+    if (size == 0) {
+        free(old);
+        return nullptr;
+    }
     const bool loaders = Forget(old);
-    void* p = FAILS ? nullptr : REAL(realloc)(old, size);
+    void* p = Fails(__builtin_return_address(0)) ? nullptr : REAL(realloc)(old, size);
     Counted(p != nullptr ? p : old, loaders);
     --gLive;
     return p;
 }
 } // extern "C"
 
-ALLOCATOR void* operator new(size_t size) { return Thrown(MAKE(REAL(malloc)(size))); }
-ALLOCATOR void* operator new[](size_t size) { return Thrown(MAKE(REAL(malloc)(size))); }
+ALLOCATOR void* operator new(size_t size) { return Thrown(Allocate(size, __builtin_return_address(0))); }
+ALLOCATOR void* operator new[](size_t size) { return Thrown(Allocate(size, __builtin_return_address(0))); }
 void* operator new(size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
 void* operator new[](size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
 void operator delete(void* p) noexcept { free(p); }
@@ -111,6 +128,7 @@ using namespace kit;
 
 constexpr uint64_t kArchiveEnd = 1000000;
 constexpr uint64_t kInside = 500000; // inside the archive either way
+constexpr uint64_t kEdgeTagF = kArchiveEnd + kTagFAfterTagS; // closes the brick's own answer beyond the end
 const Bytes kSound = Pattern(8, 1);
 
 // Live allocations that are not blocks of a run: the loader's, and the storage the test's own
@@ -121,26 +139,102 @@ long NotOfARun()
     return gLoaderCount + (static_cast<long>(Block::node::mChain.size()) + ...);
 }
 
-// One run: the plug-in loaded afresh, source -> sound brick -> sink, and what was sent.
+// A scenario step: `repeat` blocks of a kind, each sent alone, down from the source or up from the
+// sink. `value` is a tag's or a request's time, or a piece's fragment kind; `code` a tag's code.
+// A crowded request is one whose visited list is already full.
+enum Path { kDown, kUp };
+enum Kind { kTimeRange, kReset, kHeader, kEvents, kPlay, kTag, kVideo, kRecord, kPiece, kRequest, kCrowded };
+struct Step {
+    Path path;
+    Kind kind;
+    uint64_t value = 0;
+    uint32_t code = 0;
+    int repeat = 1;
+};
+constexpr uint64_t kF = kTagFAfterTagS;
+
+// A request beyond the end is answered by the brick itself. The first chunk waits: its 63 blocks
+// and the edge pair answering the request beyond the end fill the brick's queue past 64, so it
+// grows as the pair is queued. Later 65 blocks wait for their request and then leave at once: the
+// 65th, a "TagF", makes the next brick's queue grow.
+constexpr Step kScenario[] = {
+    {kDown, kTimeRange}, {kDown, kReset}, {kDown, kHeader}, {kDown, kEvents}, {kUp, kPlay},
+    {kDown, kTag, 3000, kCodeTagS}, {kDown, kVideo}, {kDown, kRecord, 0, 0, 61}, {kDown, kTag, 3000 + kF, kCodeTagF},
+    {kUp, kRequest, kArchiveEnd + 500}, {kUp, kRequest, 3000}, {kUp, kRequest, 6000},
+    {kDown, kTag, 6000, kCodeTagS}, {kDown, kVideo}, {kDown, kRecord}, {kDown, kPiece, kFirst},
+    {kDown, kPiece, kMiddle}, {kDown, kPiece, kLast}, {kDown, kTag, 6000 + kF, kCodeTagF},
+    {kDown, kTag, 9000, kCodeTagS}, {kDown, kVideo}, {kDown, kRecord, 0, 0, 63}, {kDown, kTag, 9000 + kF, kCodeTagF},
+    {kUp, kRequest, 9000}, {kUp, kCrowded, 12000},
+    {kDown, kTag, 12000, kCodeTagS}, {kDown, kVideo}, {kDown, kRecord}, {kDown, kTag, 12000 + kF, kCodeTagF},
+};
+
+// The block a step sends.
+cMemBlock Make(const Step& step)
+{
+    static char others[10]; // stand-ins for the bricks a crowded request has been through
+    const cChunkCmdBlock request = kit::Chunk(step.value);
+    switch (step.kind) {
+    case kTimeRange: return TimeRange(0, kArchiveEnd);
+    case kReset: return Reset(1);
+    case kHeader: return Header({{kStream, "ima1", kParams}});
+    case kEvents: return Events({{5, 0, 5, "event"}, {2, 0, 2, "event"}, {5, 0, 5, "event"}});
+    case kPlay: return Play(1);
+    case kTag: return Tag(step.code, step.value);
+    case kVideo: return Video(kFirst, 1234, 0);
+    case kRecord: return Fragment(kWhole, kSound);
+    case kPiece: return Fragment(static_cast<uint8_t>(step.value), Pattern(4, 9));
+    case kCrowded:
+        for (char& other : others)
+            request.MarkVisited(reinterpret_cast<CBrick*>(&other));
+        [[fallthrough]];
+    case kRequest: break;
+    }
+    return request;
+}
+
+// Whether `block` is a "TagF" that answered a request inside the archive.
+bool ClosesRequest(const cMemBlock& block)
+{
+    if (block.GetType() != kCodeTag)
+        return false;
+    const TStreamTag& tag = RecordOf<cTagBlock>(block);
+    return tag.code == kCodeTagF && tag.time != kEdgeTagF;
+}
+
+// The plug-in, loaded afresh; its allocations while it loads are set apart as the loader's.
+std::unique_ptr<CPluginLibrary> LoadPlugin()
+{
+    gLoading = true;
+    std::unique_ptr<CPluginLibrary> plugin = std::make_unique<CPluginLibrary>(VRN3_PLUGIN_PATH);
+    gLoading = false;
+    return plugin;
+}
+
+// One run: the plug-in loaded afresh, source -> sound brick -> sink, and the requests inside the
+// archive that were sent.
 struct Run {
-    // The plug-in, its allocations while it loads set apart; it goes last: the chain holds its blocks.
-    std::unique_ptr<CPluginLibrary> plugin = (gLoading = true, std::make_unique<CPluginLibrary>(VRN3_PLUGIN_PATH));
-    Chain chain{(gLoading = false, plugin->CreateBrick(Config("5")))};
-    CVrn3StreamSound& b = chain.Sound();
+    Run() : plugin(LoadPlugin()), chain(plugin->CreateBrick(Config("5"))), b(chain.Sound()) {}
+
+    std::unique_ptr<CPluginLibrary> plugin; // goes last: the chain holds its blocks
+    Chain chain;
+    CVrn3StreamSound& b;
     std::vector<cChunkCmdBlock> requests;
     bool badAlloc = false, otherException = false;
 
-    void Send(const cMemBlock& block, bool control = false)
+    void Send(const cMemBlock& block, Path path)
     {
-        control ? chain.sink->SendCmd(block) : chain.source->SendData(block);
+        if (path == kUp)
+            chain.sink->SendCmd(block);
+        else
+            chain.source->SendData(block);
         chain.pipeline.RunUntilIdle();
     }
     // One host call, with the failing allocation armed. False when the scenario stops here.
-    bool Step(const cMemBlock& block, bool control = false)
+    bool Armed(const cMemBlock& block, Path path)
     {
         gArmed = true;
         try {
-            Send(block, control);
+            Send(block, path);
         } catch (const std::bad_alloc&) {
             badAlloc = true;
         } catch (...) {
@@ -149,22 +243,11 @@ struct Run {
         gArmed = false;
         return !badAlloc && !otherException && gSite == nullptr;
     }
-    // An in-archive request, kept to see whether the brick took it on.
-    bool Ask(const cChunkCmdBlock& request, bool armed = true)
+    // An in-archive request, unarmed, kept to see whether the brick took it on.
+    void Request(uint64_t time)
     {
-        requests.push_back(request);
-        return armed ? Step(request, true) : (Send(request, true), true);
-    }
-    // A chunk from upstream: "TagS", a video frame, `records` whole records, a record in three
-    // fragments when `fragmented`, "TagF".
-    bool Chunk(uint64_t time, int records, bool fragmented)
-    {
-        bool going = Step(Tag(kCodeTagS, time)) && Step(Video(kFirst, 1234, 0));
-        for (int i = 0; going && i < records; ++i)
-            going = Step(Fragment(kWhole, kSound));
-        for (uint8_t kind : {kFirst, kMiddle, kLast})
-            going = going && (!fragmented || Step(Fragment(kind, Pattern(4, 9))));
-        return going && Step(Tag(kCodeTagF, time + kTagFAfterTagS));
+        requests.push_back(kit::Chunk(time));
+        Send(requests.back(), kUp);
     }
 
     // Requests the brick took on less the "TagF" tags that left it, as the count must be.
@@ -174,20 +257,20 @@ struct Run {
         for (const cChunkCmdBlock& request : requests)
             for (int32_t i = 0; i < request.VisitedCount(); ++i)
                 count += request.Visited(i) == chain.brick;
-        const std::string edge = "TagF:" + std::to_string(kArchiveEnd + kTagFAfterTagS); // that pair settles itself
         for (const cMemBlock& block : chain.sink->received)
-            count -= Describe(block).rfind("TagF:", 0) == 0 && Describe(block) != edge;
+            count -= ClosesRequest(block);
         return count;
     }
     // A new request is passed on and its chunk leaves whole: "TagS", the sound, "TagF".
     const char* Probe(uint64_t time)
     {
         const int count = b.ChunkRequestCount();
-        chain.Take(), chain.TakeUpstream();
-        Ask(kit::Chunk(kInside), false);
+        chain.Take();
+        chain.TakeUpstream();
+        Request(kInside);
         for (const cMemBlock& block : {cMemBlock(Tag(kCodeTagS, time)), cMemBlock(Fragment(kWhole, kSound)),
                                        cMemBlock(Tag(kCodeTagF, time + kTagFAfterTagS))})
-            Send(block);
+            Send(block, kDown);
         const std::vector<cMemBlock> d = chain.Take();
         const std::string t = std::to_string(time), f = std::to_string(time + kTagFAfterTagS);
         if (Trace(chain.TakeUpstream()) + " " + Trace(d) != "Chun TagS:" + t + " SCDA:" + t + " TagF:" + f ||
@@ -196,24 +279,21 @@ struct Run {
         return b.ChunkRequestCount() == count ? nullptr : "the chunk did not settle its request";
     }
 
-    // Stops at the first step that fails. A request beyond the end is answered by the brick
-    // itself. The first chunk waits: its 63 blocks and the edge pair answering the request beyond
-    // the end fill the brick's queue past 64, so it grows as the pair is queued. Later 65 blocks wait for their request and then leave at once: the 65th, a
-    // "TagF", makes the next brick's queue grow.
+    // Plays the scenario's steps in order, each block alone and armed; stops at the first that fails.
     void Scenario()
     {
         chain.sink->received.reserve(576); // the test's own bricks never allocate in a step
         chain.source->commands.reserve(256);
         requests.reserve(256);
-        static char others[10];
-        cChunkCmdBlock visited = kit::Chunk(12000);
-        for (char& other : others)
-            visited.MarkVisited(reinterpret_cast<CBrick*>(&other));
-        (void)(Step(TimeRange(0, kArchiveEnd)) && Step(Reset(1)) && Step(Header({{kStream, "ima1", kParams}})) &&
-               Step(Events({{5, 0, 5, "event"}, {2, 0, 2, "event"}, {5, 0, 5, "event"}})) && Step(Play(1), true) &&
-               Chunk(3000, 61, false) && Step(kit::Chunk(kArchiveEnd + 500), true) && Ask(kit::Chunk(3000)) &&
-               Ask(kit::Chunk(6000)) && Chunk(6000, 1, true) && Chunk(9000, 63, false) && Ask(kit::Chunk(9000)) &&
-               Ask(visited) && Chunk(12000, 1, false));
+        for (const Step& step : kScenario) {
+            for (int i = 0; i < step.repeat; ++i) {
+                const cMemBlock block = Make(step);
+                if (step.kind >= kRequest && step.value < kArchiveEnd)
+                    requests.emplace_back(block);
+                if (!Armed(block, step.path))
+                    return;
+            }
+        }
     }
 
     // What is wrong with the brick or the host after the scenario, or null.
@@ -228,14 +308,14 @@ struct Run {
         if (b.StreamConfigured() && (!b.HeaderReceived() || b.SampleRate() != 8000 || b.BytesPerSample() != 2))
             return "configured without a whole configuration";
         for (int i = 0; i < 100 && b.QueuedBlocks() > 0; ++i)
-            Ask(kit::Chunk(kInside), false);
+            Request(kInside);
         if (b.ChunkRequestCount() != ExpectedCount())
             return "the request count is not the requests still open";
         if (!b.StreamConfigured())
-            Send(Header({{kStream, "ima1", kParams}}));
+            Send(Header({{kStream, "ima1", kParams}}), kDown);
         if (const char* wrong = Probe(600000))
             return wrong;
-        Send(Reset(2));
+        Send(Reset(2), kDown);
         if (chain.TakeTrace() != CodeText(kCodeRdy))
             return "a reset was not answered";
         if (b.ChunkRequestCount() != 0 || b.QueuedBlocks() != 0)
@@ -264,7 +344,9 @@ int main()
     long baseline = 0, failAt = 0;
     int inconsistent = 0;
     for (;; ++failAt) {
-        gSeen = 0, gFailAt = failAt, gSite = nullptr;
+        gSeen = 0;
+        gFailAt = failAt;
+        gSite = nullptr;
         const char* wrong = nullptr;
         {
             Run r;
