@@ -37,10 +37,8 @@ public:
     // second of sound (a few KiB); 4 MiB holds over 20 s of 48 kHz 16-bit stereo PCM, so no real
     // record comes near it, and memory stays bounded under an endless run of fragments.
     static constexpr uint32_t kMaxRecordPayload = 4u << 20;
-    // The protocol's values, under the names derived bricks know them by.
-    static constexpr uint64_t kTagFOffset = kTagFAfterTagS;
+    // The protocol's value, under the name derived bricks know it by.
     static constexpr uint32_t kModeOneMoreStep = ::kModeOneMoreStep;
-    static constexpr uint32_t kEndOfStreamKind = kEndOfStreamTagKind;
     // Stream number before onCreate: selects no entry of a header's stream table.
     static constexpr TStreamNumber kNoStream = kStreamCount;
 

@@ -63,7 +63,7 @@ void Run(const CPluginLibrary& plugin)
     const uint8_t record[] = "one sound record";
     for (const cDataBlock& fragment : CutSoundRecord(kStream, record, sizeof record - 1, 6))
         brick->enqueueData(fragment);
-    brick->enqueueData(MakeTagBlock(kCodeTagF, kChunkStart + 2970, kStream));
+    brick->enqueueData(MakeTagBlock(kCodeTagF, kChunkStart + kTagFAfterTagS, kStream));
     pipeline.RunUntilIdle();
 
     std::printf("(the chunk waits in the brick until a chunk request asks for it)\n");
