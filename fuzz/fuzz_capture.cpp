@@ -4,9 +4,9 @@
 // file or in one CaptureError; every packet it hands out is made into a block again (or refused
 // with std::runtime_error), and a block made again flattens back to the packet's data: the two
 // directions of the wire form agree.
-#include "../tools/capture/CaptureReader.h"
-#include "../tools/capture/WireBlock.h"
-#include "../host/CBlockWire.h"
+#include "tools/capture/CaptureReader.h"
+#include "tools/capture/WireBlock.h"
+#include "host/CBlockWire.h"
 
 #include <cstdio>
 #include <cstdlib>

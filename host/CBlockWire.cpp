@@ -2,7 +2,7 @@
 // hold strings or lists written out field by field.
 #include "CBlockWire.h"
 
-#include "../records/BlockTypes.h"
+#include "records/BlockTypes.h"
 
 #include <cstddef>
 #include <cstring>

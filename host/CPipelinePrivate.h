@@ -6,7 +6,7 @@
 // all), atomically once Start set `threaded`. `failure` is guarded by `idleMutex`.
 #pragma once
 
-#include "../blocks/CBrick.h"
+#include "blocks/CBrick.h"
 
 #include <atomic>
 #include <condition_variable>
