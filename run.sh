@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # The main job: sets up this machine (scripts/setup.sh), builds vrn3-play and the plug-in in
 # build/release (the "release" preset of CMakePresets.json, which ./test.sh uses too), plays a WAV through the
-# plug-in, and tells where the extracted WAV is. The arguments go to vrn3-play as they are; with
-# no input among them the sample that ships in samples/ is played, into build/release unless
-# -o says otherwise.
-#   ./run.sh [vrn3-play arguments...]   e.g. ./run.sh, ./run.sh --reverse --trace, ./run.sh my.wav,
-#                                       ./run.sh -o x.wav
+# plug-in, and tells where the extracted WAV is. With no arguments it plays the sample that ships
+# in samples/ into build/release; any arguments go to vrn3-play as they are.
+#   ./run.sh [vrn3-play arguments...]   e.g. ./run.sh, ./run.sh my.wav,
+#                                       ./run.sh samples/sample.wav --reverse --trace -o x.wav
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -29,35 +28,18 @@ echo "run: building vrn3-play and the plug-in"
 cmake --build "$BUILD" -j "$(nproc 2>/dev/null || echo 2)" --target vrn3-play > "$BUILD.build.log" 2>&1 \
     || { tail -n 40 "$BUILD.build.log" >&2; exit 1; }
 
-# Whether the arguments name an input or an output (an option's value is neither).
-input="" output=""
-expect=""
-for arg in "$@"; do
-    case "$expect:$arg" in
-        output:*) output=$arg expect="" ;;
-        value:*) expect="" ;;
-        :-o | :--output) expect=output ;;
-        :--plugin | :--stream | :--fragment) expect=value ;;
-        :--output=*) output=${arg#--output=} ;;
-        :-) input=- ;;
-        :-*) ;;
-        *) input=$arg ;;
-    esac
-done
+# No arguments: the sample, into the build folder. Any arguments go to vrn3-play as they are.
+output=""
 args=("$@")
-if [ -z "$input" ]; then
-    input="$ROOT/samples/sample.wav"
-    args=("$input" "${args[@]}")
-    if [ -z "$output" ]; then
-        output=$OUT
-        args+=(-o "$OUT")
-    fi
+if [ $# -eq 0 ]; then
+    output=$OUT
+    args=("$ROOT/samples/sample.wav" -o "$OUT")
 fi
 
 EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD")"
-echo "run: playing $input through the plug-in${EMULATOR:+ (under $EMULATOR: this machine runs no i386 program natively)}"
+echo "run: playing ${args[0]} through the plug-in${EMULATOR:+ (under $EMULATOR: this machine runs no i386 program natively)}"
 ${EMULATOR:+"$EMULATOR"} "$BUILD/tools/vrn3-play/vrn3-play" "${args[@]}"
-if [ -n "$output" ] && [ "$output" != - ] && [ -f "$output" ]; then
+if [ -n "$output" ]; then
     echo
     echo "run: the extracted WAV is $output"
     sox --i "$output" | grep -E "Sample Rate|Sample Encoding" || true
