@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Shows that the test suite catches faults: each mutation below changes one line of the product
-# code (blocks, host, stream, sound brick, vrn3-play), the build is brought up to date, and the
+# code (blocks, host, stream, sound brick, records, vrn3-play), the build is brought up to date, and the
 # tests that exercise that code run; a mutation is killed when one of them fails (a hang counts,
 # through ctest's timeout).
 #   scripts/mutation-check.sh [build dir]        (default build/release, configured by test.sh)
@@ -35,6 +35,7 @@ declare -A TESTS_FOR=(
     [host]="$HOST_TESTS"
     [stream]="$BRICK_TESTS"
     [sound]="$BRICK_TESTS"
+    [records]="$BRICK_TESTS"
     [tools]='^WavFile\.|^tools_vrn3_play_(sample|long|streams|inputs|plugin|cli|io|signals)$'
 )
 
@@ -47,7 +48,6 @@ host/CBrick.cpp @@ return d->created && std::memcmp(&input, &d->config.input, si
 host/CPipeline.cpp @@ if (pending.fetch_sub(1) == 1) { @@ if (pending.fetch_sub(1) == 0) {
 host/CCriticalSection.cpp @@ if (timeout == 0) @@ if (timeout == 1)
 host/CCriticalSection.cpp @@ seen = state.exchange(kContended, std::memory_order_acquire); // others @@ seen = state.exchange(kLocked, std::memory_order_acquire); // others
-stream/CVRN3Stream.cpp @@ mForwardPlay = forward != 0; @@ mForwardPlay = forward == 1;
 stream/CVRN3Stream.cpp @@ mHeaderReceived = true; @@ mHeaderReceived = status;
 stream/CVRN3Stream.cpp @@ DecChunkRequestCount(); @@ (void)0;
 stream/CVRN3Stream.cpp @@ if (!request.MarkVisited(this)) @@ if (!request.MarkVisited(nullptr))
@@ -82,6 +82,7 @@ stream/CVRN3Stream.cpp @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamK
 stream/CVRN3Stream.cpp @@ const uint32_t length = asked < payload ? asked : payload; @@ const uint32_t length = payload + 0 * asked;
 sound/CVrn3StreamSound.cpp @@ cfg.bytesPerSample = ParamNumber(value) >> 3; @@ cfg.bytesPerSample = ParamNumber(value) / 8;
 sound/CVrn3StreamSound.cpp @@ if (cDataBlock::RecordOf(block).streamNumber != mStreamNumber) @@ if (false)
+records/ControlRecords.h @@ return forward != 0; @@ return forward == 1;
 blocks/cStructBlockNode.h @@ if (mRefCount == 1) @@ if (mRefCount >= 1)
 blocks/cCommandBlock.h @@ return false; @@ return true;
 EOF
@@ -100,7 +101,8 @@ restore() {
 trap 'restore; exit 130' INT TERM
 trap restore EXIT
 
-build() { cmake --build "$BUILD" -j2 >"$LOG/build.log" 2>&1; }
+# build <log>: brings the build up to date, true when it succeeds.
+build() { cmake --build "$BUILD" -j2 >"$1" 2>&1; }
 # run_tests <regex> <log>: the tests of <regex>, true when they all pass.
 run_tests() { ctest --test-dir "$BUILD" -j2 --timeout 120 --no-tests=error -R "$1" >"$2" 2>&1; }
 
@@ -117,7 +119,7 @@ for line in "${LINES[@]}"; do
 done
 
 echo "mutation-check: bringing $BUILD up to date"
-build || { echo "the unmutated tree does not build; see $LOG/build.log" >&2; exit 2; }
+build "$LOG/build.log" || { echo "the unmutated tree does not build; see $LOG/build.log" >&2; exit 2; }
 
 echo "mutation-check: the tests the mutations run, on the unmutated tree"
 declare -A baseline_done=()
@@ -148,8 +150,8 @@ for entry in "${chosen[@]}"; do
     awk -v n="$at" -v from="$from" -v to="$to" '
         NR == n { i = index($0, from); $0 = substr($0, 1, i - 1) to substr($0, i + length(from)) } { print }' \
         "$BACKUP" >"$ROOT/$file"
-    if ! build; then
-        echo "NO BUILD $label"
+    if ! build "$LOG/build-$n.log"; then
+        echo "NO BUILD $label (see $LOG/build-$n.log)"
         unbuilts+=("$label"); unbuilt=$((unbuilt + 1))
     elif run_tests "${TESTS:-${TESTS_FOR[${file%%/*}]}}" "$LOG/ctest-$n.log"; then
         echo "SURVIVED $label"
@@ -160,7 +162,7 @@ for entry in "${chosen[@]}"; do
     fi
     restore
 done
-build >/dev/null 2>&1 || true
+build "$LOG/build.log" || true
 
 echo
 echo "$killed killed, $survived survived ($missing lines not found, $unbuilt did not build)"
