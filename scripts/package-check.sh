@@ -42,6 +42,9 @@ if [ "$QT" = 4 ]; then
     SUFFIX="-qt4"
     RUNTIME_I386="libc6:i386 libstdc++6:i386 libgcc-s1:i386"
     QT_LIBS="$QT4_DIR/lib"
+    # A copy of the Qt 4 folder made without symbolic links holds text files for them; the
+    # build's link to the library stands in then (cmake/QtFlavour.cmake).
+    [ -e "$BUILD/qt4-lib/libQtCore.so.4" ] && QT_LIBS="$BUILD/qt4-lib"
 else
     SUFFIX=""
     RUNTIME_I386="libc6:i386 libstdc++6:i386 libgcc-s1:i386 libqt5core5a:i386"
