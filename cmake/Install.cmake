@@ -216,9 +216,9 @@ set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 # "Multi-Arch: same" for the host and capture libraries and the plug-in: they hold files only under
 # the i386 multiarch folder and documents identical on every architecture, so builds for several
 # architectures can be installed side by side. The libraries' shlibs files: a program linked
-# against libvrn3host.so.1 (libvrn3capture.so.1) depends on its package at this version or later. CPack's DEB
-# generator can say neither per package; packaging/DebControl.cmake adds both once the packages
-# are made.
+# against libvrn3host.so.1 (libvrn3capture.so.1) depends on its package at this version or later.
+# CPack's DEB generator can say neither per package; packaging/DebControl.cmake adds both once
+# the packages are made.
 set(CPACK_VRN3_MULTIARCH_SAME "${_vrn3_pkg_host}" "${_vrn3_pkg_capture}" "${_vrn3_pkg_plugin}")
 set(CPACK_VRN3_SHLIBS_${_vrn3_pkg_host} "libvrn3host 1 ${_vrn3_pkg_host} (>= ${VRN3_PACKAGE_VERSION})")
 set(CPACK_VRN3_SHLIBS_${_vrn3_pkg_capture} "libvrn3capture 1 ${_vrn3_pkg_capture} (>= ${VRN3_PACKAGE_VERSION})")
