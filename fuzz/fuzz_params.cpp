@@ -3,7 +3,7 @@
 // The input is split into a parameter text and a key (both may hold NULs) for ExtractParamStr,
 // whose value must be a part of the text. The rest of the input becomes a brick
 // configuration for CreateBrick and onCreate, and a refused configuration must name other codes.
-// What the values are, case by case, the unit tests' tables say (tests/stream); here the
+// What the values are, case by case, the unit tests' tables say (tests/params); here the
 // sanitizers look for reads past the text, the key or the configuration.
 #include "records/BlockTypes.h"
 #include "sound/CVrn3StreamSound.h"

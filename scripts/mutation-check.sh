@@ -28,7 +28,7 @@ mkdir -p "$LOG"
 
 # The ctest names (a regular expression) of the tests that exercise the code of each folder:
 # GoogleTest cases are named Suite.Case, the other tests by their ctest name.
-BRICK_TESTS='^(SoundPlugin|ExtractParamStr|FrameRate|StreamNumber|Conservation|ThreadedStress)\.|^allocation_failure_sweep$'
+BRICK_TESTS='^(SoundPlugin|ExtractParamStr|HeaderParameters|FrameRate|StreamNumber|Conservation|ThreadedStress)\.|^allocation_failure_sweep$'
 HOST_TESTS='^(CBrick|CPipeline|CCriticalSection|cMemBlock|cStructBlock|cCommandBlock|SoundPlugin|Conservation|ThreadedStress)\.'
 declare -A TESTS_FOR=(
     [blocks]="$HOST_TESTS"
