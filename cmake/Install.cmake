@@ -3,15 +3,18 @@
 # `cmake --install <build> [--prefix P]` lays out, under P (default /usr):
 #   lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1   the plug-in          (plugin)
 #   lib/i386-linux-gnu/libvrn3host.so.1                        stand-in host        (host)
+#   lib/i386-linux-gnu/libvrn3capture.so.1                     capture recorder     (capture)
 #   bin/vrn3-play                                              command-line host    (play)
 #   bin/vrn3-replay                                            capture replay       (play)
-#   include/vrn3/{blocks,records,host}/*.h, lib/.../libvrn3host.so,
-#   lib/.../cmake/VRN3SoundStream/ (CMake package), lib/.../pkgconfig/vrn3host.pc   (dev)
+#   include/vrn3/{blocks,records,host,capture}/*.h, lib/.../libvrn3{host,capture}.so,
+#   lib/.../cmake/VRN3SoundStream/ (CMake package),
+#   lib/.../pkgconfig/vrn3{host,capture}.pc                                       (dev)
 # Nothing installed names P or the build tree, so P may be moved: the CMake package and the
-# pkg-config file find P from their own place, and vrn3-play finds the host library through
-# $ORIGIN (scripts/example-check.sh proves it, with examples/minimal-host).
+# pkg-config files find P from their own place, and vrn3-play finds the host and capture
+# libraries through $ORIGIN (scripts/example-check.sh proves it, with examples/minimal-host).
 # The part in brackets is the install component, and each component is one .deb:
-#   plugin -> vrn3soundstream, host -> libvrn3host1, play -> vrn3-play, dev -> vrn3soundstream-dev.
+#   plugin -> vrn3soundstream, host -> libvrn3host1, capture -> libvrn3capture1, play -> vrn3-play,
+#   dev -> vrn3soundstream-dev.
 #
 # Where the plug-in goes: lib/i386-linux-gnu is the Debian multiarch folder of i386 libraries,
 # so the i386 plug-in sits beside the i386 Qt and C++ runtime it needs and never collides with
@@ -27,6 +30,9 @@
 # depends on that virtual package: any host framework of this binary interface satisfies it.
 # The Qt 4 flavour's interface is another one (the event list's QList differs), so its virtual
 # package is vrn3-host-abi-1-qt4: a Qt 5 host cannot satisfy a Qt 4 plug-in, nor the reverse.
+# The capture library is a package of its own too: it knows the stream's records, which the host
+# library must not, and only a host that records captures needs it. It is built against the
+# stand-in host library of this build and depends on that package at this very version.
 #
 # Depends are written here, not computed: dpkg-shlibdeps needs the i386 libraries registered in
 # dpkg's database, and this build takes them from a sysroot instead. The lower bounds are the
@@ -56,16 +62,16 @@ endif()
 
 # Library search paths. Built here, our programs carry a DT_RPATH naming the sysroot and the
 # build's host folder. Installed, nothing may name the build tree or the prefix:
-# - the host library and the plug-in carry no search path at all, in the build tree and
-#   installed: the host library needs the C/C++ runtime and Qt Core, found where the system keeps
-#   them, and the plug-in is loaded into a host process that has already loaded the host
+# - the host and capture libraries and the plug-in carry no search path at all, in the build tree
+#   and installed: the host library needs the C/C++ runtime and Qt Core, found where the system
+#   keeps them, the capture library also the host library, which lies beside it, and the plug-in is loaded into a host process that has already loaded the host
 #   framework and Qt Core (a build-tree program's DT_RPATH serves the libraries it loads, too);
-# - the installed vrn3-play and vrn3-replay find the host library beside them, through $ORIGIN.
+# - the installed vrn3-play and vrn3-replay find the host and capture libraries through $ORIGIN.
 # CMake's own rewriting of an installed target's path pads the build-tree path with a trailing
 # ':' (room for the rewrite), which is an empty entry: the loader then searches the working
-# folder. So vrn3-play is installed as a file whose path is set after the copy, and the two
+# folder. So vrn3-play is installed as a file whose path is set after the copy, and the three
 # libraries have none to rewrite.
-set_target_properties(vrn3host VRN3SoundStream PROPERTIES SKIP_BUILD_RPATH ON)
+set_target_properties(vrn3host vrn3capture VRN3SoundStream PROPERTIES SKIP_BUILD_RPATH ON)
 set(VRN3_PLAY_INSTALL_RPATH "$ORIGIN/../${VRN3_INSTALL_LIBDIR}")
 
 # Debug information names source files relative to the source tree and the build tree, as
@@ -77,7 +83,8 @@ if(VRN3_SYSROOT)
     get_filename_component(_vrn3_sysroot_real "${VRN3_SYSROOT}" REALPATH)
     list(APPEND _vrn3_prefix_maps "-ffile-prefix-map=${VRN3_SYSROOT}=" "-ffile-prefix-map=${_vrn3_sysroot_real}=")
 endif()
-foreach(_vrn3_target vrn3host vrn3stream VRN3SoundStream vrn3play vrn3capture vrn3-play vrn3-replay)
+foreach(_vrn3_target vrn3host vrn3capture vrn3stream VRN3SoundStream vrn3play vrn3capturetools vrn3-play
+        vrn3-replay)
     if(TARGET ${_vrn3_target})
         target_compile_options(${_vrn3_target} PRIVATE ${_vrn3_prefix_maps})
     endif()
@@ -88,6 +95,8 @@ install(TARGETS VRN3SoundStream
 
 install(TARGETS vrn3host
     LIBRARY DESTINATION "${VRN3_INSTALL_LIBDIR}" COMPONENT host NAMELINK_COMPONENT dev)
+install(TARGETS vrn3capture
+    LIBRARY DESTINATION "${VRN3_INSTALL_LIBDIR}" COMPONENT capture NAMELINK_COMPONENT dev)
 
 foreach(_vrn3_program vrn3-play vrn3-replay)
     if(TARGET ${_vrn3_program})
@@ -102,18 +111,20 @@ endforeach()
 
 # What a host author compiles against: the brick interface and block framework (blocks/), the
 # code table and record layouts (records/), the stand-in's pipeline and plug-in loading
-# (host/CPipeline.h, host/CPluginLibrary.h) and the capture recorder a host of its own calls at
-# its delivery points (host/CCaptureRecorder.h).
+# (host/CPipeline.h, host/CPluginLibrary.h, host/CBrickTap.h) and, from the capture library, the
+# recorder a host of its own calls at its delivery points (capture/CCaptureRecorder.h).
 # The headers include each other by relative paths, which this layout keeps.
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/blocks" "${PROJECT_SOURCE_DIR}/records"
     DESTINATION "${VRN3_INSTALL_INCLUDEDIR}" COMPONENT dev FILES_MATCHING PATTERN "*.h")
 install(FILES "${PROJECT_SOURCE_DIR}/host/CPipeline.h" "${PROJECT_SOURCE_DIR}/host/CPluginLibrary.h"
-    "${PROJECT_SOURCE_DIR}/host/CBrickTap.h" "${PROJECT_SOURCE_DIR}/host/CCaptureRecorder.h"
-    "${PROJECT_SOURCE_DIR}/host/CBlockWire.h"
+    "${PROJECT_SOURCE_DIR}/host/CBrickTap.h"
     DESTINATION "${VRN3_INSTALL_INCLUDEDIR}/host" COMPONENT dev)
+install(FILES "${PROJECT_SOURCE_DIR}/capture/CCaptureRecorder.h" "${PROJECT_SOURCE_DIR}/capture/CBlockWire.h"
+    "${PROJECT_SOURCE_DIR}/capture/CaptureApi.h"
+    DESTINATION "${VRN3_INSTALL_INCLUDEDIR}/capture" COMPONENT dev)
 
-# The CMake package (VRN3SoundStream::host, VRN3SoundStream_PLUGIN) and the pkg-config file of the
-# host library; both find the prefix from their own place.
+# The CMake package (VRN3SoundStream::host, VRN3SoundStream::capture, VRN3SoundStream_PLUGIN) and
+# the pkg-config files of the host and capture libraries; all find the prefix from their own place.
 include(CMakePackageConfigHelpers)
 set(VRN3_QT5_MIN "")
 if(VRN3_QT_FLAVOUR EQUAL 5)
@@ -136,11 +147,14 @@ write_basic_package_version_file("${PROJECT_BINARY_DIR}/packaging/VRN3SoundStrea
     VERSION "${VRN3_PACKAGE_VERSION}" COMPATIBILITY SameMajorVersion)
 file(RELATIVE_PATH VRN3_PC_TO_PREFIX "/prefix/${VRN3_INSTALL_PCDIR}" "/prefix")
 string(REGEX REPLACE "/$" "" VRN3_PC_TO_PREFIX "${VRN3_PC_TO_PREFIX}")
-configure_file("${PROJECT_SOURCE_DIR}/packaging/vrn3host.pc.in" "${PROJECT_BINARY_DIR}/packaging/vrn3host.pc" @ONLY)
+foreach(_vrn3_pc vrn3host vrn3capture)
+    configure_file("${PROJECT_SOURCE_DIR}/packaging/${_vrn3_pc}.pc.in" "${PROJECT_BINARY_DIR}/packaging/${_vrn3_pc}.pc" @ONLY)
+endforeach()
 install(FILES "${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfig.cmake"
               "${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfigVersion.cmake"
     DESTINATION "${VRN3_INSTALL_CMAKEDIR}" COMPONENT dev)
-install(FILES "${PROJECT_BINARY_DIR}/packaging/vrn3host.pc" DESTINATION "${VRN3_INSTALL_PCDIR}" COMPONENT dev)
+install(FILES "${PROJECT_BINARY_DIR}/packaging/vrn3host.pc" "${PROJECT_BINARY_DIR}/packaging/vrn3capture.pc"
+    DESTINATION "${VRN3_INSTALL_PCDIR}" COMPONENT dev)
 
 # Package names and Qt: the Qt 4 flavour's packages carry the suffix -qt4 (they hold the same
 # files as the Qt 5 ones, so each conflicts with its Qt 5 twin). Debian has no Qt 4 package; the
@@ -156,6 +170,7 @@ else()
 endif()
 set(_vrn3_pkg_plugin "vrn3soundstream${_vrn3_suffix}")
 set(_vrn3_pkg_host "libvrn3host1${_vrn3_suffix}")
+set(_vrn3_pkg_capture "libvrn3capture1${_vrn3_suffix}")
 set(_vrn3_pkg_play "vrn3-play${_vrn3_suffix}")
 set(_vrn3_pkg_dev "vrn3soundstream-dev${_vrn3_suffix}")
 
@@ -167,7 +182,7 @@ if(NOT _vrn3_rc EQUAL 0)
     message(FATAL_ERROR "could not compress packaging/debian/changelog")
 endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/packaging/debian/changelog")
-foreach(_vrn3_component plugin host play dev)
+foreach(_vrn3_component plugin host capture play dev)
     install(FILES "${PROJECT_SOURCE_DIR}/packaging/debian/copyright" "${_vrn3_changelog}"
         DESTINATION "share/doc/${_vrn3_pkg_${_vrn3_component}}" COMPONENT ${_vrn3_component})
 endforeach()
@@ -186,7 +201,7 @@ set(CPACK_PACKAGE_VENDOR "VRN3SoundStream developers")
 set(CPACK_PACKAGE_CONTACT "VRN3SoundStream maintainers <maintainers@vrn3.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL plugin host dev)
+set(CPACK_COMPONENTS_ALL plugin host capture dev)
 if(TARGET vrn3-play)
     list(APPEND CPACK_COMPONENTS_ALL play)
 endif()
@@ -198,14 +213,15 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 # Binaries are stripped; their debug information goes into a -dbgsym package beside each one
 # (/usr/lib/debug/.build-id/..., found by gdb through the build id).
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
-# "Multi-Arch: same" for the host library and the plug-in: both hold files only under the i386
-# multiarch folder and documents identical on every architecture, so builds for several
-# architectures can be installed side by side. The host library's shlibs file: a program linked
-# against libvrn3host.so.1 depends on this package at this version or later. CPack's DEB
-# generator can say neither per package; packaging/DebControl.cmake adds both once the packages
-# are made.
-set(CPACK_VRN3_MULTIARCH_SAME "${_vrn3_pkg_host}" "${_vrn3_pkg_plugin}")
+# "Multi-Arch: same" for the host and capture libraries and the plug-in: they hold files only under
+# the i386 multiarch folder and documents identical on every architecture, so builds for several
+# architectures can be installed side by side. The libraries' shlibs files: a program linked
+# against libvrn3host.so.1 (libvrn3capture.so.1) depends on its package at this version or later.
+# CPack's DEB generator can say neither per package; packaging/DebControl.cmake adds both once
+# the packages are made.
+set(CPACK_VRN3_MULTIARCH_SAME "${_vrn3_pkg_host}" "${_vrn3_pkg_capture}" "${_vrn3_pkg_plugin}")
 set(CPACK_VRN3_SHLIBS_${_vrn3_pkg_host} "libvrn3host 1 ${_vrn3_pkg_host} (>= ${VRN3_PACKAGE_VERSION})")
+set(CPACK_VRN3_SHLIBS_${_vrn3_pkg_capture} "libvrn3capture 1 ${_vrn3_pkg_capture} (>= ${VRN3_PACKAGE_VERSION})")
 set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/DebControl.cmake")
 
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME "${_vrn3_pkg_plugin}")
@@ -217,19 +233,23 @@ set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${_vrn3_runtime}${_vrn3_qt}")
 set(CPACK_DEBIAN_HOST_PACKAGE_PROVIDES "vrn3-host-abi-1${_vrn3_suffix}")
 set(CPACK_COMPONENT_HOST_DESCRIPTION "Stand-in host brick framework for VRN3 plug-ins\nlibvrn3host.so.1: bricks, locks, blocks and a pipeline runner with the binary interface\nof the host framework, for running and testing plug-ins without the real host.")
 
+set(CPACK_DEBIAN_CAPTURE_PACKAGE_NAME "${_vrn3_pkg_capture}")
+set(CPACK_DEBIAN_CAPTURE_PACKAGE_DEPENDS "${_vrn3_runtime}${_vrn3_qt}, ${_vrn3_pkg_host} ${_vrn3_exact}")
+set(CPACK_COMPONENT_CAPTURE_DESCRIPTION "Capture recorder for hosts of VRN3 plug-ins\nlibvrn3capture.so.1 records what crosses a brick's boundary into a pcapng file, for\nWireshark and for replaying against a build of the plug-in.")
+
 set(CPACK_DEBIAN_PLAY_PACKAGE_NAME "${_vrn3_pkg_play}")
 set(CPACK_DEBIAN_PLAY_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PLAY_PACKAGE_DEPENDS
-    "${_vrn3_runtime}${_vrn3_qt}, ${_vrn3_pkg_host} ${_vrn3_exact}, ${_vrn3_pkg_plugin} ${_vrn3_exact}")
+    "${_vrn3_runtime}${_vrn3_qt}, ${_vrn3_pkg_host} ${_vrn3_exact}, ${_vrn3_pkg_capture} ${_vrn3_exact}, ${_vrn3_pkg_plugin} ${_vrn3_exact}")
 set(CPACK_COMPONENT_PLAY_DESCRIPTION "Command-line host for the VRN3 sound stream plug-in\nvrn3-play runs the plug-in in the stand-in host on a stream made from a sound file.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME "${_vrn3_pkg_dev}")
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${_vrn3_pkg_host} ${_vrn3_exact}${_vrn3_qt_dev}")
-set(CPACK_COMPONENT_DEV_DESCRIPTION "Headers, CMake package and pkg-config file for hosts of the VRN3 sound stream plug-in\nThe brick interface, block framework and record layouts that a host shares with the plug-in;\nfind_package(VRN3SoundStream) and pkg-config vrn3host.")
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${_vrn3_pkg_host} ${_vrn3_exact}, ${_vrn3_pkg_capture} ${_vrn3_exact}${_vrn3_qt_dev}")
+set(CPACK_COMPONENT_DEV_DESCRIPTION "Headers, CMake package and pkg-config files for hosts of the VRN3 sound stream plug-in\nThe brick interface, block framework and record layouts that a host shares with the plug-in;\nfind_package(VRN3SoundStream) and pkg-config vrn3host, vrn3capture.")
 
 if(VRN3_QT_FLAVOUR EQUAL 4)
-    foreach(_vrn3_component PLUGIN HOST PLAY DEV)
+    foreach(_vrn3_component PLUGIN HOST CAPTURE PLAY DEV)
         string(TOLOWER "${_vrn3_component}" _vrn3_lower)
         string(REPLACE "-qt4" "" _vrn3_twin "${_vrn3_pkg_${_vrn3_lower}}")
         set(CPACK_DEBIAN_${_vrn3_component}_PACKAGE_CONFLICTS "${_vrn3_twin}")

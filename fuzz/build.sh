@@ -2,8 +2,9 @@
 # Builds the libFuzzer targets of fuzz/ for i386 with clang-14, ASan and UBSan:
 #   fuzz/build.sh [build-dir]          (default build/fuzz)
 # The project's CMake build uses g++, which has no libFuzzer, so the targets are built here:
-# the host library and the brick sources are compiled once with coverage hooks and linked
-# statically into each target, Qt 5 Core comes from the i386 sysroot of scripts/setup.sh.
+# the host and capture libraries and the brick sources are compiled once with coverage hooks
+# and linked statically into each target, Qt 5 Core comes from the i386 sysroot of
+# scripts/setup.sh.
 # Assertions stay on. Alignment checks are off: the stream's packed records hold std::string
 # members at unaligned offsets, which x86 reads fine. The vptr check is off too: a typed view
 # reads any block's node through its own node class (a notification is read as TNotifyBase
@@ -26,7 +27,7 @@ LINK=(-L"$SYSROOT/usr/lib/i386-linux-gnu" -lQt5Core -lpthread -Wl,--disable-new-
       -Wl,-rpath,"$SYSROOT/usr/lib/i386-linux-gnu" -Wl,-rpath,"$SYSROOT/lib/i386-linux-gnu"
       -Wl,-rpath-link,"$LIBDIRS")
 SOURCES=(host/CBrick.cpp host/CCriticalSection.cpp host/CPipeline.cpp host/cMemBlock.cpp
-         host/CBlockWire.cpp host/CBrickTap.cpp host/CCaptureRecorder.cpp
+         host/CBrickTap.cpp capture/CBlockWire.cpp capture/CCaptureRecorder.cpp
          tools/capture/CaptureReader.cpp tools/capture/WireBlock.cpp
          stream/CVRN3Stream.cpp sound/CVrn3StreamSound.cpp sound/VRN3SoundStream.cpp)
 
@@ -42,7 +43,7 @@ pids=()
 for src in "${SOURCES[@]}"; do
     obj="$OUT/obj/$(echo "$src" | tr / _).o"
     objects+=("$obj")
-    if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ] || [ -n "$(find "$ROOT/blocks" "$ROOT/records" "$ROOT/host" "$ROOT/stream" "$ROOT/sound" "$ROOT/tools/capture" -name '*.h' -newer "$obj" | head -n 1)" ]; then
+    if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ] || [ -n "$(find "$ROOT/blocks" "$ROOT/records" "$ROOT/host" "$ROOT/capture" "$ROOT/stream" "$ROOT/sound" "$ROOT/tools/capture" -name '*.h' -newer "$obj" | head -n 1)" ]; then
         echo "fuzz: compiling $src"
         "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer-no-link -c "$ROOT/$src" -o "$obj" &
         pids+=($!)

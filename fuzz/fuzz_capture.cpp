@@ -6,7 +6,7 @@
 // directions of the wire form agree.
 #include "tools/capture/CaptureReader.h"
 #include "tools/capture/WireBlock.h"
-#include "host/CBlockWire.h"
+#include "capture/CBlockWire.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Pins the binary interface of the plug-in and of the stand-in host library, per Qt flavour: the
-# baselines of a Qt 5 build are in abi/, those of a Qt 4 build (VRN3_QT=4) in abi/qt4/.
+# Pins the binary interface of the plug-in, the stand-in host library and the capture library,
+# per Qt flavour: the baselines of a Qt 5 build are in abi/, those of a Qt 4 build (VRN3_QT=4) in
+# abi/qt4/.
 #   scripts/abi-check.sh <build dir>            compare with the baselines of the build's
 #                                               flavour; fails on any change
 #   scripts/abi-check.sh <build dir> --update   write new baselines (a deliberate interface
@@ -17,7 +18,7 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-LIBS=("sound/libVRN3SoundStream.so.1" "host/libvrn3host.so.1")
+LIBS=("sound/libVRN3SoundStream.so.1" "host/libvrn3host.so.1" "capture/libvrn3capture.so.1")
 
 usage() { echo "usage: $0 <build dir> [--update]" >&2; exit 2; }
 [ $# -ge 1 ] && [ $# -le 2 ] || usage

@@ -5,14 +5,15 @@
 #     checks each package's architecture, that its Depends cover every NEEDED library of every
 #     ELF file it ships, that those files are stripped and their debug information lies in the
 #     package's -dbgsym .ddeb, that it carries its copyright file and changelog, and that the
-#     host library's package has a shlibs file and, like the plug-in's, Multi-Arch: same;
+#     host and capture libraries' packages have a shlibs file and, like the plug-in's,
+#     Multi-Arch: same;
 #  2. adds the i386 foreign architecture and installs the runtime Depends (libc6, libstdc++6,
 #     libgcc-s1, and libqt5core5a for a Qt 5 build, all :i386) with apt, but only if apt can do
 #     so without touching any package already here; otherwise (the i386 security index is often
 #     out of step with the amd64 one, and Multi-Arch: same packages then need matching versions)
 #     the packages go in with dpkg --force-depends and the missing i386 Qt comes from the build's
 #     sysroot (or, for a Qt 4 build, its Qt 4 folder, which the host provides in any case);
-#  3. dpkg -i the plug-in, host and vrn3-play packages; the installed plug-in is loaded with
+#  3. dpkg -i the plug-in, host, capture and vrn3-play packages; the installed plug-in is loaded with
 #     dlopen/dlsym("CreateBrick") by the build's loader test (its build RPATH removed, so only
 #     the installed files and the system's libraries serve it) and, when vrn3-play is packaged,
 #     the installed vrn3-play plays the sample through the installed plug-in;
@@ -41,13 +42,17 @@ if [ "$QT" = 4 ]; then
     SUFFIX="-qt4"
     RUNTIME_I386="libc6:i386 libstdc++6:i386 libgcc-s1:i386"
     QT_LIBS="$QT4_DIR/lib"
+    # A copy of the Qt 4 folder made without symbolic links holds text files for them; the
+    # build's link to the library stands in then (cmake/QtFlavour.cmake).
+    [ -e "$BUILD/qt4-lib/libQtCore.so.4" ] && QT_LIBS="$BUILD/qt4-lib"
 else
     SUFFIX=""
     RUNTIME_I386="libc6:i386 libstdc++6:i386 libgcc-s1:i386 libqt5core5a:i386"
     QT_LIBS="$SYSROOT/usr/lib/i386-linux-gnu:$SYSROOT/lib/i386-linux-gnu"
 fi
-P_PLUGIN="vrn3soundstream$SUFFIX" P_HOST="libvrn3host1$SUFFIX" P_PLAY="vrn3-play$SUFFIX" P_DEV="vrn3soundstream-dev$SUFFIX"
-OUR_PACKAGES="$P_PLAY $P_PLUGIN $P_HOST $P_DEV"
+P_PLUGIN="vrn3soundstream$SUFFIX" P_HOST="libvrn3host1$SUFFIX" P_CAPTURE="libvrn3capture1$SUFFIX"
+P_PLAY="vrn3-play$SUFFIX" P_DEV="vrn3soundstream-dev$SUFFIX"
+OUR_PACKAGES="$P_PLAY $P_PLUGIN $P_CAPTURE $P_HOST $P_DEV"
 PLUGIN=/usr/lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1
 WORK="$(mktemp -d)"
 say() { echo "package-check: $*"; }
@@ -73,11 +78,14 @@ provider() {
         libQt5Core.so.5) echo libqt5core5a ;;
         libQtCore.so.4) echo HOST ;; # no Debian package: the host provides Qt 4 Core
         libvrn3host.so.1) echo "vrn3-host-abi-1$SUFFIX $P_HOST" ;;
+        libvrn3capture.so.1) echo "$P_CAPTURE" ;;
         *) echo "?" ;;
     esac
 }
 # check_stripped <package> <deb> <ELF file of it>: no debug information in the file; the
 # package's -dbgsym .ddeb holds it under the file's build id.
+# (A listing piped into grep is read to its end, never with grep -q: under pipefail, dpkg-deb
+# killed by the pipe grep -q closes early fails the check of a sound package.)
 check_stripped() {
     local id ddeb
     ddeb="$(dirname "$2")/$1-dbgsym_${2##*/$1_}"
@@ -85,7 +93,7 @@ check_stripped() {
     readelf -S "$3" | grep -q '\.debug_info' && die "$1: ${3#"$WORK/x"} is not stripped"
     id="$(readelf -n "$3" | sed -n 's/.*Build ID: *//p')"
     [ -f "$ddeb" ] || die "$1: no debug package $(basename "$ddeb")"
-    dpkg-deb -c "$ddeb" | grep -q "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" ||
+    dpkg-deb -c "$ddeb" | grep "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" >/dev/null ||
         die "$1: $(basename "$ddeb") lacks the debug information of ${3#"$WORK/x"}"
 }
 declare -A DEB
@@ -114,15 +122,22 @@ for deb in "${debs[@]}"; do
     done
     say "$(basename "$deb"): Architecture $arch${multiarch:+, Multi-Arch $multiarch}; Depends: $(dpkg-deb -f "$deb" Depends)"
 done
-for name in "$P_PLUGIN" "$P_HOST" "$P_DEV"; do
+for name in "$P_PLUGIN" "$P_HOST" "$P_CAPTURE" "$P_DEV"; do
     [ -n "${DEB[$name]:-}" ] || die "no package $name"
 done
-dpkg-deb -c "${DEB[$P_PLUGIN]}" | grep -q "\.$PLUGIN\$" || die "the plug-in package lacks $PLUGIN"
-for name in "$P_HOST" "$P_PLUGIN"; do
+dpkg-deb -c "${DEB[$P_PLUGIN]}" | grep "\.$PLUGIN\$" >/dev/null || die "the plug-in package lacks $PLUGIN"
+for name in "$P_HOST" "$P_CAPTURE" "$P_PLUGIN"; do
     [ "$(dpkg-deb -f "${DEB[$name]}" Multi-Arch)" = same ] || die "$name is not Multi-Arch: same"
 done
-dpkg-deb --ctrl-tarfile "${DEB[$P_HOST]}" | tar -xO ./shlibs 2>/dev/null | grep -q "^libvrn3host 1 $P_HOST" ||
-    die "$P_HOST has no shlibs entry for libvrn3host.so.1"
+# check_shlibs <library name> <package>: the package's shlibs file names lib<name>.so.1 as its own.
+check_shlibs() {
+    dpkg-deb --ctrl-tarfile "${DEB[$2]}" | tar -xO ./shlibs 2>/dev/null | grep "^$1 1 $2 " >/dev/null ||
+        die "$2 has no shlibs entry for $1.so.1"
+}
+check_shlibs libvrn3host "$P_HOST"
+check_shlibs libvrn3capture "$P_CAPTURE"
+dpkg-deb -c "${DEB[$P_CAPTURE]}" | grep '\./usr/lib/i386-linux-gnu/libvrn3capture\.so\.1$' >/dev/null ||
+    die "$P_CAPTURE lacks /usr/lib/i386-linux-gnu/libvrn3capture.so.1"
 
 # --- 5. the way back, whatever happens ----------------------------------------------------
 for p in $OUR_PACKAGES; do
@@ -213,8 +228,8 @@ if [ "$FORCED" = 1 ]; then
 fi
 
 # --- 3. install, load, play ----------------------------------------------------------------
-to_install=("${DEB[$P_HOST]}" "${DEB[$P_PLUGIN]}")
-installing=("$P_HOST" "$P_PLUGIN")
+to_install=("${DEB[$P_HOST]}" "${DEB[$P_CAPTURE]}" "${DEB[$P_PLUGIN]}")
+installing=("$P_HOST" "$P_CAPTURE" "$P_PLUGIN")
 if [ -n "${DEB[$P_PLAY]:-}" ]; then to_install+=("${DEB[$P_PLAY]}"); installing+=("$P_PLAY"); fi
 MINE=("${installing[@]}" "${MINE[@]}")
 RUN_ENV=(env)
@@ -244,10 +259,11 @@ if [ -n "${DEB[$P_PLAY]:-}" ]; then
 fi
 
 # --- 4. uninstall --------------------------------------------------------------------------
-removing=("$P_PLUGIN" "$P_HOST")
+removing=("$P_PLUGIN" "$P_CAPTURE" "$P_HOST")
 [ -n "${DEB[$P_PLAY]:-}" ] && removing=("$P_PLAY" "${removing[@]}")
 dpkg -r "${removing[@]}" >/dev/null
 for p in "${removing[@]}"; do is_installed "$p" && die "$p is still installed"; done
-[ ! -e "$PLUGIN" ] && [ ! -e /usr/lib/i386-linux-gnu/libvrn3host.so.1 ] && [ ! -e /usr/bin/vrn3-play ] ||
+[ ! -e "$PLUGIN" ] && [ ! -e /usr/lib/i386-linux-gnu/libvrn3host.so.1 ] &&
+    [ ! -e /usr/lib/i386-linux-gnu/libvrn3capture.so.1 ] && [ ! -e /usr/bin/vrn3-play ] ||
     die "files remain after dpkg -r"
 say "uninstalled cleanly"

@@ -4,8 +4,8 @@
 
 #include "CaptureReader.h"
 #include "WireBlock.h"
-#include "host/CBlockWire.h"
-#include "host/CCaptureRecorder.h"
+#include "capture/CBlockWire.h"
+#include "capture/CCaptureRecorder.h"
 #include "host/CEventLists.h"
 #include "records/DataPathBlocks.h"
 

@@ -11,17 +11,21 @@ set(lib "${STAGE}/lib/i386-linux-gnu")
 foreach(file
         "${lib}/vrn3/plugins/libVRN3SoundStream.so.1"
         "${lib}/libvrn3host.so.1"
+        "${lib}/libvrn3capture.so.1"
+        "${STAGE}/include/vrn3/capture/CCaptureRecorder.h"
         "${STAGE}/include/vrn3/blocks/CBrick.h"
         "${STAGE}/include/vrn3/records/StreamRecords.h")
     if(NOT EXISTS "${file}")
         message(FATAL_ERROR "not installed: ${file}")
     endif()
 endforeach()
-# The host library's development link points at the SONAME file; a plug-in has no such link.
-file(READ_SYMLINK "${lib}/libvrn3host.so" target)
-if(NOT target STREQUAL "libvrn3host.so.1")
-    message(FATAL_ERROR "libvrn3host.so points at '${target}'")
-endif()
+# Each library's development link points at its SONAME file; a plug-in has no such link.
+foreach(name vrn3host vrn3capture)
+    file(READ_SYMLINK "${lib}/lib${name}.so" target)
+    if(NOT target STREQUAL "lib${name}.so.1")
+        message(FATAL_ERROR "lib${name}.so points at '${target}'")
+    endif()
+endforeach()
 file(GLOB extra "${lib}/vrn3/plugins/*")
 list(LENGTH extra count)
 if(NOT count EQUAL 1)

@@ -1,7 +1,7 @@
 // Digest lines: the type, the carried time and the MD5 of a block's captured data.
 #include "BlockDigest.h"
 
-#include "host/CBlockWire.h"
+#include "capture/CBlockWire.h"
 #include "records/BlockTypes.h"
 
 #include <QCryptographicHash>

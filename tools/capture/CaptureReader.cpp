@@ -1,7 +1,7 @@
 // Reading pcapng block by block, with every length checked before it is used.
 #include "CaptureReader.h"
 
-#include "host/PcapngBlocks.h"
+#include "capture/PcapngBlocks.h"
 
 #include <algorithm>
 #include <cerrno>

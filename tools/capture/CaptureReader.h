@@ -10,7 +10,7 @@
 // reader does not own the stream.
 #pragma once
 
-#include "host/CCaptureRecorder.h"
+#include "capture/CCaptureRecorder.h"
 
 #include <cstdint>
 #include <cstdio>

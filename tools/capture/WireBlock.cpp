@@ -1,7 +1,7 @@
 // Making blocks from captured data: one maker a record family, every length checked.
 #include "WireBlock.h"
 
-#include "host/CBlockWire.h"
+#include "capture/CBlockWire.h"
 #include "records/BlockTypes.h"
 
 #include <cstddef>

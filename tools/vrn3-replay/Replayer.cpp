@@ -7,7 +7,7 @@
 #include "PluginLibrary.h"
 #include "WireBlock.h"
 
-#include "host/CBlockWire.h"
+#include "capture/CBlockWire.h"
 #include "host/CPipeline.h"
 #include "records/Codes.h"
 #include "records/HostRecords.h"

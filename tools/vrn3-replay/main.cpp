@@ -11,7 +11,7 @@
 #include "Replayer.h"
 #include "WireText.h"
 
-#include "host/CBlockWire.h"
+#include "capture/CBlockWire.h"
 
 #include <CLI/CLI.hpp>
 

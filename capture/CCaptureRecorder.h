@@ -21,7 +21,8 @@
 // numbered and written whole under the recorder's own lock.
 #pragma once
 
-#include "CBrickTap.h"
+#include "../host/CBrickTap.h"
+#include "CaptureApi.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -46,7 +47,7 @@ static_assert(sizeof(TCapturePacket) == 16, "the capture header is 16 bytes");
 enum ECapturePath : uint8_t { kPathData = 0, kPathControl = 1, kPathNotify = 2, kPathConfig = 3 };
 enum ECaptureDirection : uint8_t { kDirectionIn = 0, kDirectionOut = 1 };
 
-class VRN3_HOST_API CCaptureRecorder : public CBrickTap {
+class VRN3_CAPTURE_API CCaptureRecorder : public CBrickTap {
 public:
     // LINKTYPE_USER0: the link type the packets are marked with.
     static constexpr uint16_t kLinkType = 147;

@@ -11,14 +11,14 @@
 // nothing is shared beyond the call.
 #pragma once
 
-#include "../blocks/HostApi.h"
+#include "CaptureApi.h"
 
 #include <cstdint>
 #include <vector>
 
 class cMemBlock;
 
-class VRN3_HOST_API CBlockWire {
+class VRN3_CAPTURE_API CBlockWire {
 public:
     // How a packet's bytes are laid out.
     enum EForm : uint8_t {
