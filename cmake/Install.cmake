@@ -62,10 +62,11 @@ endif()
 
 # Library search paths. Built here, our programs carry a DT_RPATH naming the sysroot and the
 # build's host folder. Installed, nothing may name the build tree or the prefix:
-# - the host and capture libraries and the plug-in carry no search path at all, in the build tree
-#   and installed: the host library needs the C/C++ runtime and Qt Core, found where the system
-#   keeps them, the capture library also the host library, which lies beside it, and the plug-in is loaded into a host process that has already loaded the host
-#   framework and Qt Core (a build-tree program's DT_RPATH serves the libraries it loads, too);
+# - the host and capture libraries and the plug-in carry no search path at all, in the build
+#   tree and installed: the host library needs the C/C++ runtime and Qt Core, found where the system
+#   keeps them, the capture library also the host library, which lies beside it, and the plug-in is
+#   loaded into a host process that has already loaded the host framework and Qt Core (a build-tree
+#   program's DT_RPATH serves the libraries it loads, too);
 # - the installed vrn3-play and vrn3-replay find the host and capture libraries through $ORIGIN.
 # CMake's own rewriting of an installed target's path pads the build-tree path with a trailing
 # ':' (room for the rewrite), which is an empty entry: the loader then searches the working

@@ -1,13 +1,13 @@
 // CaptureReader: reads the packets of a capture that CCaptureRecorder wrote, one at a time.
 //
-// It reads a little-endian pcapng file (as the recorder writes it) section by section, keeps the link type of each interface, skips blocks of other kinds
-// (simple packets, name resolution, statistics, custom), and hands out the enhanced packets of a
-// LINKTYPE_USER0 interface with their capture header checked. Anything else ends the reading with
-// one CaptureError whose message names the file and the packet: an empty file, a file that is no
-// pcapng, a block cut short or with inconsistent lengths, a packet of another link type, a packet
-// too short for its header, a block longer than its packet, an unknown path or direction.
-// Packets are numbered from 1 as Wireshark numbers them. Memory holds one packet at a time. The
-// reader does not own the stream.
+// It reads a little-endian pcapng file (as the recorder writes it) section by section, keeps the
+// link type of each interface, skips blocks of other kinds (simple packets, name resolution,
+// statistics, custom), and hands out the enhanced packets of a LINKTYPE_USER0 interface with their
+// capture header checked. Anything else ends the reading with one CaptureError whose message names
+// the file and the packet: an empty file, a file that is no pcapng, a block cut short or with
+// inconsistent lengths, a packet of another link type, a packet too short for its header, a block
+// longer than its packet, an unknown path or direction. Packets are numbered from 1 as Wireshark
+// numbers them. Memory holds one packet at a time. The reader does not own the stream.
 #pragma once
 
 #include "capture/CCaptureRecorder.h"
