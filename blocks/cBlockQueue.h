@@ -82,7 +82,8 @@ public:
 
 private:
     // Slots first, oldest at `head`, wrapping around; capacity is a power of two.
-    struct Ring {
+    // Aligned as a handle, so that the slots after it are, with 4- and 8-byte pointers alike.
+    struct alignas(cMemBlock) Ring {
         uint32_t capacity;
         uint32_t head;
         uint32_t count;

@@ -18,7 +18,8 @@
 #
 # Where the plug-in goes: lib/i386-linux-gnu is the Debian multiarch folder of i386 libraries,
 # so the i386 plug-in sits beside the i386 Qt and C++ runtime it needs and never collides with
-# an amd64 build of anything. A plug-in is opened by path with dlopen, not found by the dynamic
+# an amd64 build of anything; the amd64 flavour installs the same files under lib/x86_64-linux-gnu
+# (the toolchain's CMAKE_LIBRARY_ARCHITECTURE), so both flavours' packages install side by side. A plug-in is opened by path with dlopen, not found by the dynamic
 # linker, so it goes into a private folder of its own below that (as Debian keeps plug-ins in
 # /usr/lib/<triplet>/<package>/), where a host can list every plug-in it may load; ldconfig never
 # sees it and no program links against it, so it has no development symlink.
@@ -40,7 +41,7 @@
 # libstdc++, the sysroot's Qt), which the binaries may need and never exceed.
 # scripts/package-check.sh checks that every NEEDED library of every packaged binary is covered.
 
-set(VRN3_INSTALL_LIBDIR "lib/i386-linux-gnu")
+set(VRN3_INSTALL_LIBDIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}")
 set(VRN3_INSTALL_PLUGINDIR "${VRN3_INSTALL_LIBDIR}/vrn3/plugins")
 set(VRN3_INSTALL_INCLUDEROOT "include")
 set(VRN3_INSTALL_INCLUDEDIR "${VRN3_INSTALL_INCLUDEROOT}/vrn3")
@@ -207,7 +208,7 @@ if(TARGET vrn3-play)
     list(APPEND CPACK_COMPONENTS_ALL play)
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${VRN3_FLAVOUR})
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
