@@ -1,6 +1,8 @@
 // The benchmark's report (see Report.h).
 #include "Report.h"
 
+#include "Emulation.h"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
@@ -146,7 +148,8 @@ void Report::PrintTargets() const
     const std::vector<Target> targets = Targets();
     if (targets.empty())
         return;
-    std::printf("\ntargets (threaded process, %s)\n", mEmulated ? "emulated: time not judged" : "native");
+    std::printf("\ntargets (threaded process, %s flavour, %s, on %s)\n", Flavour(),
+                mEmulated ? "emulated: time not judged" : "native", MachineName().c_str());
     for (const Target& t : targets)
         std::printf("  %-36s %10.4f  %-22s %s %.2f\n", t.name.c_str(), t.value, t.verdict.c_str(),
                     t.atMost ? "at most" : "at least", t.limit);
@@ -154,7 +157,8 @@ void Report::PrintTargets() const
 
 void Report::PrintJson() const
 {
-    std::printf("{\n  \"emulated\": %s,\n  \"scenarios\": [", mEmulated ? "true" : "false");
+    std::printf("{\n  \"flavour\": \"%s\",\n  \"machine\": %s,\n  \"emulated\": %s,\n  \"scenarios\": [", Flavour(),
+                JsonString(MachineName()).c_str(), mEmulated ? "true" : "false");
     const char* separator = "\n";
     for (const Scenario& s : AllScenarios()) {
         const auto found = mResults.find(s.id);
