@@ -215,13 +215,14 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 # Binaries are stripped; their debug information goes into a -dbgsym package beside each one
 # (/usr/lib/debug/.build-id/..., found by gdb through the build id).
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
-# "Multi-Arch: same" for the host and capture libraries and the plug-in: they hold files only under
-# the i386 multiarch folder and documents identical on every architecture, so builds for several
-# architectures can be installed side by side. The libraries' shlibs files: a program linked
+# "Multi-Arch: same" for the host and capture libraries, the plug-in and the development package:
+# they hold files only under the multiarch folder of their architecture (i386-linux-gnu,
+# x86_64-linux-gnu) and headers and documents identical on every architecture, so the i386 and
+# the amd64 packages can be installed side by side. The libraries' shlibs files: a program linked
 # against libvrn3host.so.1 (libvrn3capture.so.1) depends on its package at this version or later.
 # CPack's DEB generator can say neither per package; packaging/DebControl.cmake adds both once
 # the packages are made.
-set(CPACK_VRN3_MULTIARCH_SAME "${_vrn3_pkg_host}" "${_vrn3_pkg_capture}" "${_vrn3_pkg_plugin}")
+set(CPACK_VRN3_MULTIARCH_SAME "${_vrn3_pkg_host}" "${_vrn3_pkg_capture}" "${_vrn3_pkg_plugin}" "${_vrn3_pkg_dev}")
 set(CPACK_VRN3_SHLIBS_${_vrn3_pkg_host} "libvrn3host 1 ${_vrn3_pkg_host} (>= ${VRN3_PACKAGE_VERSION})")
 set(CPACK_VRN3_SHLIBS_${_vrn3_pkg_capture} "libvrn3capture 1 ${_vrn3_pkg_capture} (>= ${VRN3_PACKAGE_VERSION})")
 set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/DebControl.cmake")
