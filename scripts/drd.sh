@@ -29,9 +29,10 @@ if ! grep -q '^CMAKE_TOOLCHAIN_FILE:.*amd64-toolchain' "$BUILD/CMakeCache.txt"; 
 fi
 
 # The programs that start threads, and sizes DRD gets through in about a minute each: the stress
-# test with 2 bricks of 20 rounds and 2 sharers, the handle test with 4 threads of 2000 operations.
+# test with 2 bricks of 20 rounds and 2 sharers, the handle test with 4 threads of 500 operations,
+# the threaded pipeline's test with 4 producers of 500 blocks.
 PROGRAMS="host/host_test property/stress_test blocks/blocks_cMemBlock_test blocks/blocks_CCriticalSection_test"
-export VRN3_STRESS_BRICKS=2 VRN3_STRESS_ROUNDS=20 VRN3_STRESS_SHARERS=2 VRN3_STRESS_THREADS=4 VRN3_STRESS_OPS=2000
+export VRN3_STRESS_BRICKS=2 VRN3_STRESS_ROUNDS=20 VRN3_STRESS_SHARERS=2 VRN3_STRESS_THREADS=4 VRN3_STRESS_OPS=500
 
 LOGS="$BUILD/drd"
 mkdir -p "$LOGS"
