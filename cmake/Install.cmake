@@ -13,7 +13,7 @@
 #   share/man/man1/vrn3-{play,replay}.1, share/vrn3/wireshark/vrn3-capture.lua        (play)
 # Nothing installed names P or the build tree, so P may be moved: the CMake package and the
 # pkg-config files find P from their own place, and vrn3-play finds the host and capture
-# libraries through $ORIGIN (scripts/example-check.sh proves it, with examples/minimal-host).
+# libraries through $ORIGIN (scripts/example-check.sh proves it, with the examples of examples/).
 # The part in brackets is the install component, and each component is one .deb:
 #   plugin -> vrn3soundstream, host -> libvrn3host1, capture -> libvrn3capture1, play -> vrn3-play,
 #   dev -> vrn3soundstream-dev.

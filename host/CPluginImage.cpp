@@ -2,7 +2,9 @@
 #include "CPluginImage.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <link.h>
@@ -64,10 +66,15 @@ private:
     uint64_t mSize = 0;
 };
 
-// What the dynamic section says about needed libraries: their names' offsets in the string table,
-// and where that table is (a virtual address) and how long.
+// A needed library's name: its offset in the string table.
+struct NeededName {
+    uint64_t at;
+};
+
+// What the dynamic section says about needed libraries: their names, and where the string table
+// is (a virtual address) and how long.
 struct DynamicNames {
-    std::vector<uint64_t> needed;
+    std::vector<NeededName> needed;
     uint64_t strtab = 0;
     uint64_t strsz = 0;
 };
@@ -99,7 +106,7 @@ const char* ReadDynamic(const ElfFile& file, const std::vector<Phdr>& segments, 
         if (d.d_tag == DT_NULL)
             break;
         if (d.d_tag == DT_NEEDED)
-            names.needed.push_back(d.d_un.d_val);
+            names.needed.push_back(NeededName{d.d_un.d_val});
         else if (d.d_tag == DT_STRTAB)
             names.strtab = d.d_un.d_ptr;
         else if (d.d_tag == DT_STRSZ)
@@ -124,22 +131,33 @@ bool FileOffset(const std::vector<Phdr>& segments, uint64_t address, uint64_t si
     return false;
 }
 
-// The needed libraries' names from the string table; null, or why they cannot be read.
-const char* ReadNames(const ElfFile& file, const std::vector<Phdr>& segments, const DynamicNames& names,
-                      std::vector<std::string>& out)
+// Whether a needed library is a Qt Core: libQtCore.so.4, libQt5Core.so.5, libQt6Core.so.6, ...
+bool IsQtCore(const std::string& name)
+{
+    const size_t digits = name.find_first_not_of("0123456789", 5);
+    return name.compare(0, 5, "libQt") == 0 && digits != std::string::npos && name.compare(digits, 8, "Core.so.") == 0;
+}
+
+// The Qt Core among the needed libraries' names in the string table (the last one named, if
+// several); null, or why the names cannot be read.
+const char* ReadQtCore(const ElfFile& file, const std::vector<Phdr>& segments, const DynamicNames& names,
+                       std::string& qtCore)
 {
     uint64_t offset = 0;
     if (names.needed.empty())
         return nullptr;
-    std::vector<char> strings(names.strsz <= kMostStringTable ? names.strsz : 0);
-    if (strings.empty() || !FileOffset(segments, names.strtab, names.strsz, offset) ||
-        !file.Read(offset, strings.size(), strings.data()))
+    if (names.strsz == 0 || names.strsz > kMostStringTable || !FileOffset(segments, names.strtab, names.strsz, offset))
         return "its string table lies outside the file";
-    for (uint64_t at : names.needed) {
-        const void* end = at < strings.size() ? std::memchr(&strings[at], '\0', strings.size() - at) : nullptr;
-        if (end == nullptr)
+    std::string strings(static_cast<size_t>(names.strsz), '\0');
+    if (!file.Read(offset, strings.size(), &strings[0]))
+        return "its string table lies outside the file";
+    for (const NeededName& name : names.needed) {
+        const size_t end = name.at < strings.size() ? strings.find('\0', static_cast<size_t>(name.at)) : std::string::npos;
+        if (end == std::string::npos)
             return "a needed library's name lies outside its string table";
-        out.emplace_back(&strings[at], static_cast<size_t>(static_cast<const char*>(end) - &strings[at]));
+        const std::string text = strings.substr(static_cast<size_t>(name.at), end - static_cast<size_t>(name.at));
+        if (IsQtCore(text))
+            qtCore = text;
     }
     return nullptr;
 }
@@ -163,10 +181,10 @@ CPluginImage::CPluginImage(const std::string& path)
     DynamicNames names;
     const char* damage = ReadSegments(file, segments);
     damage = damage != nullptr ? damage : ReadDynamic(file, segments, names);
-    damage = damage != nullptr ? damage : ReadNames(file, segments, names, mNeeded);
+    damage = damage != nullptr ? damage : ReadQtCore(file, segments, names, mQtCore);
     if (damage != nullptr) {
         mDamage = damage;
-        mNeeded.clear();
+        mQtCore.clear();
     }
 }
 
@@ -184,8 +202,8 @@ std::string CPluginImage::Machine(unsigned char elfClass, unsigned char data, ui
 {
     const std::string bits = elfClass == ELFCLASS32 ? "32-bit" : elfClass == ELFCLASS64 ? "64-bit" : "unknown-class";
     const std::string order = data == ELFDATA2LSB ? "little-endian" : data == ELFDATA2MSB ? "big-endian" : "unknown-order";
-    const std::string name = machine == EM_386      ? "i386"
-                             : machine == EM_X86_64 ? "x86-64"
-                                                    : "machine " + std::to_string(machine);
+    char number[sizeof "machine 65535"];
+    std::snprintf(number, sizeof number, "machine %u", static_cast<unsigned>(machine));
+    const std::string name = machine == EM_386 ? "i386" : machine == EM_X86_64 ? "x86-64" : number;
     return bits + " " + order + " " + name;
 }

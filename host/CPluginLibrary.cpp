@@ -7,13 +7,6 @@
 
 namespace {
 
-// Whether a needed library is a Qt Core: libQtCore.so.4, libQt5Core.so.5, libQt6Core.so.6, ...
-bool IsQtCore(const std::string& name)
-{
-    const size_t digits = name.find_first_not_of("0123456789", 5);
-    return name.compare(0, 5, "libQt") == 0 && digits != std::string::npos && name.compare(digits, 8, "Core.so.") == 0;
-}
-
 // Throws Error(kOpen) when the file at `path` is a plug-in this host must not load: another
 // machine's, one whose dynamic section cannot be read, or one built on another Qt Core.
 // A file that cannot be read or is no ELF file is left to the loader, whose message says why.
@@ -29,12 +22,10 @@ void Vet(const std::string& path)
                 CPluginImage::Machine(CPluginImage::kHostClass, ELFDATA2LSB, CPluginImage::kHostMachine));
     if (!image.Damage().empty())
         throw CPluginLibrary::Error(CPluginLibrary::Error::kOpen, refused + "damaged ELF file: " + image.Damage());
-    for (const std::string& needed : image.Needed()) {
-        if (IsQtCore(needed) && needed != VRN3_HOST_QT_SONAME)
-            throw CPluginLibrary::Error(CPluginLibrary::Error::kOpen,
-                refused + "the plug-in is built on " + needed + ", this host on " + VRN3_HOST_QT_SONAME +
-                    " (their lists differ: the plug-in would misread every event list)");
-    }
+    if (!image.QtCore().empty() && image.QtCore() != VRN3_HOST_QT_SONAME)
+        throw CPluginLibrary::Error(CPluginLibrary::Error::kOpen,
+            refused + "the plug-in is built on " + image.QtCore() + ", this host on " + VRN3_HOST_QT_SONAME +
+                " (their lists differ: the plug-in would misread every event list)");
 }
 
 // The path the loader is given: a bare file name would make it search the library path, and
