@@ -3,6 +3,7 @@
 # CMakePresets.json (build folder build/<preset>):
 #   scripts/test.sh [release]   i386, Release, -O2 -g, on Qt 5
 #   scripts/test.sh asan        i386, RelWithDebInfo with ASan+UBSan, on Qt 5
+#   scripts/test.sh drd         i386, Release with the block locks annotated for DRD
 #   scripts/test.sh release-qt4 / asan-qt4
 #                               the same on Qt 4 Core, from $VRN3_QT4_DIR when set, else from
 #                               ../shared/qt4-i386 beside the source tree
@@ -34,24 +35,15 @@ case "$MODE" in
     *-64) ;; # amd64 programs run natively
     *) EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD")" ;;
 esac
-case "$MODE" in
-    tsan-64) export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ;;
-    asan*) leaks=1
-           if [ -n "$EMULATOR" ]; then
-               leaks=0
-               echo "ci: SKIPPED LeakSanitizer ($MODE): it stops threads through ptrace, which qemu-user lacks (a test program would hang at exit); the tests' live-node and pool counts still catch leaks, and the amd64 flavour (asan-64) ran it natively"
-           fi
-           export ASAN_OPTIONS=detect_leaks=$leaks:abort_on_error=1
-           export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ;;
-esac
 JOBS="$(nproc 2>/dev/null || echo 2)"
 echo "test: configuring build/$MODE"
 cd "$ROOT"
 cmake --preset "$MODE" "${ARGS[@]}"
+. "$ROOT/scripts/sanitizer-env.sh" "$BUILD" "$EMULATOR"
 echo "test: building with -j$JOBS"
 cmake --build "$BUILD" -j "$JOBS"
 echo "test: running ctest ($MODE)"
 cd "$BUILD"
-ctest --output-on-failure --no-tests=error
+ctest --output-on-failure --no-tests=error -j "$JOBS"
 # The allocation-failure sweep's one-line result, for the log (ctest hides a passing test's output).
 ctest -R '^allocation_failure_sweep$' --verbose | grep -F 'allocation-failure sweep:'
