@@ -62,8 +62,8 @@ void FlattenHeader(const cMemBlock& block, const uint8_t* data, std::vector<uint
     AppendU32(out, header.reserved4);
     AppendText(out, header.reserved8, tail);
     for (const STREAM_T& stream : header.streams) {
-        out.push_back(stream.reserved0);
-        out.push_back(stream.kind);
+        AppendBytes(out, &stream.reserved0, sizeof stream.reserved0);
+        AppendBytes(out, &stream.kind, sizeof stream.kind);
         AppendText(out, stream.codec, tail);
         AppendText(out, stream.reserved6, tail);
         AppendText(out, stream.params, tail);
