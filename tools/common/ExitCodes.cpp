@@ -1,6 +1,13 @@
 // The exit codes' rules, as both programs' help prints them.
 #include "ExitCodes.h"
 
+#include "Failure.h"
+
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <system_error>
+
 const char* ExitCodes::Rule(EExitCode code)
 {
     switch (code) {
@@ -23,4 +30,24 @@ std::string ExitCodes::Table(std::initializer_list<EExitCode> codes)
     for (EExitCode code : codes)
         table += "  " + std::to_string(static_cast<int>(code)) + "  " + Rule(code) + "\n";
     return table;
+}
+
+int ExitCodes::Report(const char* program)
+{
+    try {
+        throw;
+    } catch (const Failure& failure) {
+        std::fprintf(stderr, "%s: %s\n", program, failure.what());
+        return failure.Code();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory\n", program);
+        return kExitMemory;
+    } catch (const std::system_error& e) {
+        const bool starved = e.code() == std::errc::resource_unavailable_try_again || e.code() == std::errc::not_enough_memory;
+        std::fprintf(stderr, "%s: %s%s\n", program, starved ? "out of memory: " : "", e.what());
+        return starved ? kExitMemory : kExitProtocol;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", program, e.what());
+        return kExitProtocol;
+    }
 }

@@ -28,4 +28,8 @@ public:
     static std::string Table(std::initializer_list<EExitCode> codes);
     // The rule of one code.
     static const char* Rule(EExitCode code);
+    // Called in a catch block: prints "<program>: <message>" for the exception being handled
+    // (a Failure, running out of memory or threads, any other std::exception) and returns its
+    // code.
+    static int Report(const char* program);
 };

@@ -23,7 +23,6 @@
 #include <cstring>
 #include <exception>
 #include <new>
-#include <system_error>
 
 #include <unistd.h>
 
@@ -116,19 +115,8 @@ template <typename Step> int Guarded(Step step)
     try {
         step();
         return kExitOk;
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "vrn3-play: %s\n", failure.what());
-        return failure.Code();
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "vrn3-play: out of memory\n");
-        return kExitMemory;
-    } catch (const std::system_error& e) {
-        const bool starved = e.code() == std::errc::resource_unavailable_try_again || e.code() == std::errc::not_enough_memory;
-        std::fprintf(stderr, "vrn3-play: %s%s\n", starved ? "out of memory: " : "", e.what());
-        return starved ? kExitMemory : kExitProtocol;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "vrn3-play: %s\n", e.what());
-        return kExitProtocol;
+    } catch (...) {
+        return ExitCodes::Report("vrn3-play");
     }
 }
 

@@ -23,7 +23,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -117,12 +116,8 @@ int Guarded(const Settings& settings, OutputPlan& plan)
     } catch (const CaptureError& e) {
         std::fprintf(stderr, "vrn3-replay: %s\n", e.what());
         return kExitInput;
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "vrn3-replay: %s\n", failure.what());
-        return failure.Code();
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "vrn3-replay: out of memory\n");
-        return kExitMemory;
+    } catch (...) {
+        return ExitCodes::Report("vrn3-replay");
     }
 }
 
