@@ -26,23 +26,15 @@ bash "$ROOT/scripts/setup.sh"
 
 BUILD="$ROOT/build/$MODE"
 EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD")"
-case "$MODE" in
-    asan*) leaks=1
-           if [ -n "$EMULATOR" ]; then
-               leaks=0
-               echo "ci: SKIPPED LeakSanitizer ($MODE): it stops threads through ptrace, which qemu-user lacks (a test program would hang at exit); the tests' live-node and pool counts still catch leaks"
-           fi
-           export ASAN_OPTIONS=detect_leaks=$leaks:abort_on_error=1
-           export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ;;
-esac
 JOBS="$(nproc 2>/dev/null || echo 2)"
 echo "test: configuring build/$MODE"
 cd "$ROOT"
 cmake --preset "$MODE" "${ARGS[@]}"
+. "$ROOT/scripts/sanitizer-env.sh" "$BUILD" "$EMULATOR"
 echo "test: building with -j$JOBS"
 cmake --build "$BUILD" -j "$JOBS"
 echo "test: running ctest ($MODE)"
 cd "$BUILD"
-ctest --output-on-failure --no-tests=error
+ctest --output-on-failure --no-tests=error -j "$JOBS"
 # The allocation-failure sweep's one-line result, for the log (ctest hides a passing test's output).
 ctest -R '^allocation_failure_sweep$' --verbose | grep -F 'allocation-failure sweep:'

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -19,34 +21,51 @@
 
 namespace {
 
-// Left in the test's folder for the dissector's test (capture_dissector_names_fields).
-const char* const kEveryKind = "capture_every_kind.pcapng";
-
-// A playback of one chunk with every record kind on every path, recorded.
-void RecordEveryKind()
+// Where the capture of every kind goes: the path the dissector's test reads, when its fixture
+// names one in VRN3_EVERY_KIND_CAPTURE; else a file of this process's own, removed once read, so
+// that tests run side by side never write or read each other's.
+std::string EveryKindPath()
 {
-    kit::Chain chain(kit::LinkedBrick("1"));
-    CCaptureRecorder recorder(kEveryKind);
-    chain.pipeline.Tap(chain.brick, &recorder);
-    cHeaderBlock header = MakeHeaderBlock();
-    header.Record().streams[1].codec = "ima1";
-    header.Record().streams[1].params = "-rate=8000 -bits=16";
-    chain.Send(header);
-    cTimeRangeBlock range;
-    range.Record() = TSrcTimeRange{kCodeTimR, 0, 6000};
-    chain.Send(range);
-    chain.Send(CEventLists::Make({{1, 2, 1, "own"}, {3, 4, 7, "other"}}));
-    cMessageBlock message;
-    message.Record().text = "a message";
-    chain.Send(message);
-    chain.Send(MakeTagBlock(kCodeTagS, 0, 1));
-    chain.Send(MakeVideoFragment(kFragmentWhole, 40, "v", 1));
-    chain.Send(MakeSoundFragment(1, kFragmentWhole, "sound", 5));
-    chain.Send(MakeTagBlock(kCodeTagF, 2970, 1));
-    cChunkCmdBlock chunk;
-    chunk.Record() = TCmdRequestChunk{0, 0};
-    chain.Command(chunk);
-    ASSERT_TRUE(recorder.Close()) << recorder.Error();
+    const char* kept = std::getenv("VRN3_EVERY_KIND_CAPTURE");
+    if (kept != nullptr)
+        return kept;
+    return ::testing::TempDir() + "capture_every_kind." + std::to_string(getpid()) + ".pcapng";
+}
+
+// A playback of one chunk with every record kind on every path, recorded; returns the capture's
+// bytes.
+std::string RecordEveryKind()
+{
+    const std::string path = EveryKindPath();
+    {
+        kit::Chain chain(kit::LinkedBrick("1"));
+        CCaptureRecorder recorder(path.c_str());
+        chain.pipeline.Tap(chain.brick, &recorder);
+        cHeaderBlock header = MakeHeaderBlock();
+        header.Record().streams[1].codec = "ima1";
+        header.Record().streams[1].params = "-rate=8000 -bits=16";
+        chain.Send(header);
+        cTimeRangeBlock range;
+        range.Record() = TSrcTimeRange{kCodeTimR, 0, 6000};
+        chain.Send(range);
+        chain.Send(CEventLists::Make({{1, 2, 1, "own"}, {3, 4, 7, "other"}}));
+        cMessageBlock message;
+        message.Record().text = "a message";
+        chain.Send(message);
+        chain.Send(MakeTagBlock(kCodeTagS, 0, 1));
+        chain.Send(MakeVideoFragment(kFragmentWhole, 40, "v", 1));
+        chain.Send(MakeSoundFragment(1, kFragmentWhole, "sound", 5));
+        chain.Send(MakeTagBlock(kCodeTagF, 2970, 1));
+        cChunkCmdBlock chunk;
+        chunk.Record() = TCmdRequestChunk{0, 0};
+        chain.Command(chunk);
+        EXPECT_TRUE(recorder.Close()) << recorder.Error();
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (std::getenv("VRN3_EVERY_KIND_CAPTURE") == nullptr)
+        std::remove(path.c_str());
+    return bytes;
 }
 
 std::string ReadAll(const std::string& bytes, std::vector<std::string>* kinds = nullptr)
@@ -75,17 +94,10 @@ std::string ReadAll(const std::string& bytes, std::vector<std::string>* kinds = 
     return error;
 }
 
-std::string EveryKindBytes()
-{
-    std::ifstream file(kEveryKind, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 TEST(Capture, EveryBlockKindIsMadeAgainAsRecorded)
 {
-    RecordEveryKind();
     std::vector<std::string> kinds;
-    EXPECT_EQ(ReadAll(EveryKindBytes(), &kinds), "");
+    EXPECT_EQ(ReadAll(RecordEveryKind(), &kinds), "");
     const std::set<std::string> seen(kinds.begin(), kinds.end());
     for (const char* kind : {"0Hdr3", "0ntfyTimR", "0ntfyEvt ", "0ntfyNMsg", "0Tag ", "0vid3", "0snd3", "0Chun",
                              "1ntfySCfg", "1ntfyTimR", "1ntfyEvt ", "1ntfyNMsg", "1SCDA", "1Tag "})
@@ -98,8 +110,7 @@ TEST(Capture, EveryBlockKindIsMadeAgainAsRecorded)
 // packets at its byte 24), and the message it must end in.
 TEST(Capture, DamagedCapturesNameThePacket)
 {
-    RecordEveryKind();
-    const std::string good = EveryKindBytes();
+    const std::string good = RecordEveryKind();
     const std::string interface = good.substr(28, 32), packet = good.substr(60, *reinterpret_cast<const uint32_t*>(&good[64]));
     const size_t end = good.size() - 40;
     std::string otherLink = good.substr(0, end) + interface + packet + good.substr(end);

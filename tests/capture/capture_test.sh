@@ -8,7 +8,8 @@ set -euo pipefail
 case="$1" play="$2" replay="$3" plugin="$4" flipped="$5" sample="$6" golden="$7"
 run_i386() { ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$@"; }
 tmp="$(mktemp -d)"
-trap 'rm -rf "$tmp"' EXIT
+# Only this shell removes the folder, never a child forked from it before it has exec'd.
+trap '[ "$BASHPID" != $$ ] || rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 capture() { run_i386 "$play" -q "$@" --capture "$tmp/c.pcapng" -o "$tmp/out.wav" "$sample"; }
