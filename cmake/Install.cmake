@@ -8,10 +8,12 @@
 #   bin/vrn3-replay                                            capture replay       (play)
 #   include/vrn3/{blocks,records,host,capture}/*.h, lib/.../libvrn3{host,capture}.so,
 #   lib/.../cmake/VRN3SoundStream/ (CMake package),
-#   lib/.../pkgconfig/vrn3{host,capture}.pc                                       (dev)
+#   lib/.../pkgconfig/vrn3{host,capture}.pc,
+#   share/doc/vrn3soundstream-dev/{integration,records,block-flow}.md                (dev)
+#   share/man/man1/vrn3-{play,replay}.1, share/vrn3/wireshark/vrn3-capture.lua        (play)
 # Nothing installed names P or the build tree, so P may be moved: the CMake package and the
 # pkg-config files find P from their own place, and vrn3-play finds the host and capture
-# libraries through $ORIGIN (scripts/example-check.sh proves it, with examples/minimal-host).
+# libraries through $ORIGIN (scripts/example-check.sh proves it, with the examples of examples/).
 # The part in brackets is the install component, and each component is one .deb:
 #   plugin -> vrn3soundstream, host -> libvrn3host1, capture -> libvrn3capture1, play -> vrn3-play,
 #   dev -> vrn3soundstream-dev.
@@ -132,13 +134,13 @@ if(VRN3_QT_FLAVOUR EQUAL 5)
     set(VRN3_QT5_MIN "${Qt5Core_VERSION_MAJOR}.${Qt5Core_VERSION_MINOR}")
     set(VRN3_PC_REQUIRES "Qt5Core >= ${VRN3_QT5_MIN}")
 else()
-    # The library file itself: in a copy of the Qt 4 folder made without symbolic links, the
-    # names libQtCore.so and libQtCore.so.4 are small text files (the build links one of its own).
-    get_target_property(_vrn3_qt4_library VRN3::QtCore IMPORTED_LOCATION)
-    file(REAL_PATH "${_vrn3_qt4_library}" VRN3_QT4_LIBRARY)
+    # Qt 4 Core is the host's, in a folder the host names when it builds (no Debian package has
+    # it): the pkg-config variable qt4dir, by default the package's own prefix. Nothing of this
+    # build's Qt 4 folder is written into an installed file.
     set(VRN3_PC_REQUIRES "")
-    set(VRN3_PC_QT_LIBS "${VRN3_QT4_LIBRARY}")
-    set(VRN3_PC_QT_CFLAGS "-I${VRN3_QT4_DIR}/include -I${VRN3_QT4_DIR}/include/QtCore -DQT_SHARED -DQT_CORE_LIB -DQT_NO_DEBUG")
+    set(VRN3_PC_QT_VARIABLES "qt4dir=\${prefix}")
+    set(VRN3_PC_QT_LIBS "\${qt4dir}/lib/libQtCore.so.4")
+    set(VRN3_PC_QT_CFLAGS "-I\${qt4dir}/include -I\${qt4dir}/include/QtCore -DQT_SHARED -DQT_CORE_LIB -DQT_NO_DEBUG")
 endif()
 configure_package_config_file("${PROJECT_SOURCE_DIR}/packaging/VRN3SoundStreamConfig.cmake.in"
     "${PROJECT_BINARY_DIR}/packaging/VRN3SoundStreamConfig.cmake"
@@ -187,6 +189,12 @@ foreach(_vrn3_component plugin host capture play dev)
     install(FILES "${PROJECT_SOURCE_DIR}/packaging/debian/copyright" "${_vrn3_changelog}"
         DESTINATION "share/doc/${_vrn3_pkg_${_vrn3_component}}" COMPONENT ${_vrn3_component})
 endforeach()
+
+# A host author's documents go with the headers: the guide, the records byte for byte and the
+# roads of a record and a request through the brick (they link to each other by file name).
+install(FILES "${PROJECT_SOURCE_DIR}/docs/integration.md" "${PROJECT_SOURCE_DIR}/docs/records.md"
+    "${PROJECT_SOURCE_DIR}/docs/block-flow.md"
+    DESTINATION "share/doc/${_vrn3_pkg_dev}" COMPONENT dev)
 
 # Lower bounds of the runtime packages (see above).
 execute_process(COMMAND getconf GNU_LIBC_VERSION OUTPUT_VARIABLE _vrn3_libc OUTPUT_STRIP_TRAILING_WHITESPACE)

@@ -6,17 +6,23 @@
 #     ELF file it ships, that those files are stripped and their debug information lies in the
 #     package's -dbgsym .ddeb, that it carries its copyright file and changelog, and that the
 #     host and capture libraries' packages have a shlibs file and, like the plug-in's,
-#     Multi-Arch: same;
+#     Multi-Arch: same; that no packaged file names a folder of this machine (the source and
+#     build trees, the sysroot, the Qt 4 folder); that the dev package holds the host author's
+#     documents;
 #  2. adds the i386 foreign architecture and installs the runtime Depends (libc6, libstdc++6,
 #     libgcc-s1, and libqt5core5a for a Qt 5 build, all :i386) with apt, but only if apt can do
 #     so without touching any package already here; otherwise (the i386 security index is often
 #     out of step with the amd64 one, and Multi-Arch: same packages then need matching versions)
 #     the packages go in with dpkg --force-depends and the missing i386 Qt comes from the build's
 #     sysroot (or, for a Qt 4 build, its Qt 4 folder, which the host provides in any case);
-#  3. dpkg -i the plug-in, host, capture and vrn3-play packages; the installed plug-in is loaded with
+#  3. dpkg -i the plug-in, host, capture, vrn3-play and dev packages (the dev package with
+#     --force-depends: its i386 Qt development packages are not installed, the build's sysroot or
+#     Qt 4 folder stands in for them); the installed plug-in is loaded with
 #     dlopen/dlsym("CreateBrick") by the build's loader test (its build RPATH removed, so only
-#     the installed files and the system's libraries serve it) and, when vrn3-play is packaged,
-#     the installed vrn3-play plays the sample through the installed plug-in;
+#     the installed files and the system's libraries serve it); when vrn3-play is packaged,
+#     the installed vrn3-play plays the sample through the installed plug-in; and
+#     examples/minimal-host is built against the installed dev package, with CMake and with
+#     pkg-config (scripts/example-build.sh), and run;
 #  4. dpkg -r the packages and checks that their files are gone;
 #  5. always, even on failure: purges exactly the packages this check installed (its own and
 #     those apt installed for it, named by apt's plan before the install), never one that was
@@ -24,8 +30,6 @@
 #     removes an essential package; a package of its list that another package now needs stays,
 #     and is reported. The i386 architecture goes again if this check added it and no i386
 #     package is left.
-# The dev package (headers) is built and inspected but not installed: it depends on i386 Qt
-# development packages that are not needed to prove the plug-in.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -96,6 +100,11 @@ check_stripped() {
     dpkg-deb -c "$ddeb" | grep "usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug" >/dev/null ||
         die "$1: $(basename "$ddeb") lacks the debug information of ${3#"$WORK/x"}"
 }
+# Folders of this machine that no packaged file may name, as grep patterns.
+MACHINE_PATHS=()
+for p in "$ROOT" "$BUILD" "$SYSROOT" "$QT4_DIR"; do
+    [ -n "$p" ] && MACHINE_PATHS+=(-e "$p" -e "$(realpath -m "$p")")
+done
 declare -A DEB
 for deb in "${debs[@]}"; do
     name="$(dpkg-deb -f "$deb" Package)"
@@ -120,12 +129,18 @@ for deb in "${debs[@]}"; do
     for doc in copyright changelog.gz; do
         [ -f "$WORK/x/usr/share/doc/$name/$doc" ] || die "$name lacks /usr/share/doc/$name/$doc"
     done
+    found="$(grep -rlF "${MACHINE_PATHS[@]}" "$WORK/x" || true)"
+    [ -z "$found" ] || die "$name: ${found//"$WORK/x"/} name(s) a folder of this machine"
     say "$(basename "$deb"): Architecture $arch${multiarch:+, Multi-Arch $multiarch}; Depends: $(dpkg-deb -f "$deb" Depends)"
 done
 for name in "$P_PLUGIN" "$P_HOST" "$P_CAPTURE" "$P_DEV"; do
     [ -n "${DEB[$name]:-}" ] || die "no package $name"
 done
 dpkg-deb -c "${DEB[$P_PLUGIN]}" | grep "\.$PLUGIN\$" >/dev/null || die "the plug-in package lacks $PLUGIN"
+for doc in integration.md records.md block-flow.md; do
+    dpkg-deb -c "${DEB[$P_DEV]}" | grep "\./usr/share/doc/$P_DEV/$doc\$" >/dev/null || die "$P_DEV lacks /usr/share/doc/$P_DEV/$doc"
+done
+say "no packaged file names a folder of this machine; $P_DEV holds integration.md, records.md, block-flow.md"
 for name in "$P_HOST" "$P_CAPTURE" "$P_PLUGIN"; do
     [ "$(dpkg-deb -f "${DEB[$name]}" Multi-Arch)" = same ] || die "$name is not Multi-Arch: same"
 done
@@ -240,6 +255,10 @@ else
     dpkg -i "${to_install[@]}" >/dev/null
     [ "$QT" = 4 ] && RUN_ENV=(env "LD_LIBRARY_PATH=$QT_LIBS") # the host's Qt 4
 fi
+# The dev package's Depends name i386 Qt development packages, which this check does not install.
+MINE=("$P_DEV" "${MINE[@]}")
+dpkg -i --force-depends "${DEB[$P_DEV]}" >/dev/null 2>&1
+installing+=("$P_DEV")
 for p in "${installing[@]}"; do is_installed "$p" || die "$p did not install"; done
 [ -f "$PLUGIN" ] || die "$PLUGIN is not there"
 say "installed: $(dpkg-query -W -f '${Package} ${Version}; ' "${installing[@]}")"
@@ -258,8 +277,20 @@ if [ -n "${DEB[$P_PLAY]:-}" ]; then
     say "the installed vrn3-play played the sample through the installed plug-in"
 fi
 
+# The example, built against the installed dev package as a host author would, both ways.
+for way in cmake pkg-config; do
+    program="$(bash "$ROOT/scripts/example-build.sh" minimal-host "$way" /usr "$BUILD" "$WORK/example-$way")" ||
+        die "minimal-host does not build with $way against $P_DEV"
+    qt_libs="$(bash "$ROOT/scripts/example-build.sh" --qt-libs "$BUILD" "$WORK/example-$way")"
+    env LD_LIBRARY_PATH="/usr/lib/i386-linux-gnu:$qt_libs" ${EMULATOR:+"$EMULATOR"} "$program" >"$WORK/example.out" || die "minimal-host ($way) failed"
+    loaded="$(sed -n 's/^loaded //p' "$WORK/example.out")"
+    [ -n "$loaded" ] && [ "$(realpath "$loaded")" = "$PLUGIN" ] && grep -q '^SCDA: time 3040' "$WORK/example.out" ||
+        die "minimal-host ($way) did not play through the installed plug-in: $(cat "$WORK/example.out")"
+done
+say "examples/minimal-host built against $P_DEV with CMake and with pkg-config, and ran"
+
 # --- 4. uninstall --------------------------------------------------------------------------
-removing=("$P_PLUGIN" "$P_CAPTURE" "$P_HOST")
+removing=("$P_DEV" "$P_PLUGIN" "$P_CAPTURE" "$P_HOST")
 [ -n "${DEB[$P_PLAY]:-}" ] && removing=("$P_PLAY" "${removing[@]}")
 dpkg -r "${removing[@]}" >/dev/null
 for p in "${removing[@]}"; do is_installed "$p" && die "$p is still installed"; done

@@ -2,7 +2,8 @@
 # Prepares this machine and the build tree for an i386 build; safe to run again.
 #  1. amd64 tools through apt-get (only what dpkg-query reports missing), and qemu-user where
 #     this kernel cannot run i386 programs (or VRN3_I386_EMULATOR asks for it).
-#  2. The i386 sysroot (Qt 5 Core and its libraries) in build/deps/sysroot.
+#  2. The i386 sysroot (Qt 5 Core and its libraries) in build/deps/sysroot, its pkg-config files
+#     naming the sysroot itself.
 #  3. An i386 libc with its debug info in build/deps/valgrind-root, for memcheck.
 # Steps 2-3 fetch with private apt options into build/deps and never touch the
 # system's dpkg state or sources; each leaves a stamp holding its inputs, so a
@@ -132,6 +133,15 @@ else
     fetch_unpack "$DEPS/sysroot" $SYSROOT_PACKAGES
     stamp_set sysroot "$key"
 fi
+
+# The sysroot's pkg-config files name /usr, Debian's prefix: made to name the sysroot itself from
+# their own place, so that `PKG_CONFIG_LIBDIR=<sysroot>/usr/lib/i386-linux-gnu/pkgconfig` finds its
+# Qt's headers. Qt Core's also gets its library folder (-L; Debian's needs none) and, for the
+# libraries Qt Core needs in turn, both of the sysroot's library folders as link-time search paths.
+# Run every time: the edits only apply to a file not yet edited.
+pcdir="$DEPS/sysroot/usr/lib/i386-linux-gnu/pkgconfig"
+sed -i 's|^prefix=/usr$|prefix=${pcfiledir}/../../..|' "$pcdir"/*.pc
+sed -i 's|^Libs: -lQt5Core *$|Libs: -L${libdir} -lQt5Core -Wl,-rpath-link,${libdir}:${prefix}/../lib/i386-linux-gnu|' "$pcdir/Qt5Core.pc"
 
 # 3. i386 libc with debug info, for valgrind memcheck through its own loader
 key="$(echo $LIBC_PACKAGES)"
