@@ -28,7 +28,7 @@ LINK=(-L"$SYSROOT/usr/lib/i386-linux-gnu" -lQt5Core -lpthread -Wl,--disable-new-
       -Wl,-rpath-link,"$LIBDIRS")
 SOURCES=(host/CBrick.cpp host/CCriticalSection.cpp host/CPipeline.cpp host/cMemBlock.cpp
          host/CBrickTap.cpp capture/CBlockWire.cpp capture/CCaptureRecorder.cpp
-         tools/capture/CaptureReader.cpp tools/capture/WireBlock.cpp
+         capture/CaptureReader.cpp tools/capture/WireBlock.cpp
          stream/CVRN3Stream.cpp sound/CVrn3StreamSound.cpp sound/VRN3SoundStream.cpp)
 
 mkdir -p "$OUT/obj"
