@@ -2,6 +2,7 @@
 #include "Report.h"
 
 #include "Emulation.h"
+#include "JsonWriter.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -19,29 +20,6 @@ constexpr double kMaxRuleRatio = 1.25;
 constexpr double kMaxFragmentCost = 4.0;
 constexpr double kMinTwoThreads = 0.8;
 constexpr double kMaxHourGrowth = 1.05;
-
-// A number for JSON: JSON has no NaN or infinity.
-std::string JsonNumber(double value)
-{
-    if (!std::isfinite(value))
-        return "null";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", value);
-    return text;
-}
-
-// The names and verdicts are plain ASCII text of this program's own; quotes and backslashes are
-// escaped all the same.
-std::string JsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
 
 } // namespace
 
@@ -158,7 +136,7 @@ void Report::PrintTargets() const
 void Report::PrintJson() const
 {
     std::printf("{\n  \"flavour\": \"%s\",\n  \"machine\": %s,\n  \"emulated\": %s,\n  \"scenarios\": [", Flavour(),
-                JsonString(MachineName()).c_str(), mEmulated ? "true" : "false");
+                JsonWriter::Quoted(MachineName()).c_str(), mEmulated ? "true" : "false");
     const char* separator = "\n";
     for (const Scenario& s : AllScenarios()) {
         const auto found = mResults.find(s.id);
@@ -167,17 +145,17 @@ void Report::PrintJson() const
         const Result& r = found->second;
         std::printf("%s    {\"name\": %s, \"ns_per_record\": %s, \"lock_pairs_per_record\": %s, "
                     "\"allocs_per_record\": %s, \"rule_floor_ratio\": %s, \"digest\": \"%016" PRIx64 "\"}",
-                    separator, JsonString(s.name).c_str(), JsonNumber(r.nsPerRecord).c_str(),
-                    JsonNumber(r.lockPairsPerRecord).c_str(), JsonNumber(r.allocsPerRecord).c_str(),
-                    JsonNumber(RuleRatio(s, r)).c_str(), r.digest);
+                    separator, JsonWriter::Quoted(s.name).c_str(), JsonWriter::Number(r.nsPerRecord).c_str(),
+                    JsonWriter::Number(r.lockPairsPerRecord).c_str(), JsonWriter::Number(r.allocsPerRecord).c_str(),
+                    JsonWriter::Number(RuleRatio(s, r)).c_str(), r.digest);
         separator = ",\n";
     }
     std::printf("\n  ],\n  \"targets\": [");
     separator = "\n";
     for (const Target& t : Targets()) {
         std::printf("%s    {\"name\": %s, \"value\": %s, \"limit\": %s, \"verdict\": %s}", separator,
-                    JsonString(t.name).c_str(), JsonNumber(t.value).c_str(), JsonNumber(t.limit).c_str(),
-                    JsonString(t.verdict).c_str());
+                    JsonWriter::Quoted(t.name).c_str(), JsonWriter::Number(t.value).c_str(), JsonWriter::Number(t.limit).c_str(),
+                    JsonWriter::Quoted(t.verdict).c_str());
         separator = ",\n";
     }
     std::printf("\n  ]\n}\n");

@@ -41,6 +41,21 @@ struct TInterfaceHeader {
     uint32_t trailingLength = sizeof(TInterfaceHeader);
 };
 
+// The end record: the packets written, on interface 0.
+struct TEndRecord {
+    uint32_t type = kInterfaceStatisticsBlock;
+    uint32_t length = sizeof(TEndRecord);
+    uint32_t interface = 0;
+    uint32_t timeHigh;
+    uint32_t timeLow;
+    uint16_t countCode = kOptionPacketsReceived;
+    uint16_t countLength = 8;
+    uint64_t count;
+    uint16_t endCode = kOptionEnd;
+    uint16_t endLength = 0;
+    uint32_t trailingLength = sizeof(TEndRecord);
+};
+
 struct TPacketHeader {
     uint32_t type = kEnhancedPacketBlock;
     uint32_t length;
@@ -51,8 +66,15 @@ struct TPacketHeader {
     uint32_t original;
 };
 #pragma pack(pop)
-static_assert(sizeof(TSectionHeader) == 28 && sizeof(TInterfaceHeader) == 32 && sizeof(TPacketHeader) == 28,
+static_assert(sizeof(TSectionHeader) == 28 && sizeof(TInterfaceHeader) == 32 && sizeof(TPacketHeader) == 28 &&
+                  sizeof(TEndRecord) == 40,
               "pcapng block layouts");
+
+uint64_t Now()
+{
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+}
 
 ECapturePath DataPath(const cMemBlock& block)
 {
@@ -119,8 +141,7 @@ void CCaptureRecorder::Record(uint32_t type, uint8_t path, uint8_t direction, ui
     const TCapturePacket capture{mPackets + 1, type, size, path, direction, form, 0};
     const uint32_t captured = static_cast<uint32_t>(sizeof capture) + size;
     const uint32_t padding = (4 - captured % 4) % 4;
-    const uint64_t now = static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+    const uint64_t now = Now();
     TPacketHeader packet;
     packet.length = static_cast<uint32_t>(sizeof packet) + captured + padding + 4;
     packet.timeHigh = static_cast<uint32_t>(now >> 32);
@@ -151,9 +172,18 @@ void CCaptureRecorder::Fail(const std::string& why)
     mFile = nullptr;
 }
 
+// The end record goes only into a capture whose every packet was written: a reader takes a
+// capture without it for one cut short.
 bool CCaptureRecorder::Close()
 {
     std::lock_guard<std::mutex> lock(mLock);
+    TEndRecord end;
+    const uint64_t now = Now();
+    end.timeHigh = static_cast<uint32_t>(now >> 32);
+    end.timeLow = static_cast<uint32_t>(now);
+    end.count = mPackets;
+    if (mFile != nullptr)
+        Write(&end, sizeof end);
     if (mFile != nullptr && std::fclose(mFile) != 0 && mError.empty())
         mError = mPath + ": " + std::strerror(errno);
     mFile = nullptr;

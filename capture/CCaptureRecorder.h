@@ -6,7 +6,10 @@
 // brick and every block it sends, in the order they cross. A packet's time stamp is a monotonic
 // clock's (steady_clock, nanoseconds since an arbitrary start), so it only orders and spaces
 // packets. Its data is a TCapturePacket header followed by the block's data as CBlockWire
-// carries it. tools/capture/vrn3-capture.lua decodes the packets in Wireshark.
+// carries it. Close ends the file with an end record (an interface statistics block counting the
+// packets), so that a capture cut short (a killed host, a full disk) can be told from a whole one;
+// CaptureReader, beside this file, reads captures back. tools/capture/vrn3-capture.lua decodes
+// the packets in Wireshark.
 //
 // A host of its own calls the recorder at its delivery points, as the stand-in host's CPipeline
 // does when asked (CPipeline::Tap):
@@ -64,7 +67,8 @@ public:
     void Delivered(const cMemBlock& block, bool control) override;
     void Sent(const cMemBlock& block, bool command) override;
 
-    // Flushes and closes the file; true when everything was written. Later calls record nothing.
+    // Writes the end record, flushes and closes the file; true when everything was written. Later
+    // calls record nothing.
     bool Close();
     bool Ok() const;
     std::string Error() const;

@@ -39,7 +39,7 @@ FLAGS=("${ARCH[@]}" -D_GLIBCXX_USE_CXX11_ABI=0 -std=c++17 -g -O1 -fPIC -fno-omit
        -Wall -Wextra -Werror -I"$ROOT" -I"$ROOT/tests" -isystem "$QTINC" -isystem "$QTINC/QtCore")
 SOURCES=(host/CBrick.cpp host/CCriticalSection.cpp host/CPipeline.cpp host/cMemBlock.cpp
          host/CBrickTap.cpp capture/CBlockWire.cpp capture/CCaptureRecorder.cpp
-         tools/capture/CaptureReader.cpp tools/capture/WireBlock.cpp
+         capture/CaptureReader.cpp tools/capture/WireBlock.cpp
          stream/CVRN3Stream.cpp sound/CVrn3StreamSound.cpp sound/VRN3SoundStream.cpp)
 
 mkdir -p "$OUT/obj"

@@ -2,7 +2,7 @@
 // trip through a capture file, and damaged captures end in one message naming the packet.
 #include "kit/Chain.h"
 
-#include "CaptureReader.h"
+#include "capture/CaptureReader.h"
 #include "WireBlock.h"
 #include "capture/CBlockWire.h"
 #include "capture/CCaptureRecorder.h"
@@ -105,15 +105,19 @@ TEST(Capture, EveryBlockKindIsMadeAgainAsRecorded)
             << kind;
 }
 
-// Damage done to a good capture (section header 28 bytes, interface 32, then the packets; a
-// packet's capture header 28 bytes into its block), and the message it must end in.
+// Damage done to a good capture (section header 28 bytes, interface 32, then the packets, a
+// packet's capture header 28 bytes into its block, and the end record, 40 bytes counting the
+// packets at its byte 24), and the message it must end in.
 TEST(Capture, DamagedCapturesNameThePacket)
 {
     const std::string good = RecordEveryKind();
     const std::string interface = good.substr(28, 32), packet = good.substr(60, *reinterpret_cast<const uint32_t*>(&good[64]));
-    std::string otherLink = good + interface + packet;
-    otherLink[good.size() + 8] = 1;                // the second interface: Ethernet
-    otherLink[good.size() + 32 + 8] = 1;           // the added packet is of that interface
+    const size_t end = good.size() - 40;
+    std::string otherLink = good.substr(0, end) + interface + packet + good.substr(end);
+    otherLink[end + 8] = 1;                // the second interface: Ethernet
+    otherLink[end + 32 + 8] = 1;           // the added packet is of that interface
+    std::string miscounted = good;
+    miscounted[end + 24] ^= 1;
     struct Case {
         const char* name;
         std::string bytes;
@@ -121,7 +125,10 @@ TEST(Capture, DamagedCapturesNameThePacket)
     } cases[] = {
         {"empty", "", "cap: packet 1: the file is empty"},
         {"garbage", "RIFF....WAVEfmt garbage, not a capture", "cap: packet 1: not a pcapng capture"},
-        {"cut short", good.substr(0, good.size() - 10), "cut short: a block of"},
+        {"cut short", good.substr(0, good.size() - 10), "cap: cut short after packet 17 (the last whole one): a block of 40"},
+        {"no end record", good.substr(0, end), "cap: cut short after packet 17 (the last whole one): no end record"},
+        {"packet after the end", good + packet, "cap: packet 18: a packet after the capture's end record"},
+        {"end record miscounts", miscounted, "the end record counts 16 packets, the capture holds 17"},
         {"wrong link type", good.substr(0, 36) + '\x01' + good.substr(37), "cap: packet 1: a packet of link type 1,"},
         {"block longer than its packet", good.substr(0, 96) + '\xff' + good.substr(97), "cap: packet 1: a block of 767 bytes in a packet with 512"},
         {"packet of another link type", otherLink, "a packet of link type 1, not VRN3 blocks"},

@@ -1,8 +1,11 @@
 // A library to preload into vrn3-play that makes one call of one I/O function fail, for the
 // exit-code rule: with VRN3_FAIL=<function>:<n>:<errno> the n-th call of <function> made through
-// the program's own calls fails with <errno>; every other call goes to the C library.
+// the program's own calls fails with <errno>; every other call goes to the C library. With
+// VRN3_SIGNAL_AFTER_RENAME=<signal>, the program sends itself that signal right after each rename
+// that succeeded: a signal that arrives while the outputs are being put in place.
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,7 +44,6 @@ bool Fails(const char* name, unsigned call)
 
 VRN3_FAILING(ssize_t, write, -1, (int fd, const void* data, size_t size), (fd, data, size))
 VRN3_FAILING(int, close, -1, (int fd), (fd))
-VRN3_FAILING(int, rename, -1, (const char* from, const char* to), (from, to))
 VRN3_FAILING(int, linkat, -1, (int fromDir, const char* from, int toDir, const char* to, int flags),
              (fromDir, from, toDir, to, flags))
 VRN3_FAILING(size_t, fwrite, 0, (const void* data, size_t size, size_t n, FILE* file), (data, size, n, file))
@@ -49,3 +51,16 @@ VRN3_FAILING(size_t, fread, 0, (void* data, size_t size, size_t n, FILE* file), 
 VRN3_FAILING(int, fflush, EOF, (FILE * file), (file))
 VRN3_FAILING(int, fclose, EOF, (FILE * file), (file))
 VRN3_FAILING(int, fseeko64, -1, (FILE * file, off64_t offset, int whence), (file, offset, whence))
+
+extern "C" __attribute__((visibility("default"))) int rename(const char* from, const char* to)
+{
+    static std::atomic<unsigned> calls{0};
+    if (Fails("rename", ++calls))
+        return -1;
+    static const auto next = reinterpret_cast<int (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "rename"));
+    const int done = next(from, to);
+    const char* signal = std::getenv("VRN3_SIGNAL_AFTER_RENAME");
+    if (done == 0 && signal != nullptr)
+        std::raise(std::atoi(signal));
+    return done;
+}

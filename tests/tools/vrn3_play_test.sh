@@ -109,8 +109,8 @@ long)
 streams)
     # The second sound stream's fragments go in between the first one's, and none comes out.
     roundtrip "$SAMPLE" --fragment 50 --trace
-    grep -Eq "in   source>brick  data  snd3  (first|middle)  stream 2" "$W/log" || fail "second stream not interleaved"
-    records=$(grep -Ec "in   source>brick  data  snd3  (whole|last)  stream 1" "$W/log")
+    grep -Eq "in   source>brick  data  snd3 size [0-9]+ (first|middle) .* streamNumber 2$" "$W/log" || fail "second stream not interleaved"
+    records=$(grep -Ec "in   source>brick  data  snd3 size [0-9]+ (whole|last) .* streamNumber 1$" "$W/log")
     [ "$(grep -c "out  brick>sink    data  SCDA" "$W/log")" = "$records" ] || fail "SCDA blocks other than the $records records"
     grep -q "extracted   $records records" "$W/log" || fail "summary count is not $records"
     refuse 6 "stream 2 carries 'pcmu', not IMA ADPCM sound" "$SAMPLE" --stream 2 -o "$W/out/x.wav"
@@ -173,6 +173,24 @@ cli)
         refuse 2 "'$value' is not a whole number from 0 to 65535" --fragment "$value" "$SAMPLE"
     done
     refuse 2 "'' is not a whole number" --stream "" "$SAMPLE"
+    # Empty names, repeated options, help and version that cannot be written: our own words.
+    # code | pattern | arguments
+    while IFS='|' read -r code pattern args; do
+        rc=0; eval "play $args" > "$W/stdout" 2> "$W/stderr" || rc=$?
+        [ "$rc" = "$code" ] && [ "$(wc -l < "$W/stderr")" = 1 ] && grep -q -- "^vrn3-play: $pattern" "$W/stderr" &&
+            ! grep -q "At Most\|required but" "$W/stderr" || fail "exit $rc for $args: $(cat "$W/stderr")"
+    done <<ROWS
+2|--capture: an empty name|--capture '' "$SAMPLE" -o "$W/x.wav"
+2|--output: an empty name|-o '' "$SAMPLE"
+2|--plugin: an empty name|--plugin '' "$SAMPLE" -o "$W/x.wav"
+2|--digests: an empty name|--digests '' "$SAMPLE" -o "$W/x.wav"
+2|--trace: an empty name|--trace= "$SAMPLE" -o "$W/x.wav"
+2|--output given more than once|"$SAMPLE" -o "$W/x.wav" -o "$W/y.wav"
+2|unexpected argument|"$SAMPLE" "$SAMPLE"
+4|cannot write the help: No space left|--help > /dev/full
+4|cannot write the version: No space left|--version > /dev/full
+ROWS
+    [ ! -e "$W/x.wav" ] && [ ! -e "$W/y.wav" ] || fail "a refused command line wrote a file"
     cp "$SAMPLE" "$W/in.wav"
     play "$W/in.wav" > "$W/log" || fail "no run without -o"
     [ -f "$W/in.extracted.wav" ] || fail "default output not beside the input: $(ls "$W")"
@@ -205,6 +223,103 @@ io)
     cmp -s "$W/real.wav" "$W/fromfifo.wav" || fail "the linked file was not replaced"
     name="$W/out/$(printf 'n%.0s' $(seq 251)).wav"
     play "$SAMPLE" -o "$name" -q && [ -f "$name" ] || fail "a 255-byte output name"
+    ;;
+plan)
+    # Before any work, one line and exit 2: an output that is the input (also through a link), two
+    # outputs on one file, standard output taken twice. Every file stays as it was.
+    cp "$SAMPLE" "$W/x.wav" && ln -s x.wav "$W/link.wav" && ln "$W/x.wav" "$W/hard.wav"
+    # pattern | arguments, run in $W with standard output going to the file $W/stdout
+    while IFS='|' read -r pattern args; do
+        echo old > "$W/o.wav" && rm -f "$W/y.wav" "$W/c.x" "$W/t.x"
+        rc=0; (cd "$W" && eval "play $args") > "$W/stdout" 2> "$W/stderr" || rc=$?
+        [ "$rc" = 2 ] && [ "$(wc -l < "$W/stderr")" = 1 ] || fail "exit $rc for $args: $(cat "$W/stderr")"
+        grep -q -- "^vrn3-play: $pattern" "$W/stderr" || fail "for $args: '$(cat "$W/stderr")' lacks '$pattern'"
+        cmp -s "$SAMPLE" "$W/x.wav" && [ "$(cat "$W/o.wav")" = old ] && [ ! -s "$W/stdout" ] || fail "$args changed a file"
+        [ ! -e "$W/y.wav" ] && [ ! -e "$W/c.x" ] && [ ! -e "$W/t.x" ] || fail "$args wrote: $(ls "$W")"
+    done <<'ROWS'
+--capture x.wav: is the input file|-q x.wav -o y.wav --capture x.wav
+--digests x.wav: is the input file|-q x.wav -o y.wav --digests x.wav
+--trace link.wav: is the input file|-q x.wav -o y.wav --trace=link.wav
+--capture hard.wav: is the input file|-q x.wav -o y.wav --capture hard.wav
+-o link.wav: is the input file|-q x.wav -o link.wav
+-o hard.wav: is the input file|-q - -o hard.wav < x.wav
+-o o.wav and --capture o.wav: one file for two outputs|-q x.wav -o o.wav --capture o.wav
+-o o.wav and --digests ./o.wav: one file|-q x.wav -o o.wav --digests ./o.wav
+-o o.wav and --trace o.wav: one file|-q x.wav -o o.wav --trace=o.wav
+--capture c.x and --digests c.x: one file|-q x.wav -o y.wav --capture c.x --digests c.x
+--digests t.x and --trace t.x: one file|-q x.wav -o y.wav --trace=t.x --digests t.x
+-o - and --digests -: standard output for two outputs|-q x.wav -o - --digests -
+--digests - and --json: standard output|x.wav -o y.wav --json --digests -
+-o - and --capture /dev/stdout: standard output|x.wav -o - --capture /dev/stdout
+-o - and --trace /dev/stdout: standard output|x.wav -o - --trace=/dev/stdout
+-o - and --json: standard output|x.wav -o - --json
+-o stdout and --json: standard output|x.wav -o stdout --json
+ROWS
+    # The null device takes any number of outputs; digests on standard output move the summary to stderr.
+    play -q "$SAMPLE" -o /dev/null --capture /dev/null --digests /dev/null || fail "outputs into /dev/null"
+    play "$SAMPLE" -o "$W/y.wav" --digests - > "$W/stdout" 2> "$W/stderr" || fail "--digests -"
+    [ "$(head -1 "$W/stdout")" = "#format: index, type, time, size, md5" ] && ! grep -q written "$W/stdout" &&
+        grep -q "^  written" "$W/stderr" || fail "the digests are not alone on standard output"
+    ;;
+targets)
+    # A target that cannot be made fails at once, before the play (no summary), exit 4, one line.
+    name="$(printf 'n%.0s' $(seq 300)).wav"
+    mkdir "$W/locked" && echo old > "$W/fixed.wav"
+    if ! chattr +i "$W/fixed.wav" "$W/locked" 2> /dev/null; then
+        echo "skipped: immutable files ($W has no file attributes)"; rm -rf "$W/locked" "$W/fixed.wav"
+    fi
+    problems=""
+    # pattern | arguments, run in $W
+    while IFS='|' read -r pattern args; do
+        case "$args" in *fixed* | *locked*) [ -e "$W/locked" ] || continue ;; esac
+        rc=0; (cd "$W" && eval "play $args") > "$W/stdout" 2> "$W/stderr" || rc=$?
+        [ "$rc" = 4 ] && [ "$(wc -l < "$W/stderr")" = 1 ] && [ ! -s "$W/stdout" ] &&
+            grep -q -- "$pattern" "$W/stderr" || problems="$problems; exit $rc for $args: $(cat "$W/stderr" "$W/stdout")"
+    done <<ROWS
+$name: cannot write: File name too long|"$SAMPLE" -o $name
+$name: cannot write: File name too long|-q "$SAMPLE" -o y.wav --capture $name
+$name: cannot write: File name too long|"$SAMPLE" -o y.wav --digests $name
+fixed.wav: cannot write: Operation not permitted|"$SAMPLE" -o fixed.wav
+fixed.wav: cannot write: Operation not permitted|"$SAMPLE" -o y.wav --trace=fixed.wav
+locked/x.wav: cannot write: Operation not permitted|"$SAMPLE" -o locked/x.wav
+ROWS
+    [ -e "$W/locked" ] && chattr -i "$W/fixed.wav" "$W/locked"
+    [ -z "$problems" ] || fail "${problems#; }"
+    [ ! -e "$W/y.wav" ] || fail "a run whose other target failed wrote y.wav"
+    ;;
+kept)
+    # A run that fails, at once or after the play, leaves every old file as it was: the WAV, the
+    # trace, the digests and the capture; what went to standard output is said to stay there.
+    mkdir "$W/k"
+    for way in "--plugin $W/nothing.so:5" "--stream 2:6" "--stream 300:6"; do
+        for name in x.wav t.txt d.txt c.pcapng; do echo old > "$W/k/$name"; done
+        rc=0; play "$SAMPLE" ${way%:*} -o "$W/k/x.wav" --trace="$W/k/t.txt" --digests "$W/k/d.txt" \
+            --capture "$W/k/c.pcapng" 2> "$W/stderr" || rc=$?
+        [ "$rc" = "${way#*:}" ] || fail "exit $rc for $way: $(cat "$W/stderr")"
+        for name in x.wav t.txt d.txt c.pcapng; do [ "$(cat "$W/k/$name")" = old ] || fail "$way changed $name"; done
+        [ "$(ls "$W/k" | wc -l)" = 4 ] || fail "$way left: $(ls "$W/k")"
+    done
+    rc=0; play "$SAMPLE" --stream 2 -o - > /dev/null 2> "$W/stderr" || rc=$?
+    [ "$rc" = 6 ] && grep -q "what reached standard output stays there" "$W/stderr" || fail "-o -: $(cat "$W/stderr")"
+    ;;
+commit)
+    # A signal that arrives while the outputs take their targets' places waits until they are all
+    # in place; the run then ends with 0. A failure in the commit names what is already in place.
+    pcm "$SAMPLE" "$W/in.raw"
+    for signal in 1 2 15; do
+        for outputs in "" "--capture $W/c.pcapng --digests $W/d.txt"; do
+            for name in x.wav c.pcapng d.txt; do echo old > "$W/$name"; done
+            rc=0; VRN3_SIGNAL_AFTER_RENAME=$signal LD_PRELOAD="$FAILING_IO" play -q "$SAMPLE" -o "$W/x.wav" $outputs || rc=$?
+            [ "$rc" = 0 ] || fail "signal $signal after a rename ($outputs): exit $rc"
+            pcm "$W/x.wav" "$W/x.raw" && cmp -s "$W/in.raw" "$W/x.raw" || fail "signal $signal: the WAV is not the new one"
+            [ -z "$outputs" ] || { [ "$(cat "$W/c.pcapng")" != old ] && [ "$(cat "$W/d.txt")" != old ]; } ||
+                fail "signal $signal: an output is not the new one"
+        done
+    done
+    echo old > "$W/x.wav"
+    rc=0; VRN3_FAIL=rename:2:5 LD_PRELOAD="$FAILING_IO" play -q "$SAMPLE" -o "$W/x.wav" --digests "$W/d.txt" 2> "$W/stderr" || rc=$?
+    [ "$rc" = 4 ] && [ "$(cat "$W/x.wav")" = old ] && grep -q "x.wav: cannot write: Input/output error; already in place: $W/d.txt" "$W/stderr" ||
+        fail "a failed rename: exit $rc, $(cat "$W/stderr")"
     ;;
 signals)
     # Every signal that ends a process, SIGKILL too, at a random point of a run: nothing is left

@@ -3,7 +3,8 @@
 
 #include "BlockDigest.h"
 
-CaptureTaps::CaptureTaps(const std::string& capture, std::FILE* digests)
+CaptureTaps::CaptureTaps(const std::string& capture, const std::string& name, std::FILE* digests)
+    : mCapture(capture), mName(name)
 {
     if (!capture.empty())
         mRecorder.reset(new CCaptureRecorder(capture));
@@ -20,7 +21,12 @@ CBrickTap* CaptureTaps::Tap()
 
 std::string CaptureTaps::Problem() const
 {
-    return mRecorder && !mRecorder->Ok() ? "cannot write the capture: " + mRecorder->Error() : std::string();
+    if (!mRecorder || mRecorder->Ok())
+        return std::string();
+    // The recorder names the file it opened; the message names the file the user asked for.
+    const std::string error = mRecorder->Error();
+    const bool named = error.compare(0, mCapture.size(), mCapture) == 0;
+    return mName + ": cannot write the capture" + (named ? error.substr(mCapture.size()) : ": " + error);
 }
 
 std::string CaptureTaps::Close()

@@ -16,9 +16,9 @@ class BlockDigest;
 
 class CaptureTaps : public CBrickTap {
 public:
-    // `capture` empty: no capture; `digests` null: no digests. A capture file that cannot be
-    // created shows in Problem().
-    CaptureTaps(const std::string& capture, std::FILE* digests);
+    // `capture` empty: no capture, else the name the recorder opens and `name` the one messages
+    // show; `digests` null: no digests. A capture file that cannot be created shows in Problem().
+    CaptureTaps(const std::string& capture, const std::string& name, std::FILE* digests);
     ~CaptureTaps() override;
 
     CBrickTap* Tap();
@@ -32,6 +32,7 @@ public:
     void Sent(const cMemBlock& block, bool command) override;
 
 private:
+    std::string mCapture, mName;
     std::unique_ptr<CCaptureRecorder> mRecorder;
     std::unique_ptr<BlockDigest> mDigest;
 };

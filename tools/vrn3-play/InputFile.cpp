@@ -23,17 +23,9 @@ InputFile::InputFile(const std::string& path)
     mBuffer.resize(kReadBuffer);
     std::setvbuf(mFile, mBuffer.data(), _IOFBF, mBuffer.size());
     mSeekable = S_ISREG(info.st_mode) && fseeko(mFile, 0, SEEK_SET) == 0;
-    mDevice = info.st_dev;
-    mInode = info.st_ino;
 }
 
 InputFile::~InputFile()
 {
     std::fclose(mFile);
-}
-
-bool InputFile::IsFile(const std::string& path) const
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && info.st_dev == mDevice && info.st_ino == mInode;
 }

@@ -23,8 +23,6 @@ public:
     bool Seekable() const { return mSeekable; }
     // The name messages use: the path, or "standard input".
     const std::string& Name() const { return mName; }
-    // Whether `path` names this very file (so writing it would destroy the input).
-    bool IsFile(const std::string& path) const;
 
 private:
     // Bytes read from the input at a time.
@@ -34,6 +32,4 @@ private:
     std::vector<char> mBuffer; // the stream's buffer; outlives it (closed in the destructor's body)
     std::string mName;
     bool mSeekable = false;
-    unsigned long long mDevice = 0;
-    unsigned long long mInode = 0;
 };

@@ -4,7 +4,7 @@
 #include "ArchiveSource.h"
 #include "Failure.h"
 #include "InputFile.h"
-#include "OutputFile.h"
+#include "OutputPlan.h"
 #include "PlayerSink.h"
 #include "PluginLibrary.h"
 #include "SoundSpool.h"
@@ -91,10 +91,12 @@ void Write(OutputFile& output, SoundSpool& spool, const WavFile& wav, uint32_t r
 
 // Plays the archive through source -> plug-in brick -> sink; rethrows what a brick's handler
 // caught, once the pipeline is gone.
-Outcome Play(const PlayOptions& options, WavFile& wav, PluginLibrary& plugin, SoundSpool& spool)
+Outcome Play(const PlayOptions& options, OutputPlan& plan, WavFile& wav, PluginLibrary& plugin, SoundSpool& spool)
 {
-    Tracer tracer(options.trace);
-    CaptureTaps taps(options.capture, options.digests);
+    Tracer tracer(options.traceToStderr ? stderr : options.trace != kNoOutput ? plan.File(options.trace).Stream() : nullptr);
+    const bool capturing = options.capture != kNoOutput;
+    CaptureTaps taps(capturing ? plan.File(options.capture).Path() : "", capturing ? plan.File(options.capture).Name() : "",
+                     options.digests != kNoOutput ? plan.File(options.digests).Stream() : nullptr);
     if (!taps.Problem().empty())
         throw Failure(kExitOutput, taps.Problem());
     CPipeline pipeline;
@@ -135,29 +137,24 @@ Outcome Play(const PlayOptions& options, WavFile& wav, PluginLibrary& plugin, So
 
 } // namespace
 
-Player::Player(const PlayOptions& options) : mOptions(options) {}
-
-Player::~Player() = default;
-
 PlayReport Player::Run()
 {
     const InputFile input(mOptions.input);
-    if (mOptions.output != "-" && input.IsFile(mOptions.output))
-        throw Failure(kExitOutput, mOptions.output + ": is the input; choose another output");
     WavFile wav(input.Stream(), input.Name(), input.Seekable());
     if (mOptions.reverse && !input.Seekable())
         throw Failure(kExitInput, input.Name() + ": playing backward needs a file to seek in, not a pipe; "
                                                  "save the stream to a file first");
     ArchiveSource::CheckChunkSize(wav);
-    mOutput.reset(new OutputFile(mOptions.output));
+    mPlan.Open();
+    OutputFile& output = mPlan.File(mOptions.wav);
     SoundSpool spool;
     PluginLibrary plugin(mOptions.plugin);
-    const Outcome out = Play(mOptions, wav, plugin, spool);
+    const Outcome out = Play(mOptions, mPlan, wav, plugin, spool);
     Check(out, spool, mOptions.stream, wav.BlockAlign());
     const uint64_t fact = wav.FactSamples();
     PlayReport report;
     report.samples = fact <= spool.Samples() ? fact : spool.Samples();
-    Write(*mOutput, spool, wav, static_cast<uint32_t>(out.config.sampleRate), static_cast<uint32_t>(report.samples),
+    Write(output, spool, wav, static_cast<uint32_t>(out.config.sampleRate), static_cast<uint32_t>(report.samples),
           mOptions.progress);
     report.inputRate = wav.SampleRate();
     report.inputBlockAlign = wav.BlockAlign();
@@ -171,12 +168,6 @@ PlayReport Player::Run()
     report.firstTime = spool.FirstTime();
     report.lastTime = spool.LastTime();
     report.seconds = out.seconds;
-    report.outputKind = mOutput->Kind();
+    report.outputKind = output.Kind();
     return report;
-}
-
-void Player::Commit()
-{
-    mOutput->Commit();
-    mOutput.reset();
 }

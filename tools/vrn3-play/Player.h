@@ -1,16 +1,16 @@
 // Player: one run of vrn3-play, from the input WAV to the extracted WAV.
 //
-// Run opens the input (checking its whole framing when it is a file) and the output, loads the
+// Run opens the input (checking its whole framing when it is a file) and the outputs, loads the
 // plug-in and builds its brick for the chosen stream, plays the archive through the chain
 // source -> plug-in brick -> sink in the stand-in host (synchronously, or with a thread per
 // brick), checks what came out, and writes the sound in time order as an IMA ADPCM WAV whose
 // rate is the one the plug-in announced, whose block align is the input's, and whose "fact"
 // count is the input's when it has one. The input is read and the sound spooled chunk by chunk,
 // so memory does not grow with the input. Every problem ends in a Failure (or std::bad_alloc).
-// The new file takes the target's place only in Commit, which the caller calls once whatever
-// else can fail (the trace, the summary) has been written; a Player that goes without Commit
-// leaves the target as it was. The pipeline, and with it every brick and block, is gone before
-// the plug-in is unloaded.
+// The outputs are the caller's OutputPlan's: Run opens them once the input is known to be a WAV
+// it can play, and the caller commits them once whatever else can fail (the summary) has been
+// written. The pipeline, and with it every brick and block, is gone before the plug-in is
+// unloaded.
 #pragma once
 
 #include "records/StreamRecords.h"
@@ -20,7 +20,10 @@
 #include <memory>
 #include <string>
 
-class OutputFile;
+class OutputPlan;
+
+// An output's index in the run's OutputPlan, or none.
+constexpr size_t kNoOutput = SIZE_MAX;
 
 struct PlayOptions {
     std::string input;
@@ -30,10 +33,12 @@ struct PlayOptions {
     uint16_t fragment = 0;
     bool reverse = false;
     bool threaded = false;
-    std::FILE* trace = nullptr; // where the block lines go; none when null
-    bool progress = false;      // show progress on stderr
-    std::string capture;        // pcapng file recording what crosses the plug-in brick; none when empty
-    std::FILE* digests = nullptr; // where the digest lines of its downstream blocks go; none when null
+    bool progress = false;        // show progress on stderr
+    bool traceToStderr = false;   // the block lines go to stderr (else to the trace output, if any)
+    size_t wav = kNoOutput;       // the outputs, by their index in the plan
+    size_t trace = kNoOutput;     // the block lines
+    size_t capture = kNoOutput;   // a pcapng file recording what crosses the plug-in brick
+    size_t digests = kNoOutput;   // the digest lines of the blocks it sends downstream
 };
 
 struct PlayReport {
@@ -57,15 +62,13 @@ struct PlayReport {
 
 class Player {
 public:
-    explicit Player(const PlayOptions& options);
-    ~Player();
+    // `plan` (not owned) holds the outputs the options name.
+    Player(const PlayOptions& options, OutputPlan& plan) : mOptions(options), mPlan(plan) {}
 
-    // Plays and writes the output, all but putting it in place. Throws Failure or std::bad_alloc.
+    // Plays and writes the outputs, all but putting them in place. Throws Failure or std::bad_alloc.
     PlayReport Run();
-    // Puts the written output in the target's place. Throws Failure(kExitOutput).
-    void Commit();
 
 private:
     PlayOptions mOptions;
-    std::unique_ptr<OutputFile> mOutput;
+    OutputPlan& mPlan;
 };

@@ -1,6 +1,7 @@
 // The lines and the JSON object of a run's summary.
 #include "Summary.h"
 
+#include "JsonWriter.h"
 #include "WavFile.h"
 
 #include "records/Codes.h"
@@ -13,26 +14,6 @@ namespace {
 double RecordsPerSecond(const PlayReport& report)
 {
     return report.seconds > 0 ? static_cast<double>(report.records) / report.seconds : 0.0;
-}
-
-// Bytes of the valid UTF-8 character at `at` (1 for ASCII), or 0 when none starts there.
-size_t Utf8Length(const std::string& text, size_t at)
-{
-    const unsigned char lead = static_cast<unsigned char>(text[at]);
-    const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                          : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (length == 0 || at + length > text.size())
-        return 0;
-    uint32_t code = lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-        const unsigned char next = static_cast<unsigned char>(text[at + k]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        code = code << 6 | (next & 0x3F);
-    }
-    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    const bool valid = code >= least[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-    return valid ? length : 0;
 }
 
 } // namespace
@@ -80,37 +61,17 @@ void Summary::PrintJson(std::FILE* out) const
 {
     const PlayReport& r = mReport;
     const TSoundStreamCfg& cfg = r.config;
-    std::fprintf(out, "{\"input\": %s, \"output\": %s, \"plugin\": %s, ", Quoted(mOptions.input).c_str(),
-                 Quoted(mOptions.output).c_str(), Quoted(mOptions.plugin).c_str());
-    std::fprintf(out, "\"stream\": %d, \"direction\": \"%s\", \"fragment\": %u, \"threaded\": %s, ", mOptions.stream,
-                 mOptions.reverse ? "backward" : "forward", mOptions.fragment, mOptions.threaded ? "true" : "false");
-    std::fprintf(out,
-                 "\"config\": {\"codec\": %s, \"sample_rate\": %d, \"bytes_per_sample\": %d, \"channels\": %d, "
-                 "\"chunk_length\": %" PRIu64 ", \"data_type\": %s}, ",
-                 Quoted(CodeText(cfg.codec)).c_str(), cfg.sampleRate, cfg.bytesPerSample, cfg.channels, cfg.chunkLength,
-                 Quoted(CodeText(cfg.dataType)).c_str());
-    std::fprintf(out,
-                 "\"records\": %" PRIu64 ", \"bytes\": %" PRIu64 ", \"samples\": %" PRIu64 ", \"chunks\": %u, "
-                 "\"time_span_ms\": [%" PRIu64 ", %" PRIu64 "], \"wall_time_s\": %.6f}\n",
-                 r.records, r.bytes, r.samples, r.chunks, r.firstTime, r.lastTime, r.seconds);
-}
-
-// A JSON string: quotes, backslashes and control characters escaped; UTF-8 passes as it is,
-// and each byte that is not part of valid UTF-8 (a file name may hold any) becomes \u00XX.
-std::string Summary::Quoted(const std::string& text)
-{
-    std::string quoted = "\"";
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        const size_t length = Utf8Length(text, i);
-        char escaped[8];
-        if (c == '"' || c == '\\')
-            quoted += std::string("\\") + text[i];
-        else if ((c < 0x20 || length == 0) && std::snprintf(escaped, sizeof escaped, "\\u%04x", c) > 0)
-            quoted += escaped;
-        else
-            quoted.append(text, i, length);
-        i += length == 0 ? 1 : length;
-    }
-    return quoted + "\"";
+    JsonWriter config;
+    config.String("codec", CodeText(cfg.codec)).Integer("sample_rate", cfg.sampleRate)
+        .Integer("bytes_per_sample", cfg.bytesPerSample).Integer("channels", cfg.channels)
+        .Unsigned("chunk_length", cfg.chunkLength).String("data_type", CodeText(cfg.dataType));
+    JsonWriter summary;
+    summary.String("input", mOptions.input).String("output", mOptions.output).String("plugin", mOptions.plugin)
+        .Integer("stream", mOptions.stream).String("direction", mOptions.reverse ? "backward" : "forward")
+        .Unsigned("fragment", mOptions.fragment).Bool("threaded", mOptions.threaded).Raw("config", config.Text())
+        .Unsigned("records", r.records).Unsigned("bytes", r.bytes).Unsigned("samples", r.samples)
+        .Unsigned("chunks", r.chunks)
+        .Raw("time_span_ms", "[" + std::to_string(r.firstTime) + ", " + std::to_string(r.lastTime) + "]")
+        .Real("wall_time_s", r.seconds, "%.6f");
+    std::fprintf(out, "%s\n", summary.Text().c_str());
 }

@@ -1,5 +1,5 @@
 // Summary: what a successful run prints: a few aligned lines for people, or one JSON object for
-// programs. The verbose text adds the input's format.
+// programs (JsonWriter's). The verbose text adds the input's format.
 //
 // A Summary is a short-lived view of the options and the report of one run; it owns nothing.
 #pragma once
@@ -19,7 +19,6 @@ public:
 private:
     std::string StreamLine() const;
     void PrintInput(std::FILE* out) const;
-    static std::string Quoted(const std::string& text);
 
     const PlayOptions& mOptions;
     const PlayReport& mReport;

@@ -2,9 +2,8 @@
 //
 // The host's own bricks on either side of the plug-in call Block for every block they hand to
 // it or receive from it, so the lines show the protocol as the plug-in sees it: the direction
-// (in to the brick or out of it), the path between the bricks, the queue (data or ctrl), the
-// block type, the code inside (tag code, notification code, fragment kind), the sizes
-// (record+extra) and the times. A Tracer without a stream writes nothing and costs one test.
+// (in to the brick or out of it), the path between the bricks, the queue (data or ctrl), then
+// the block as BlockText describes it (type, size, the record's fields). A Tracer without a stream writes nothing and costs one test.
 // Lines are numbered and written whole under a lock, as the bricks may run on threads of their
 // own.
 #pragma once

@@ -1,28 +1,28 @@
 // vrn3-play: plays an IMA ADPCM WAV file as a VRN3 archive through the sound stream plug-in and
 // writes the sound the plug-in extracted as a WAV file.
 //
-// The command line is parsed with CLI11; the run itself is Player's. Every failure prints one
-// line on stderr and exits with the code Failure.h names; success prints a summary (on stderr
-// when the WAV itself goes to standard output). The exit code tells the truth: the new output
-// takes the target's place only after the trace and the summary are written, so a non-zero
-// code means the target is as it was, and 0 that everything asked for was written. Nothing of
-// the build tree is compiled in: the plug-in is found beside the program, as installed or as built.
+// The command line is parsed by CommandLine; the files of the run are its OutputPlan's, checked
+// before any work; the run itself is Player's. Every failure prints one line on stderr and exits
+// with the code ExitCodes.h names (and, where an output went straight to standard output, a
+// device or a FIFO, a second line saying so); success prints a summary (on stderr when an output
+// goes to standard output). The exit code tells the truth: the outputs take their targets' places
+// only after the summary is written, and with the signals held back, so a non-zero code means
+// every target is as it was, and 0 that everything asked for was written. Nothing of the build
+// tree is compiled in: the plug-in is found beside the program, as installed or as built.
+#include "CommandLine.h"
 #include "DeathCleanup.h"
 #include "Failure.h"
+#include "OutputPlan.h"
 #include "Player.h"
 #include "PluginLibrary.h"
 #include "Summary.h"
 
-#include <CLI/CLI.hpp>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
-#include <system_error>
 
 #include <unistd.h>
 
@@ -56,24 +56,25 @@ const char* const kHelp =
     "  -h, --help         print this and stop\n"
     "  --version          print the version and stop\n"
     "\n"
+    "Every output (the WAV, the capture, the digests, the trace file) is written beside its target\n"
+    "and takes its place only when the run succeeds; a device or a FIFO is written as it is. No\n"
+    "output may be the input or another output, and standard output takes one of them (or --json).\n"
+    "The text summary goes to stderr when an output goes to standard output.\n"
     "The spool of the extracted sound goes to $TMPDIR, or /tmp.\n"
-    "\n"
-    "Exit codes (anything but 0 leaves the output file as it was):\n"
-    "  0  played; the output, the trace and the summary are written\n"
-    "  2  the command line is wrong (or no input given)\n"
-    "  3  the input is unreadable, not a WAV, not mono IMA ADPCM, cut short, or a pipe played backward\n"
-    "  4  the output (or the trace, the capture, the digests, the summary, the spool) cannot be written\n"
-    "  5  the plug-in cannot be loaded, has no factory, or refused the configuration\n"
-    "  6  the chosen stream carries no IMA ADPCM sound\n"
-    "  7  the plug-in stopped answering or broke the protocol\n"
-    "  8  out of memory\n"
-    "  A run ended by a signal dies of it and leaves no file behind.\n";
+    "\n";
+
+// The help's end: the exit codes, and the rule for signals.
+const std::string kHelpEnd = ExitCodes::Table({kExitOk, kExitUsage, kExitInput, kExitOutput, kExitPlugin,
+                                               kExitNoSound, kExitProtocol, kExitMemory}) +
+                             "A run ended by a signal dies of it and leaves every file as it was; a signal that\n"
+                             "comes once the outputs are being put in place waits, and the run ends with 0.\n";
 
 // What the command line asks beyond the player's options.
 struct Settings {
     PlayOptions options;
     bool quiet = false, verbose = false, json = false;
     std::string trace;   // empty: none; "-": stderr; else a file
+    std::string capture; // empty: none
     std::string digests; // empty: none; "-": stdout; else a file
 };
 
@@ -88,24 +89,7 @@ std::string DefaultOutput(const std::string& input)
     return (hasExtension ? input.substr(0, dot) : input) + ".extracted.wav";
 }
 
-// A check of a whole decimal number in [low, high] done on the text, before CLI11 converts it,
-// so "", "abc" and "1x" are refused by name instead of read as 0 or called out of range.
-CLI::Validator WholeNumber(long low, long high)
-{
-    return CLI::Validator(
-        [low, high](std::string& text) {
-            char* end = nullptr;
-            errno = 0;
-            const long value = std::strtol(text.c_str(), &end, 10);
-            const bool number = !text.empty() && *end == '\0' && errno == 0 && text.find_first_of(" \t+") == std::string::npos;
-            if (number && value >= low && value <= high)
-                return std::string();
-            return "'" + text + "' is not a whole number from " + std::to_string(low) + " to " + std::to_string(high);
-        },
-        "NUMBER");
-}
-
-// The last resort when an exception leaves a brick's thread: the target stays as it was, and
+// The last resort when an exception leaves a brick's thread: the targets stay as they were, and
 // out of memory still gets its own code and message.
 [[noreturn]] void OnTerminate()
 {
@@ -131,19 +115,8 @@ template <typename Step> int Guarded(Step step)
     try {
         step();
         return kExitOk;
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "vrn3-play: %s\n", failure.what());
-        return failure.Code();
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "vrn3-play: out of memory\n");
-        return kExitMemory;
-    } catch (const std::system_error& e) {
-        const bool starved = e.code() == std::errc::resource_unavailable_try_again || e.code() == std::errc::not_enough_memory;
-        std::fprintf(stderr, "vrn3-play: %s%s\n", starved ? "out of memory: " : "", e.what());
-        return starved ? kExitMemory : kExitProtocol;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "vrn3-play: %s\n", e.what());
-        return kExitProtocol;
+    } catch (...) {
+        return ExitCodes::Report("vrn3-play");
     }
 }
 
@@ -151,85 +124,67 @@ template <typename Step> int Guarded(Step step)
 int Parse(int argc, char** argv, Settings& settings)
 {
     PlayOptions& options = settings.options;
-    CLI::App app{"", "vrn3-play"};
-    app.set_help_flag();
-    bool help = false;
-    app.add_flag("-h,--help", help);
-    app.failure_message([](const CLI::App*, const CLI::Error& e) {
-        return "vrn3-play: " + std::string(e.what()) + " (see --help)\n";
-    });
-    app.set_version_flag("--version", "vrn3-play " VRN3_PLAY_VERSION);
-    app.add_option("input", options.input);
-    app.add_option("-o,--output", options.output);
-    app.add_option("--plugin", options.plugin);
-    app.add_option("--stream", options.stream)->check(WholeNumber(INT_MIN, INT_MAX));
-    app.add_option("--fragment", options.fragment)->check(WholeNumber(0, UINT16_MAX));
+    CommandLine line("vrn3-play", VRN3_TOOLS_VERSION, kHelp + kHelpEnd, kUsage);
+    CLI::App& app = line.App();
+    const CLI::Validator name = CommandLine::NonEmpty();
+    app.add_option("input", options.input)->check(name);
+    app.add_option("-o,--output", options.output)->check(name);
+    app.add_option("--plugin", options.plugin)->check(name);
+    app.add_option("--stream", options.stream)->check(CommandLine::WholeNumber(INT_MIN, INT_MAX));
+    app.add_option("--fragment", options.fragment)->check(CommandLine::WholeNumber(0, UINT16_MAX));
     app.add_flag("--reverse", options.reverse);
     app.add_flag("--threaded", options.threaded);
-    app.add_flag("--trace{-}", settings.trace);
-    app.add_option("--capture", options.capture);
-    app.add_option("--digests", settings.digests);
+    app.add_flag("--trace{-}", settings.trace)->check(name);
+    app.add_option("--capture", settings.capture)->check(name);
+    app.add_option("--digests", settings.digests)->check(name);
     app.add_flag("-q,--quiet", settings.quiet);
     app.add_flag("-v,--verbose", settings.verbose);
     app.add_flag("--json", settings.json);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? kExitOk : kExitUsage; // --version, or the error's line
+    // "--trace=" reaches CLI11 as the bare flag: refused here, as any other empty name.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--trace=") == 0) {
+            line.Say("--trace: an empty name; give a file (see --help)");
+            return kExitUsage;
+        }
     }
-    if (help)
-        return std::fputs(kHelp, stdout) < 0 || std::fflush(stdout) != 0 ? kExitOutput : kExitOk;
-    if (options.input.empty()) {
+    const int parsed = line.Parse(argc, argv);
+    if (parsed < 0 && options.input.empty()) {
         std::fputs(kUsage, stderr);
         return kExitUsage;
     }
-    if (settings.json && options.output == "-") {
-        std::fprintf(stderr, "vrn3-play: --json: the summary and the WAV (-o -) cannot both go to standard output\n");
-        return kExitUsage;
-    }
-    return -1;
+    return parsed;
 }
 
-// Opens a listing the command line asked for (the trace, the digests): none when `name` is empty,
-// `dash` for "-", else the file of that name, created or emptied.
-bool OpenListing(const std::string& name, std::FILE* dash, const char* what, std::FILE*& out)
+// Names every file of the run in `plan`, and where each output goes in the options.
+void Plan(Settings& settings, OutputPlan& plan)
 {
-    out = name.empty() ? nullptr : name == "-" ? dash : std::fopen(name.c_str(), "w");
-    if (!name.empty() && out == nullptr) {
-        std::fprintf(stderr, "vrn3-play: %s: cannot write the %s: %s\n", name.c_str(), what, std::strerror(errno));
-        return false;
-    }
-    return true;
+    PlayOptions& options = settings.options;
+    plan.Input("INPUT", options.input);
+    options.wav = plan.Add("-o", options.output);
+    if (!settings.capture.empty())
+        options.capture = plan.Add("--capture", settings.capture);
+    if (!settings.digests.empty())
+        options.digests = plan.Add("--digests", settings.digests);
+    options.traceToStderr = settings.trace == "-";
+    if (!settings.trace.empty() && !options.traceToStderr)
+        options.trace = plan.Add("--trace", settings.trace);
+    if (settings.json)
+        plan.UsesStandardOutput("--json");
+    plan.Check();
 }
 
-// Finishes a listing: every line of it written, or kExitOutput.
-int FinishListing(const std::string& name, std::FILE* out, const char* what)
+// Prints the summary, and checks that the trace on stderr is whole; either failing fails the run.
+void PrintSummary(const Settings& settings, const PlayReport& report, bool stdoutTaken)
 {
-    if (out == nullptr)
-        return kExitOk;
-    const bool standard = out == stderr || out == stdout;
-    const bool written = standard ? std::fflush(out) == 0 && !std::ferror(out) : std::fclose(out) == 0;
-    if (written)
-        return kExitOk;
-    std::fprintf(stderr, "vrn3-play: %s: cannot write the %s: %s\n",
-                 !standard ? name.c_str() : out == stderr ? "standard error" : "standard output", what,
-                 std::strerror(errno != 0 ? errno : EIO));
-    return kExitOutput;
-}
-
-// Prints the summary; a summary that cannot be written fails the run.
-int PrintSummary(const Settings& settings, const PlayReport& report)
-{
+    if (settings.trace == "-" && (std::fflush(stderr) != 0 || std::ferror(stderr)))
+        throw Failure(kExitOutput, std::string("standard error: cannot write the trace: ") + std::strerror(errno));
     const Summary summary(settings.options, report);
     if (settings.json)
         summary.PrintJson(stdout);
     else if (!settings.quiet)
-        summary.PrintText(settings.options.output == "-" ? stderr : stdout, settings.verbose);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "vrn3-play: cannot write the summary: %s\n", std::strerror(errno));
-        return kExitOutput;
-    }
-    return kExitOk;
+        summary.PrintText(stdoutTaken ? stderr : stdout, settings.verbose);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        throw Failure(kExitOutput, std::string("cannot write the summary: ") + std::strerror(errno));
 }
 
 } // namespace
@@ -248,16 +203,18 @@ int main(int argc, char** argv)
     PlayOptions& options = settings.options;
     if (options.output.empty())
         options.output = DefaultOutput(options.input);
-    if (!OpenListing(settings.trace, stderr, "trace", options.trace) ||
-        !OpenListing(settings.digests, stdout, "digests", options.digests))
-        return kExitOutput;
-    options.progress = !settings.quiet && isatty(STDERR_FILENO) && settings.trace != "-"; // not into the trace
-    Player player(options);
-    PlayReport report;
-    int code = Guarded([&] { report = player.Run(); });
-    // The listings are closed whatever happened.
-    const int traced = FinishListing(settings.trace, options.trace, "trace");
-    const int digested = FinishListing(settings.digests, options.digests, "digests");
-    code = code != kExitOk ? code : traced != kExitOk ? traced : digested != kExitOk ? digested : PrintSummary(settings, report);
-    return code != kExitOk ? code : Guarded([&] { player.Commit(); });
+    OutputPlan plan;
+    int code = Guarded([&] { Plan(settings, plan); });
+    if (code != kExitOk)
+        return code;
+    options.progress = !settings.quiet && isatty(STDERR_FILENO) && !options.traceToStderr; // not into the trace
+    code = Guarded([&] {
+        const PlayReport report = Player(options, plan).Run();
+        PrintSummary(settings, report, plan.OutputOnStandardOutput());
+        plan.Commit();
+    });
+    const std::string direct = plan.WrittenDirect();
+    if (code != kExitOk && !direct.empty())
+        std::fprintf(stderr, "vrn3-play: what reached %s stays there; every file is as it was\n", direct.c_str());
+    return code;
 }

@@ -20,7 +20,7 @@ namespace {
 TBrickConfig ConfigOf(const CapturePacket& packet, const std::string& capture)
 {
     TBrickConfig config;
-    if (packet.header.path != kPathConfig || packet.data.size() != sizeof config)
+    if (packet.header.path != kPathConfig || packet.header.direction != kDirectionIn || packet.data.size() != sizeof config)
         throw CaptureError(capture + ": packet " + std::to_string(packet.number) +
                            ": the capture does not start with the brick's configuration");
     std::memcpy(&config, packet.data.data(), sizeof config);
@@ -54,17 +54,20 @@ void Deliver(CBrick* brick, const CapturePacket& packet, const std::string& capt
 
 } // namespace
 
-Replayer::Replayer(const std::string& capture, const std::string& plugin, std::FILE* digests)
-    : mCapture(capture), mPlugin(plugin), mDigests(digests)
+Replayer::Replayer(const std::string& capture, const std::string& plugin, std::FILE* digests, bool partial)
+    : mStandardInput(capture == "-"), mCapture(mStandardInput ? "standard input" : capture), mPlugin(plugin),
+      mDigests(digests), mPartial(partial)
 {
 }
 
 ReplayResult Replayer::Run()
 {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(mCapture.c_str(), "rb"), std::fclose);
+    const bool standard = mStandardInput;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(standard ? stdin : std::fopen(mCapture.c_str(), "rb"),
+                                                                standard ? [](std::FILE*) { return 0; } : std::fclose);
     if (!file)
         throw CaptureError(mCapture + ": " + std::strerror(errno));
-    CaptureReader reader(file.get(), mCapture);
+    CaptureReader reader(file.get(), mCapture, mPartial);
     CapturePacket first;
     if (!reader.Next(first))
         throw CaptureError(mCapture + ": packet 1: the capture holds no packet");
@@ -72,6 +75,8 @@ ReplayResult Replayer::Run()
         std::fprintf(mDigests, "%s\n", BlockDigest::kFormatLine);
     ReplayResult result;
     Play(reader, ConfigOf(first, mCapture), result);
+    result.partial = reader.Partial();
+    result.lastPacket = reader.Packets();
     return result;
 }
 
@@ -86,21 +91,23 @@ void Replayer::Play(CaptureReader& reader, const TBrickConfig& config, ReplayRes
     pipeline.Tap(brick, this);
     CapturePacket packet;
     while (reader.Next(packet)) {
+        if (packet.header.path == kPathConfig)
+            throw CaptureError(mCapture + ": packet " + std::to_string(packet.number) +
+                               ": a second configuration; a capture records one brick");
         if (packet.header.direction == kDirectionOut) {
             if (!Compare(BlockOf(packet), result))
                 return;
             continue;
         }
-        if (packet.header.path == kPathConfig)
-            throw CaptureError(mCapture + ": packet " + std::to_string(packet.number) +
-                               ": a second configuration; a capture records one brick");
         if (!NoMoreSent(result))
             return;
         Deliver(brick, packet, mCapture);
         ++result.inputs;
         pipeline.RunUntilIdle();
     }
-    NoMoreSent(result);
+    // What the brick sent after the last input of a cut capture is what the cut lost.
+    if (!reader.Partial())
+        NoMoreSent(result);
 }
 
 // The next captured output against the next replayed send; false at a difference.

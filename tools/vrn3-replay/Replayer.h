@@ -9,13 +9,16 @@
 // direction, type, size and data. The replay stops at the first difference and keeps it with
 // the kContext pairs of blocks before it. Memory holds those and the sends of one input.
 //
+// A capture cut short (no end record) is refused, or, when asked, replayed up to its last whole
+// packet and the result marked partial.
+//
 // Life: Run once. The plug-in library is loaded for the run and unloaded after the pipeline, and
 // with it every block of the brick, is gone. Run throws CaptureError for a capture it cannot
 // read (the message names the packet), Failure(kExitPlugin) for a plug-in it cannot use,
 // std::bad_alloc.
 #pragma once
 
-#include "CaptureReader.h"
+#include "capture/CaptureReader.h"
 #include "host/CBrickTap.h"
 
 #include <cstdint>
@@ -41,6 +44,8 @@ struct ReplayResult {
     bool capturedMissing = false, replayedMissing = false; // one side sent nothing there
     ReplayBlock captured, replayed;                        // the first differing pair
     std::vector<ReplayBlock> before;                       // up to kContext matching pairs' blocks
+    bool partial = false;     // the capture was cut short; what it holds was replayed
+    uint32_t lastPacket = 0;  // the last packet read
 };
 
 class Replayer : public CBrickTap {
@@ -48,9 +53,10 @@ public:
     // Matching blocks kept before a difference.
     static constexpr size_t kContext = 3;
 
-    // `digests` (not owned; may be null) gets a BlockDigest line for every block the brick sends
-    // downstream.
-    Replayer(const std::string& capture, const std::string& plugin, std::FILE* digests);
+    // `capture` "-" is standard input. `digests` (not owned; may be null) gets a BlockDigest line
+    // for every block the brick sends downstream. With `partial`, a capture cut short is replayed
+    // as far as it goes.
+    Replayer(const std::string& capture, const std::string& plugin, std::FILE* digests, bool partial);
 
     ReplayResult Run();
 
@@ -64,9 +70,11 @@ private:
     bool NoMoreSent(ReplayResult& result);
     void Keep(const ReplayBlock& block, ReplayResult& result);
 
-    std::string mCapture;
+    bool mStandardInput;
+    std::string mCapture; // the name messages use
     std::string mPlugin;
     std::FILE* mDigests;
+    bool mPartial;
     uint64_t mDigestIndex = 0;
     std::deque<ReplayBlock> mSent; // the brick's sends not yet compared
 };

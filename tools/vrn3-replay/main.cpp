@@ -2,104 +2,122 @@
 // records) against a build of the plug-in, and tells whether the brick sends what it sent then.
 //
 // Identical: exit 0 and one summary line. Different: exit kExitDiffers, the first differing block
-// of each side and the matching blocks before it, decoded. A capture that cannot be read ends with
-// one line naming the packet. --digests prints a framemd5 line for every block the replayed
-// brick sends downstream; --json prints the outcome as one JSON object.
+// of each side and the matching blocks before it, decoded. A capture that cannot be read, or that
+// was cut short, ends with one line naming the packet (--partial replays a cut capture as far as
+// it goes and says so). --digests writes a framemd5 line for every block the replayed brick sends
+// downstream; --json prints the outcome as one JSON object. Standard output carries one document:
+// the verdict (text or JSON), or the digests with the text verdict on stderr. The files are the
+// run's OutputPlan's: checked before any work, put in place only once the verdict is written.
 #include "BlockDigest.h"
+#include "BlockText.h"
+#include "CommandLine.h"
+#include "DeathCleanup.h"
 #include "Failure.h"
+#include "JsonWriter.h"
+#include "OutputPlan.h"
 #include "PluginLibrary.h"
 #include "Replayer.h"
-#include "WireText.h"
 
 #include "capture/CBlockWire.h"
 
-#include <CLI/CLI.hpp>
-
-#include <climits>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <new>
-
-#include <unistd.h>
+#include <cstring>
 
 namespace {
 
-// The replayed brick sent other blocks than the captured one did.
-constexpr int kExitDiffers = 9;
+const char* const kUsage = "Usage: vrn3-replay [OPTIONS] CAPTURE   (vrn3-replay --help tells more)\n";
 
-const char* const kExitCodes =
-    "Exit codes:\n"
-    "  0  identical: the brick sent every block the capture holds, and nothing else\n"
-    "  2  the command line is wrong\n"
-    "  3  the capture cannot be read (the message names the packet)\n"
-    "  5  the plug-in cannot be loaded, has no factory, or refused the captured configuration\n"
-    "  8  out of memory\n"
-    "  9  different: the first differing block is printed";
+const char* const kHelp =
+    "Usage: vrn3-replay [OPTIONS] CAPTURE\n"
+    "\n"
+    "Replays a capture of a brick's blocks against a build of the VRN3 sound stream plug-in and\n"
+    "compares what the brick sends with what the capture holds.\n"
+    "\n"
+    "  CAPTURE           the pcapng capture vrn3-play --capture or a host's recorder made; - reads\n"
+    "                    standard input\n"
+    "  --plugin FILE     the plug-in library to replay against (default: the one beside the program)\n"
+    "  --digests FILE    a framemd5 line for every block the brick sends downstream into FILE; - is\n"
+    "                    standard output (the text verdict then goes to stderr)\n"
+    "  --json            print the outcome as one JSON object on standard output\n"
+    "  --partial         replay a capture cut short (no end record) as far as it goes, and say so\n"
+    "  -h, --help        print this and stop\n"
+    "  --version         print the version and stop\n"
+    "\n"
+    "The digests file is written beside its target and takes its place once the verdict is written.\n"
+    "\n";
+
+struct Settings {
+    std::string capture, plugin = PluginLibrary::BesideProgram(), digests;
+    bool json = false, partial = false;
+    size_t digestsOutput = SIZE_MAX;
+};
 
 std::string Line(const ReplayBlock& block)
 {
     static const char* const paths[] = {"data", "control", "notification", "configuration"};
     return std::string(block.direction == kDirectionIn ? "in  " : "out ") + paths[block.path & 3] + "  " +
-           WireText::Describe(block.type, block.data) + "  md5 " + BlockDigest::Md5(block.data);
+           BlockText::Describe(block.type, block.data) + "  md5 " + BlockDigest::Md5(block.data);
 }
 
-std::string JsonText(const std::string& text)
+std::string Verdict(const std::string& capture, const ReplayResult& result)
 {
-    std::string out = "\"";
-    for (char c : text)
-        out += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
-    return out + "\"";
-}
-
-void PrintText(const std::string& capture, const ReplayResult& result)
-{
-    if (result.identical) {
-        std::printf("vrn3-replay: %s: identical: %llu blocks in, %llu blocks out\n", capture.c_str(),
-                    static_cast<unsigned long long>(result.inputs), static_cast<unsigned long long>(result.outputs));
-        return;
-    }
-    std::printf("vrn3-replay: %s: differs at output block %llu (after %llu blocks in)\n", capture.c_str(),
-                static_cast<unsigned long long>(result.difference), static_cast<unsigned long long>(result.inputs));
+    const std::string cut = result.partial ? "; partial: the capture is cut short after packet " +
+                                                 std::to_string(result.lastPacket) + ", replayed as far as it goes"
+                                           : "";
+    if (result.identical)
+        return "vrn3-replay: " + capture + ": identical: " + std::to_string(result.inputs) + " blocks in, " +
+               std::to_string(result.outputs) + " blocks out" + cut + "\n";
+    std::string text = "vrn3-replay: " + capture + ": differs at output block " + std::to_string(result.difference) +
+                       " (after " + std::to_string(result.inputs) + " blocks in)" + cut + "\n";
     for (const ReplayBlock& block : result.before)
-        std::printf("  same      packet %u  %s\n", block.packet, Line(block).c_str());
-    if (result.capturedMissing)
-        std::printf("  captured  (nothing)\n");
-    else
-        std::printf("  captured  packet %u  %s\n", result.captured.packet, Line(result.captured).c_str());
-    std::printf("  replayed  %s\n", result.replayedMissing ? "(nothing)" : Line(result.replayed).c_str());
+        text += "  same      packet " + std::to_string(block.packet) + "  " + Line(block) + "\n";
+    text += result.capturedMissing ? "  captured  (nothing)\n"
+                                   : "  captured  packet " + std::to_string(result.captured.packet) + "  " +
+                                         Line(result.captured) + "\n";
+    return text + "  replayed  " + (result.replayedMissing ? "(nothing)" : Line(result.replayed)) + "\n";
 }
 
-void PrintJson(const std::string& capture, const ReplayResult& result)
+std::string Json(const std::string& capture, const ReplayResult& result)
 {
-    std::printf("{\"capture\": %s, \"identical\": %s, \"inputs\": %llu, \"outputs\": %llu", JsonText(capture).c_str(),
-                result.identical ? "true" : "false", static_cast<unsigned long long>(result.inputs),
-                static_cast<unsigned long long>(result.outputs));
-    if (!result.identical)
-        std::printf(", \"difference\": {\"index\": %llu, \"captured\": %s, \"replayed\": %s}",
-                    static_cast<unsigned long long>(result.difference),
-                    result.capturedMissing ? "null" : JsonText(Line(result.captured)).c_str(),
-                    result.replayedMissing ? "null" : JsonText(Line(result.replayed)).c_str());
-    std::printf("}\n");
+    JsonWriter json;
+    json.String("capture", capture).Bool("identical", result.identical).Unsigned("inputs", result.inputs)
+        .Unsigned("outputs", result.outputs).Bool("partial", result.partial).Unsigned("last_packet", result.lastPacket);
+    if (!result.identical) {
+        JsonWriter difference;
+        difference.Unsigned("index", result.difference)
+            .Raw("captured", result.capturedMissing ? "null" : JsonWriter::Quoted(Line(result.captured)))
+            .Raw("replayed", result.replayedMissing ? "null" : JsonWriter::Quoted(Line(result.replayed)));
+        json.Raw("difference", difference.Text());
+    }
+    return json.Text() + "\n";
 }
 
-int Replay(const std::string& capture, const std::string& plugin, bool digests, bool json)
+// Replays, prints the verdict and puts the digests in place; returns the exit code.
+int Replay(const Settings& settings, OutputPlan& plan)
+{
+    plan.Open();
+    std::FILE* digests = settings.digestsOutput == SIZE_MAX ? nullptr : plan.File(settings.digestsOutput).Stream();
+    const ReplayResult result = Replayer(settings.capture, settings.plugin, digests, settings.partial).Run();
+    const std::string name = settings.capture == "-" ? "standard input" : settings.capture;
+    std::FILE* out = !settings.json && plan.OutputOnStandardOutput() ? stderr : stdout;
+    errno = 0;
+    const std::string verdict = settings.json ? Json(name, result) : Verdict(name, result);
+    if (std::fputs(verdict.c_str(), out) < 0 || std::fflush(out) != 0 || std::ferror(out))
+        throw Failure(kExitOutput, std::string("cannot write the verdict: ") + std::strerror(errno != 0 ? errno : EIO));
+    plan.Commit();
+    return result.identical ? kExitOk : kExitDiffers;
+}
+
+int Guarded(const Settings& settings, OutputPlan& plan)
 {
     try {
-        const ReplayResult result = Replayer(capture, plugin, digests ? stdout : nullptr).Run();
-        if (json)
-            PrintJson(capture, result);
-        else
-            PrintText(capture, result);
-        return result.identical ? kExitOk : kExitDiffers;
+        return Replay(settings, plan);
     } catch (const CaptureError& e) {
         std::fprintf(stderr, "vrn3-replay: %s\n", e.what());
         return kExitInput;
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "vrn3-replay: %s\n", failure.what());
-        return failure.Code();
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "vrn3-replay: out of memory\n");
-        return kExitMemory;
+    } catch (...) {
+        return ExitCodes::Report("vrn3-replay");
     }
 }
 
@@ -107,21 +125,34 @@ int Replay(const std::string& capture, const std::string& plugin, bool digests, 
 
 int main(int argc, char** argv)
 {
-    std::string capture, plugin = PluginLibrary::BesideProgram();
-    bool digests = false, json = false;
-    CLI::App app{"Replays a capture of a brick's blocks against a build of the VRN3 sound stream plug-in\n"
-                 "and compares what the brick sends with what the capture holds.",
-                 "vrn3-replay"};
-    app.footer(kExitCodes);
-    app.add_option("capture", capture, "pcapng capture made by vrn3-play --capture or a host's CCaptureRecorder")
-        ->required();
-    app.add_option("--plugin", plugin, "plug-in library to replay against (default: the one beside the program)");
-    app.add_flag("--digests", digests, "print a framemd5 line for every block the brick sends downstream");
-    app.add_flag("--json", json, "print the outcome as one JSON object");
+    DeathCleanup::MakeStandardDescriptorsValid();
+    DeathCleanup::Install();
+    Settings settings;
+    CommandLine line("vrn3-replay", VRN3_TOOLS_VERSION,
+                     kHelp + ExitCodes::Table({kExitOk, kExitUsage, kExitInput, kExitOutput, kExitPlugin, kExitMemory,
+                                               kExitDiffers}),
+                     kUsage);
+    CLI::App& app = line.App();
+    const CLI::Validator name = CommandLine::NonEmpty();
+    app.add_option("capture", settings.capture)->required()->check(name);
+    app.add_option("--plugin", settings.plugin)->check(name);
+    app.add_option("--digests", settings.digests)->check(name);
+    app.add_flag("--json", settings.json);
+    app.add_flag("--partial", settings.partial);
+    const int parsed = line.Parse(argc, argv);
+    if (parsed >= 0)
+        return parsed;
+    OutputPlan plan;
     try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+        plan.Input("CAPTURE", settings.capture);
+        if (!settings.digests.empty())
+            settings.digestsOutput = plan.Add("--digests", settings.digests);
+        if (settings.json)
+            plan.UsesStandardOutput("--json");
+        plan.Check();
+    } catch (const Failure& failure) {
+        line.Say(failure.what());
+        return failure.Code();
     }
-    return Replay(capture, plugin, digests, json);
+    return Guarded(settings, plan);
 }

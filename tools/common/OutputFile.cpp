@@ -1,5 +1,5 @@
-// Opening, writing and finishing the output: straight into a device, a FIFO or standard
-// output; through an unnamed (or, lacking those, a named) temporary file put over a regular file.
+// Opening, writing and finishing an output: straight into a device, a FIFO or standard output;
+// through an unnamed (or, lacking those, a named) temporary file put over a regular file.
 #include "OutputFile.h"
 
 #include "DeathCleanup.h"
@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <random>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -31,8 +33,9 @@ std::string Folder(const std::string& path)
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The path with every symbolic link of its last component followed; it may not exist.
-std::string FollowLinks(std::string path)
+} // namespace
+
+std::string OutputFile::Target(std::string path)
 {
     for (int i = 0; i < kMaxLinks; ++i) {
         struct stat info;
@@ -47,6 +50,26 @@ std::string FollowLinks(std::string path)
     }
     errno = ELOOP;
     return std::string();
+}
+
+namespace {
+
+// Why a rename onto `target` in `folder` would fail, checked before the run: 0, or an errno.
+int CannotReplace(const std::string& folder, const std::string& target, bool exists)
+{
+    const long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
+    const size_t slash = target.find_last_of('/');
+    const size_t length = target.size() - (slash == std::string::npos ? 0 : slash + 1);
+    if (length > static_cast<size_t>(longest > 0 ? longest : NAME_MAX))
+        return ENAMETOOLONG;
+    if (access(folder.c_str(), W_OK | X_OK) != 0)
+        return errno;
+    const int fd = exists ? open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
+    int flags = 0;
+    const bool known = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        close(fd);
+    return known && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0 ? EPERM : 0;
 }
 
 std::string TempName(const std::string& folder)
@@ -76,9 +99,10 @@ OutputFile::OutputFile(const std::string& path) : mPath(path)
     if (IsStandardOutput()) {
         mFd = STDOUT_FILENO;
         mKind = "standard output";
+        mDirect = true;
         return;
     }
-    mTarget = FollowLinks(path);
+    mTarget = Target(path);
     if (mTarget.empty())
         Fail(errno);
     struct stat info;
@@ -91,9 +115,11 @@ OutputFile::OutputFile(const std::string& path) : mPath(path)
 
 OutputFile::~OutputFile()
 {
+    if (mStream != nullptr && mStream != stdout)
+        std::fclose(mStream);
     if (!mTemp.empty()) {
         const DeathCleanup::Blocked blocked;
-        DeathCleanup::RemoveNow();
+        DeathCleanup::Remove(mSlot);
     }
     if (mFd > STDERR_FILENO)
         close(mFd);
@@ -105,6 +131,7 @@ void OutputFile::OpenDirect(const std::string& target)
     if (mFd < 0)
         Fail(errno);
     mKind = "device or FIFO";
+    mDirect = true;
 }
 
 void OutputFile::OpenTemporary(const std::string& target, bool replacing)
@@ -112,9 +139,13 @@ void OutputFile::OpenTemporary(const std::string& target, bool replacing)
     const std::string folder = Folder(target);
     if (folder.size() + sizeof kTempPrefix + kTempRandom >= PATH_MAX)
         Fail(ENAMETOOLONG);
-    mFd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (const int error = CannotReplace(folder, target, replacing))
+        Fail(error);
+    // An unnamed file is reached by name through /proc only.
+    const bool reopenable = access("/proc/self/fd", X_OK) == 0;
+    mFd = reopenable ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
     mUnnamed = mFd >= 0;
-    const bool unsupported = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+    const bool unsupported = !reopenable || errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
     if (!mUnnamed && !unsupported)
         Fail(errno);
     if (!mUnnamed)
@@ -130,7 +161,7 @@ int OutputFile::OpenNamed(const std::string& folder)
     if (fd < 0)
         Fail(errno);
     mTemp = name;
-    DeathCleanup::Register(mTemp.c_str());
+    mSlot = DeathCleanup::Register(mTemp.c_str());
     return fd;
 }
 
@@ -166,7 +197,8 @@ void OutputFile::LinkUnnamed()
         const std::string name = TempName(Folder(mTarget));
         if (LinkAs(mFd, name)) {
             mTemp = name;
-            DeathCleanup::Register(mTemp.c_str());
+            mUnnamed = false;
+            mSlot = DeathCleanup::Register(mTemp.c_str());
             return;
         }
         if (errno != EEXIST)
@@ -175,9 +207,38 @@ void OutputFile::LinkUnnamed()
     Fail(EEXIST);
 }
 
-void OutputFile::Commit()
+std::FILE* OutputFile::Stream()
+{
+    if (mStream == nullptr && IsStandardOutput())
+        mStream = stdout;
+    if (mStream != nullptr)
+        return mStream;
+    const int fd = dup(mFd);
+    mStream = fd < 0 ? nullptr : fdopen(fd, "w");
+    if (mStream == nullptr) {
+        const int error = errno;
+        if (fd >= 0)
+            close(fd);
+        Fail(error);
+    }
+    return mStream;
+}
+
+std::string OutputFile::Path() const
 {
     if (IsStandardOutput())
+        return "/dev/stdout";
+    return mUnnamed ? "/proc/self/fd/" + std::to_string(mFd) : !mTemp.empty() ? mTemp : mTarget;
+}
+
+void OutputFile::Prepare()
+{
+    std::FILE* stream = mStream;
+    mStream = nullptr;
+    const bool standard = stream == stdout || IsStandardOutput();
+    if (stream != nullptr && (standard ? std::fflush(stream) != 0 || std::ferror(stream) : std::fclose(stream) != 0))
+        Fail(errno != 0 ? errno : EIO);
+    if (standard)
         return;
     if (mUnnamed)
         LinkUnnamed();
@@ -185,16 +246,20 @@ void OutputFile::Commit()
     mFd = -1;
     if (close(fd) != 0)
         Fail(errno); // the destructor removes the temporary name
+}
+
+// Called with the signals held (OutputPlan::Commit).
+void OutputFile::Commit()
+{
     if (mTemp.empty())
-        return; // a device or FIFO
-    const DeathCleanup::Blocked blocked;
+        return; // standard output, a device or a FIFO
     if (std::rename(mTemp.c_str(), mTarget.c_str()) != 0)
         Fail(errno);
-    DeathCleanup::Forget();
+    DeathCleanup::Forget(mSlot);
     mTemp.clear();
 }
 
 void OutputFile::Fail(int error) const
 {
-    throw Failure(kExitOutput, mPath + ": cannot write: " + std::strerror(error));
+    throw Failure(kExitOutput, Name() + ": cannot write: " + std::strerror(error));
 }

@@ -1,4 +1,4 @@
-// Loading a plug-in and calling its factory, with vrn3-play's messages and exit code.
+// Loading a plug-in and calling its factory, with the host programs' messages and exit code.
 #include "PluginLibrary.h"
 
 #include "Failure.h"

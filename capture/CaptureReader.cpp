@@ -1,7 +1,7 @@
 // Reading pcapng block by block, with every length checked before it is used.
 #include "CaptureReader.h"
 
-#include "capture/PcapngBlocks.h"
+#include "PcapngBlocks.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,12 +33,42 @@ bool CaptureReader::Next(CapturePacket& packet)
             SectionHeader();
         else if (type == kInterfaceBlock)
             InterfaceHeader();
+        else if (type == kInterfaceStatisticsBlock)
+            EndRecord();
         else if (type == kEnhancedPacketBlock) {
+            if (mEnded)
+                Fail("a packet after the capture's end record");
             EnhancedPacket(packet);
             return true;
         }
     }
     return false;
+}
+
+// A capture that ends before its end record: partial when that was asked for, else refused.
+bool CaptureReader::Cut(const std::string& what)
+{
+    if (!mTakePartial)
+        throw CaptureError(mName + ": cut short after packet " + std::to_string(mPackets) +
+                           " (the last whole one): " + what);
+    mPartial = true;
+    return false;
+}
+
+// The recorder's end record: statistics of a LINKTYPE_USER0 interface counting its packets.
+void CaptureReader::EndRecord()
+{
+    constexpr size_t kCountAt = 16; // after interface and time: the first option, its code and length
+    const bool ours = mBody.size() >= kCountAt + 8 && U32(mBody, 0) < mLinkTypes.size() &&
+                      mLinkTypes[U32(mBody, 0)] == CCaptureRecorder::kLinkType;
+    if (!ours || (U32(mBody, 12) & 0xFFFF) != kOptionPacketsReceived)
+        return; // another tool's statistics
+    uint64_t count;
+    std::memcpy(&count, mBody.data() + kCountAt, sizeof count);
+    if (count != mPackets)
+        Fail("the end record counts " + std::to_string(count) + " packets, the capture holds " +
+             std::to_string(mPackets));
+    mEnded = true;
 }
 
 // Reads one block's type and body into mBody (the trailing length checked and dropped); false at
@@ -50,17 +80,20 @@ bool CaptureReader::ReadBlock(uint32_t& type)
     if (got == 0 && !std::ferror(mIn)) {
         if (!mSection)
             Fail("the file is empty: no capture");
-        return false;
+        return mEnded ? false : Cut("no end record; the recording did not finish");
     }
+    if (std::ferror(mIn))
+        Fail(std::string("cannot read: ") + std::strerror(errno));
     if (got < sizeof head)
-        Fail(std::ferror(mIn) ? std::string("cannot read: ") + std::strerror(errno) : "cut short in a block's header");
+        return Cut("a block's header is cut short");
     type = head[0];
     if (!mSection && type != kSectionHeaderBlock)
         Fail("not a pcapng capture (no section header at its start)");
     const uint32_t length = head[1];
     if (length < 12 || length % 4 != 0 || length > kLargestBlock)
         Fail("a block of " + std::to_string(length) + " bytes: not a pcapng block length");
-    ReadBody(length);
+    if (!ReadBody(length))
+        return false;
     if (U32(mBody, mBody.size() - 4) != length)
         Fail("a block whose two lengths disagree (" + std::to_string(length) + ", " +
              std::to_string(U32(mBody, mBody.size() - 4)) + ")");
@@ -69,7 +102,8 @@ bool CaptureReader::ReadBlock(uint32_t& type)
 }
 
 // The body grows as its bytes arrive, so a damaged length costs no more memory than the file has.
-void CaptureReader::ReadBody(uint32_t length)
+// False when the file ends in it (a partial capture).
+bool CaptureReader::ReadBody(uint32_t length)
 {
     mBody.clear();
     while (mBody.size() < length - 8) {
@@ -77,10 +111,13 @@ void CaptureReader::ReadBody(uint32_t length)
         const size_t step = std::min<size_t>(length - 8 - at, kReadStep);
         mBody.resize(at + step);
         const size_t read = std::fread(mBody.data() + at, 1, step, mIn);
+        if (read < step && std::ferror(mIn))
+            Fail(std::string("cannot read: ") + std::strerror(errno));
         if (read < step)
-            Fail("cut short: a block of " + std::to_string(length) + " bytes, " + std::to_string(at + read + 8) +
-                 " of them there");
+            return Cut("a block of " + std::to_string(length) + " bytes, " + std::to_string(at + read + 8) +
+                       " of them there");
     }
+    return true;
 }
 
 void CaptureReader::SectionHeader()

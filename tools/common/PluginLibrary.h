@@ -1,5 +1,5 @@
-// PluginLibrary: the host library's CPluginLibrary with vrn3-play's failures (Failure, exit code
-// kExitPlugin). The same lifetime rule holds: declare it before the pipeline that owns the
+// PluginLibrary: the host library's CPluginLibrary with the host programs' failures (Failure,
+// exit code kExitPlugin), and the lookup of the plug-in beside a program. The same lifetime rule holds: declare it before the pipeline that owns the
 // bricks it made.
 #pragma once
 

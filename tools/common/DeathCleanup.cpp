@@ -10,9 +10,9 @@
 
 namespace {
 
-// The registered name and whether it exists; both change only with the signals held back.
-char gPath[PATH_MAX];
-volatile sig_atomic_t gRegistered = 0;
+// The registered names and whether each slot holds one; they change only with the signals held back.
+char gPaths[DeathCleanup::kMaxNames][PATH_MAX];
+volatile sig_atomic_t gRegistered[DeathCleanup::kMaxNames] = {};
 
 // Every signal whose default action ends the process, but SIGXFSZ (ignored) and the two that
 // cannot be caught; the real-time signals are added to these.
@@ -69,22 +69,41 @@ void DeathCleanup::MakeStandardDescriptorsValid()
     }
 }
 
-void DeathCleanup::Register(const char* path)
+int DeathCleanup::Register(const char* path)
 {
-    std::strncpy(gPath, path, sizeof gPath - 1);
-    gRegistered = 1;
+    for (int slot = 0; slot < kMaxNames; ++slot) {
+        if (gRegistered[slot])
+            continue;
+        std::strncpy(gPaths[slot], path, PATH_MAX - 1);
+        gRegistered[slot] = 1;
+        return slot;
+    }
+    return -1;
 }
 
-void DeathCleanup::Forget()
+void DeathCleanup::Forget(int slot)
 {
-    gRegistered = 0;
+    if (slot >= 0)
+        gRegistered[slot] = 0;
+}
+
+void DeathCleanup::Remove(int slot)
+{
+    if (slot >= 0 && gRegistered[slot])
+        unlink(gPaths[slot]);
+    Forget(slot);
 }
 
 void DeathCleanup::RemoveNow()
 {
-    if (gRegistered)
-        unlink(gPath);
-    gRegistered = 0;
+    for (int slot = 0; slot < kMaxNames; ++slot)
+        Remove(slot);
+}
+
+void DeathCleanup::HoldForGood()
+{
+    const sigset_t set = DeadlySignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 DeathCleanup::Blocked::Blocked()

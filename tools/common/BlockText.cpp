@@ -1,6 +1,7 @@
-// One line a block: the fields a reader of a difference wants, in records.md's names.
-#include "WireText.h"
+// One line a block: the fields a reader of a trace or a difference wants, in records.md's names.
+#include "BlockText.h"
 
+#include "capture/CBlockWire.h"
 #include "records/BlockTypes.h"
 
 #include <cinttypes>
@@ -15,6 +16,12 @@ bool Read(const std::vector<uint8_t>& data, T& record)
         return false;
     std::memcpy(static_cast<void*>(&record), data.data(), sizeof record);
     return true;
+}
+
+const char* KindName(uint8_t flags)
+{
+    static const char* const names[] = {"middle", "last", "first", "whole"};
+    return names[FragmentKind(flags)];
 }
 
 std::string Notification(const std::vector<uint8_t>& data)
@@ -45,6 +52,7 @@ std::string Fields(uint32_t type, const std::vector<uint8_t>& data)
     TStreamTag tag;
     TSoundData sound;
     DATA_T fragment;
+    DATA_T_VIDEO video;
     TCmdRequestChunk chunk;
     TCmdPlay play;
     if (type == kCodeTag && Read(data, tag))
@@ -54,8 +62,11 @@ std::string Fields(uint32_t type, const std::vector<uint8_t>& data)
         std::snprintf(text, sizeof text, "time %" PRIu64 " sampleRate %d bytesPerSample %d channels %d sourceFlags %u",
                       sound.time, sound.sampleRate, sound.bytesPerSample, sound.channels, sound.sourceFlags);
     else if (type == kCodeSnd3 && Read(data, fragment))
-        std::snprintf(text, sizeof text, "length %u flags 0x%02x streamNumber %u", fragment.length, fragment.flags,
-                      fragment.streamNumber);
+        std::snprintf(text, sizeof text, "%s length %u flags 0x%02x streamNumber %u", KindName(fragment.flags),
+                      fragment.length, fragment.flags, fragment.streamNumber);
+    else if (type == kCodeVid3 && Read(data, video))
+        std::snprintf(text, sizeof text, "%s flags 0x%02x frameTime %u timeMode %u", KindName(video.flags), video.flags,
+                      video.frameTime, video.timeMode);
     else if (type == kCodeChun && Read(data, chunk))
         std::snprintf(text, sizeof text, "time %" PRIu64 " mode %u", chunk.time, chunk.mode);
     else if (type == kCodePlay && Read(data, play))
@@ -67,7 +78,15 @@ std::string Fields(uint32_t type, const std::vector<uint8_t>& data)
 
 } // namespace
 
-std::string WireText::Describe(uint32_t type, const std::vector<uint8_t>& data)
+std::string BlockText::Describe(uint32_t type, const std::vector<uint8_t>& data)
 {
-    return CodeText(type) + " size " + std::to_string(data.size()) + " " + Fields(type, data);
+    const std::string fields = Fields(type, data);
+    return CodeText(type) + " size " + std::to_string(data.size()) + (fields.empty() ? "" : " " + fields);
+}
+
+std::string BlockText::Describe(const cMemBlock& block)
+{
+    std::vector<uint8_t> data;
+    CBlockWire::Flatten(block, data);
+    return Describe(block.GetType(), data);
 }
