@@ -11,22 +11,38 @@ namespace {
 constexpr unsigned kBrandLeaf = 0x80000002u;
 constexpr unsigned kBrandLeaves = 3;
 
-bool BrandStartsWithQemu()
+// The brand string, empty where the CPU has none.
+std::string Brand()
 {
     if (__get_cpuid_max(0x80000000u, nullptr) < kBrandLeaf + kBrandLeaves - 1)
-        return false;
+        return std::string();
     unsigned words[4 * kBrandLeaves];
     for (unsigned i = 0; i < kBrandLeaves; ++i)
         __get_cpuid(kBrandLeaf + i, &words[4 * i], &words[4 * i + 1], &words[4 * i + 2], &words[4 * i + 3]);
-    char brand[sizeof words];
+    char brand[sizeof words + 1] = {};
     std::memcpy(brand, words, sizeof words);
-    return std::strncmp(brand, "QEMU", 4) == 0;
+    return brand;
 }
 
 } // namespace
 
 bool RunsEmulated()
 {
+    if (sizeof(void*) == 8)
+        return false;
     const char* emulator = std::getenv("VRN3_I386_EMULATOR");
-    return (emulator != nullptr && emulator[0] != '\0') || BrandStartsWithQemu();
+    return (emulator != nullptr && emulator[0] != '\0') || Brand().compare(0, 4, "QEMU") == 0;
+}
+
+const char* Flavour()
+{
+    return sizeof(void*) == 8 ? "amd64" : "i386";
+}
+
+std::string MachineName()
+{
+    std::string brand = Brand();
+    brand.erase(0, brand.find_first_not_of(' '));
+    brand.erase(brand.find_last_not_of(' ') + 1);
+    return brand.empty() ? "unknown" : brand;
 }

@@ -1,6 +1,7 @@
 // The benchmark's report (see Report.h).
 #include "Report.h"
 
+#include "Emulation.h"
 #include "JsonWriter.h"
 
 #include <algorithm>
@@ -125,7 +126,8 @@ void Report::PrintTargets() const
     const std::vector<Target> targets = Targets();
     if (targets.empty())
         return;
-    std::printf("\ntargets (threaded process, %s)\n", mEmulated ? "emulated: time not judged" : "native");
+    std::printf("\ntargets (threaded process, %s flavour, %s, on %s)\n", Flavour(),
+                mEmulated ? "emulated: time not judged" : "native", MachineName().c_str());
     for (const Target& t : targets)
         std::printf("  %-36s %10.4f  %-22s %s %.2f\n", t.name.c_str(), t.value, t.verdict.c_str(),
                     t.atMost ? "at most" : "at least", t.limit);
@@ -133,7 +135,8 @@ void Report::PrintTargets() const
 
 void Report::PrintJson() const
 {
-    std::printf("{\n  \"emulated\": %s,\n  \"scenarios\": [", mEmulated ? "true" : "false");
+    std::printf("{\n  \"flavour\": \"%s\",\n  \"machine\": %s,\n  \"emulated\": %s,\n  \"scenarios\": [", Flavour(),
+                JsonWriter::Quoted(MachineName()).c_str(), mEmulated ? "true" : "false");
     const char* separator = "\n";
     for (const Scenario& s : AllScenarios()) {
         const auto found = mResults.find(s.id);

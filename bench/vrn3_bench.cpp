@@ -101,8 +101,8 @@ int main(int argc, char** argv)
         return 1;
     const bool emulated = RunsEmulated();
     if (!options.json)
-        std::printf("vrn3-bench: %s, %s, allocation counting %s\n", options.scale == 1 ? "quick" : "full",
-                    emulated ? "i386 emulated (times are the emulator's)" : "native",
+        std::printf("vrn3-bench: %s, %s, %s, allocation counting %s\n", options.scale == 1 ? "quick" : "full",
+                    Flavour(), emulated ? "i386 emulated (times are the emulator's)" : "native",
                     alloccount::Enabled() ? "on" : "off (sanitizer build)");
     const Floors alone = Floors::Measure(Payloads(), options.scale);
     const IdleThread idle;

@@ -71,3 +71,4 @@ private:
 };
 
 static_assert(sizeof(void*) != 4 || sizeof(CBrick) == 8, "CBrick is a vtable pointer and one private pointer");
+static_assert(sizeof(void*) != 8 || sizeof(CBrick) == 16, "CBrick is a vtable pointer and one private pointer");

@@ -82,7 +82,8 @@ public:
 
 private:
     // Slots first, oldest at `head`, wrapping around; capacity is a power of two.
-    struct Ring {
+    // Aligned as a handle, so that the slots after it are, with 4- and 8-byte pointers alike.
+    struct alignas(cMemBlock) Ring {
         uint32_t capacity;
         uint32_t head;
         uint32_t count;
@@ -104,7 +105,8 @@ private:
     void Grow()
     {
         const uint32_t capacity = mRing == nullptr ? kFirstCapacity : mRing->capacity * 2;
-        if (capacity == 0 || capacity > (SIZE_MAX - sizeof(Ring)) / sizeof(cMemBlock))
+        // The product in 64 bits: it cannot wrap there, and a 64-bit size_t holds it anyway.
+        if (capacity == 0 || static_cast<uint64_t>(capacity) * sizeof(cMemBlock) > SIZE_MAX - sizeof(Ring))
             throw std::bad_alloc();
         Ring* grown = static_cast<Ring*>(std::malloc(sizeof(Ring) + capacity * sizeof(cMemBlock)));
         if (grown == nullptr)

@@ -102,3 +102,6 @@ protected:
 
 static_assert(sizeof(void*) != 4 || sizeof(cMemBlock) == 8, "a handle is a vtable pointer and a node pointer");
 static_assert(sizeof(void*) != 4 || sizeof(cMemBlock::node) == 24, "node header: vptr, count, type, size, lock");
+static_assert(sizeof(void*) != 8 || sizeof(cMemBlock) == 16, "a handle is a vtable pointer and a node pointer");
+static_assert(sizeof(void*) != 8 || sizeof(cMemBlock::node) == 40,
+              "node header: vptr, count, type, size, 4 bytes of padding, lock (vptr, word, padding)");

@@ -2,6 +2,7 @@
 // hold strings or lists written out field by field.
 #include "CBlockWire.h"
 
+#include "FlatLayout.h"
 #include "records/BlockTypes.h"
 
 #include <cstddef>
@@ -33,38 +34,42 @@ const uint8_t* DataOf(const cMemBlock& block)
     return static_cast<const uint8_t*>(block.GetData());
 }
 
-void PutU32(std::vector<uint8_t>& out, size_t at, uint32_t value)
+void AppendBytes(std::vector<uint8_t>& out, const void* data, size_t size)
 {
-    std::memcpy(out.data() + at, &value, sizeof value);
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    out.insert(out.end(), bytes, bytes + size);
 }
 
 void AppendU32(std::vector<uint8_t>& out, uint32_t value)
 {
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&value);
-    out.insert(out.end(), bytes, bytes + sizeof value);
+    AppendBytes(out, &value, sizeof value);
 }
 
-// Writes the length of `text` over the string field at `at` and appends the text to `tail`.
-void PutString(std::vector<uint8_t>& out, size_t at, const std::string& text, std::vector<uint8_t>& tail)
+// Appends the length of `text` in place of its string field and the text itself to `tail`.
+void AppendText(std::vector<uint8_t>& out, const std::string& text, std::vector<uint8_t>& tail)
 {
-    PutU32(out, at, static_cast<uint32_t>(text.size()));
+    AppendU32(out, static_cast<uint32_t>(text.size()));
     tail.insert(tail.end(), text.begin(), text.end());
 }
 
+// Field by field, so that the bytes are FlatLayout's whatever the size of a pointer.
 void FlattenHeader(const cMemBlock& block, const uint8_t* data, std::vector<uint8_t>& out)
 {
     const HDR_T& header = *reinterpret_cast<const HDR_T*>(data);
-    out.assign(data, data + sizeof(HDR_T));
+    out.clear();
     std::vector<uint8_t> tail;
-    PutString(out, offsetof(HDR_T, reserved8), header.reserved8, tail);
-    for (size_t i = 0; i < static_cast<size_t>(kStreamCount); ++i) {
-        const size_t at = offsetof(HDR_T, streams) + i * sizeof(STREAM_T);
-        PutString(out, at + offsetof(STREAM_T, codec), header.streams[i].codec, tail);
-        PutString(out, at + offsetof(STREAM_T, reserved6), header.streams[i].reserved6, tail);
-        PutString(out, at + offsetof(STREAM_T, params), header.streams[i].params, tail);
+    AppendU32(out, header.reserved0);
+    AppendU32(out, header.reserved4);
+    AppendText(out, header.reserved8, tail);
+    for (const STREAM_T& stream : header.streams) {
+        AppendBytes(out, &stream.reserved0, sizeof stream.reserved0);
+        AppendBytes(out, &stream.kind, sizeof stream.kind);
+        AppendText(out, stream.codec, tail);
+        AppendText(out, stream.reserved6, tail);
+        AppendText(out, stream.params, tail);
     }
-    for (size_t i = 0; i < 9; ++i)
-        PutString(out, offsetof(HDR_T, reserved3596) + i * sizeof(std::string), header.reserved3596[i], tail);
+    for (const std::string& text : header.reserved3596)
+        AppendText(out, text, tail);
     out.insert(out.end(), tail.begin(), tail.end());
     out.insert(out.end(), data + sizeof(HDR_T), data + block.GetSize());
 }
@@ -72,10 +77,11 @@ void FlattenHeader(const cMemBlock& block, const uint8_t* data, std::vector<uint
 void FlattenMessage(const uint8_t* data, std::vector<uint8_t>& out)
 {
     const TNotifyMessage& message = *reinterpret_cast<const TNotifyMessage*>(data);
-    out.assign(data, data + sizeof(TNotifyMessage));
+    out.clear();
     std::vector<uint8_t> tail;
-    PutString(out, offsetof(TNotifyMessage, text), message.text, tail);
-    PutString(out, offsetof(TNotifyMessage, details), message.details, tail);
+    AppendBytes(out, data, FlatLayout::kMessageText); // the five plain fields
+    AppendText(out, message.text, tail);
+    AppendText(out, message.details, tail);
     out.insert(out.end(), tail.begin(), tail.end());
 }
 

@@ -20,7 +20,8 @@
 #
 # Where the plug-in goes: lib/i386-linux-gnu is the Debian multiarch folder of i386 libraries,
 # so the i386 plug-in sits beside the i386 Qt and C++ runtime it needs and never collides with
-# an amd64 build of anything. A plug-in is opened by path with dlopen, not found by the dynamic
+# an amd64 build of anything; the amd64 flavour installs the same files under lib/x86_64-linux-gnu
+# (the toolchain's CMAKE_LIBRARY_ARCHITECTURE), so both flavours' packages install side by side. A plug-in is opened by path with dlopen, not found by the dynamic
 # linker, so it goes into a private folder of its own below that (as Debian keeps plug-ins in
 # /usr/lib/<triplet>/<package>/), where a host can list every plug-in it may load; ldconfig never
 # sees it and no program links against it, so it has no development symlink.
@@ -42,7 +43,7 @@
 # libstdc++, the sysroot's Qt), which the binaries may need and never exceed.
 # scripts/package-check.sh checks that every NEEDED library of every packaged binary is covered.
 
-set(VRN3_INSTALL_LIBDIR "lib/i386-linux-gnu")
+set(VRN3_INSTALL_LIBDIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}")
 set(VRN3_INSTALL_PLUGINDIR "${VRN3_INSTALL_LIBDIR}/vrn3/plugins")
 set(VRN3_INSTALL_INCLUDEROOT "include")
 set(VRN3_INSTALL_INCLUDEDIR "${VRN3_INSTALL_INCLUDEROOT}/vrn3")
@@ -215,20 +216,21 @@ if(TARGET vrn3-play)
     list(APPEND CPACK_COMPONENTS_ALL play)
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${VRN3_FLAVOUR})
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 # Binaries are stripped; their debug information goes into a -dbgsym package beside each one
 # (/usr/lib/debug/.build-id/..., found by gdb through the build id).
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
-# "Multi-Arch: same" for the host and capture libraries and the plug-in: they hold files only under
-# the i386 multiarch folder and documents identical on every architecture, so builds for several
-# architectures can be installed side by side. The libraries' shlibs files: a program linked
+# "Multi-Arch: same" for the host and capture libraries, the plug-in and the development package:
+# they hold files only under the multiarch folder of their architecture (i386-linux-gnu,
+# x86_64-linux-gnu) and headers and documents identical on every architecture, so the i386 and
+# the amd64 packages can be installed side by side. The libraries' shlibs files: a program linked
 # against libvrn3host.so.1 (libvrn3capture.so.1) depends on its package at this version or later.
 # CPack's DEB generator can say neither per package; packaging/DebControl.cmake adds both once
 # the packages are made.
-set(CPACK_VRN3_MULTIARCH_SAME "${_vrn3_pkg_host}" "${_vrn3_pkg_capture}" "${_vrn3_pkg_plugin}")
+set(CPACK_VRN3_MULTIARCH_SAME "${_vrn3_pkg_host}" "${_vrn3_pkg_capture}" "${_vrn3_pkg_plugin}" "${_vrn3_pkg_dev}")
 set(CPACK_VRN3_SHLIBS_${_vrn3_pkg_host} "libvrn3host 1 ${_vrn3_pkg_host} (>= ${VRN3_PACKAGE_VERSION})")
 set(CPACK_VRN3_SHLIBS_${_vrn3_pkg_capture} "libvrn3capture 1 ${_vrn3_pkg_capture} (>= ${VRN3_PACKAGE_VERSION})")
 set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/DebControl.cmake")

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of fuzz/ for i386 with clang-14, ASan and UBSan:
-#   fuzz/build.sh [build-dir]          (default build/fuzz)
+# Builds the libFuzzer targets of fuzz/ for i386 (or, with --amd64, for amd64) with clang-14, ASan
+# and UBSan:
+#   fuzz/build.sh [--amd64] [build-dir]          (default build/fuzz, build/fuzz-64 for amd64)
 # The project's CMake build uses g++, which has no libFuzzer, so the targets are built here:
 # the host and capture libraries and the brick sources are compiled once with coverage hooks
 # and linked statically into each target, Qt 5 Core comes from the i386 sysroot of
-# scripts/setup.sh.
+# scripts/setup.sh (for amd64, from the machine's own qtbase5-dev).
 # Assertions stay on. Alignment checks are off: the stream's packed records hold std::string
 # members at unaligned offsets, which x86 reads fine. The vptr check is off too: a typed view
 # reads any block's node through its own node class (a notification is read as TNotifyBase
@@ -12,20 +13,30 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-OUT="${1:-$ROOT/build/fuzz}"
-SYSROOT="$ROOT/build/deps/sysroot"
-QTINC="$SYSROOT/usr/include/i386-linux-gnu/qt5"
-LIBDIRS="$SYSROOT/usr/lib/i386-linux-gnu:$SYSROOT/lib/i386-linux-gnu"
+AMD64=0
+[ "${1:-}" != --amd64 ] || { AMD64=1; shift; }
 CXX="${CXX_FUZZ:-clang++-14}"
+if [ "$AMD64" = 1 ]; then
+    OUT="${1:-$ROOT/build/fuzz-64}"
+    QTINC=/usr/include/x86_64-linux-gnu/qt5
+    ARCH=()
+    LINK=(-lQt5Core -lpthread -Wl,--disable-new-dtags)
+else
+    OUT="${1:-$ROOT/build/fuzz}"
+    SYSROOT="$ROOT/build/deps/sysroot"
+    QTINC="$SYSROOT/usr/include/i386-linux-gnu/qt5"
+    LIBDIRS="$SYSROOT/usr/lib/i386-linux-gnu:$SYSROOT/lib/i386-linux-gnu"
+    ARCH=(-m32)
+    LINK=(-L"$SYSROOT/usr/lib/i386-linux-gnu" -lQt5Core -lpthread -Wl,--disable-new-dtags
+          -Wl,-rpath,"$SYSROOT/usr/lib/i386-linux-gnu" -Wl,-rpath,"$SYSROOT/lib/i386-linux-gnu"
+          -Wl,-rpath-link,"$LIBDIRS")
+fi
 
 [ -f "$QTINC/QtCore/QList" ] || bash "$ROOT/scripts/setup.sh"
 
-FLAGS=(-m32 -D_GLIBCXX_USE_CXX11_ABI=0 -std=c++17 -g -O1 -fPIC -fno-omit-frame-pointer
+FLAGS=("${ARCH[@]}" -D_GLIBCXX_USE_CXX11_ABI=0 -std=c++17 -g -O1 -fPIC -fno-omit-frame-pointer
        -fsanitize=address,undefined -fno-sanitize=alignment,vptr -fno-sanitize-recover=all
        -Wall -Wextra -Werror -I"$ROOT" -I"$ROOT/tests" -isystem "$QTINC" -isystem "$QTINC/QtCore")
-LINK=(-L"$SYSROOT/usr/lib/i386-linux-gnu" -lQt5Core -lpthread -Wl,--disable-new-dtags
-      -Wl,-rpath,"$SYSROOT/usr/lib/i386-linux-gnu" -Wl,-rpath,"$SYSROOT/lib/i386-linux-gnu"
-      -Wl,-rpath-link,"$LIBDIRS")
 SOURCES=(host/CBrick.cpp host/CCriticalSection.cpp host/CPipeline.cpp host/cMemBlock.cpp
          host/CBrickTap.cpp capture/CBlockWire.cpp capture/CCaptureRecorder.cpp
          capture/CaptureReader.cpp tools/capture/WireBlock.cpp

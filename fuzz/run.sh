@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for a fixed time on its seed corpus; fails on the first finding.
-#   fuzz/run.sh [seconds-per-target] [build-dir]      (defaults: 25, build/fuzz)
+#   fuzz/run.sh [--amd64] [seconds-per-target] [build-dir]
+#                                         (defaults: 25, build/fuzz; build/fuzz-64 for amd64)
 # New inputs go to a working corpus in the build dir; the committed seeds in fuzz/corpus/<target>
 # are only read, and are named one by one (an i386 program under the emulator cannot list a
 # folder of a 64-bit file system: its entries' offsets do not fit). A finding is written to <build-dir>/findings/ and the script exits non-zero.
@@ -13,9 +14,16 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+AMD64=0
+[ "${1:-}" != --amd64 ] || { AMD64=1; shift; }
 SECONDS_PER_TARGET="${1:-25}"
-OUT="${2:-$ROOT/build/fuzz}"
-EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh")"
+if [ "$AMD64" = 1 ]; then
+    OUT="${2:-$ROOT/build/fuzz-64}"
+    EMULATOR="" # amd64 targets run natively, LeakSanitizer included
+else
+    OUT="${2:-$ROOT/build/fuzz}"
+    EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh")"
+fi
 # Under the emulator: no LeakSanitizer, and a smaller quarantine, whose default size soon trips the
 # sanitizer allocator over the emulator's address space.
 SANITIZER_EXTRA=""

@@ -96,11 +96,15 @@ struct TActivityGist {
 
 static_assert(sizeof(TCmdRequestChunk) == 12 && offsetof(TCmdRequestChunk, mode) == 8, "TCmdRequestChunk layout");
 static_assert(sizeof(TCmdPlay) == 12 && offsetof(TCmdPlay, forward) == 8 && sizeof(bool) == 1, "TCmdPlay layout");
-static_assert(sizeof(TNotifyMessage) == 28 && offsetof(TNotifyMessage, sender) == 4 &&
-                  offsetof(TNotifyMessage, category) == 8 && offsetof(TNotifyMessage, messageCode) == 12 &&
-                  offsetof(TNotifyMessage, level) == 16 && offsetof(TNotifyMessage, text) == 20 &&
-                  offsetof(TNotifyMessage, details) == 24,
-              "TNotifyMessage layout");
+static_assert(offsetof(TNotifyMessage, sender) == 4 && offsetof(TNotifyMessage, category) == 8 &&
+                  offsetof(TNotifyMessage, messageCode) == 12 && offsetof(TNotifyMessage, level) == 16 &&
+                  offsetof(TNotifyMessage, text) == 20,
+              "TNotifyMessage layout up to its first string");
+// The two strings are one pointer each: 4 bytes on i386, 8 on amd64.
+static_assert(sizeof(void*) != 4 || (sizeof(TNotifyMessage) == 28 && offsetof(TNotifyMessage, details) == 24),
+              "TNotifyMessage layout (i386)");
+static_assert(sizeof(void*) != 8 || (sizeof(TNotifyMessage) == 36 && offsetof(TNotifyMessage, details) == 28),
+              "TNotifyMessage layout (amd64)");
 static_assert(sizeof(TReadyNotification) == 17 && offsetof(TReadyNotification, flag) == 12 &&
                   offsetof(TReadyNotification, value3) == 13,
               "TReadyNotification layout");

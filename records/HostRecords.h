@@ -40,7 +40,12 @@ struct TEventList {
 using cEventListBlock = cCommandBlock<TEventList, kCodeNtfy, CBrick*, 10>;
 
 static_assert(kCodeNtfy == 0x7966746Eu && kCodeEvt == 0x20747645u, "codes");
-static_assert(sizeof(TEventListEntry) == 16 && offsetof(TEventListEntry, streamNumber) == 8 &&
-                  offsetof(TEventListEntry, text) == 12,
-              "TEventListEntry layout");
-static_assert(sizeof(TEventList) == 8 && offsetof(TEventList, entries) == 4, "TEventList layout");
+static_assert(offsetof(TEventListEntry, streamNumber) == 8 && offsetof(TEventListEntry, text) == 12 &&
+                  offsetof(TEventList, entries) == 4,
+              "event list offsets, the same with 4- and 8-byte pointers");
+// i386: a std::string and a QList are one 4-byte pointer each.
+static_assert(sizeof(void*) != 4 || (sizeof(TEventListEntry) == 16 && sizeof(TEventList) == 8),
+              "event list sizes (i386)");
+// amd64: they are one 8-byte pointer each.
+static_assert(sizeof(void*) != 8 || (sizeof(TEventListEntry) == 20 && sizeof(TEventList) == 12),
+              "event list sizes (amd64)");

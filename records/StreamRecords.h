@@ -3,9 +3,10 @@
 //
 // They are exchanged by reference between separately built bricks, so each layout is fixed to
 // the byte: packed, little-endian, with the offsets pinned below. A record's trailing data
-// (payload) follows it directly in its block. HDR_T and STREAM_T hold std::string members in
-// the 32-bit layout where a string takes 4 bytes; they are built, copied and destroyed member
-// by member. Fields named reserved* are not read by this library.
+// (payload) follows it directly in its block. HDR_T and STREAM_T hold std::string members of the
+// old string ABI, one pointer each (4 bytes on i386, 8 on amd64: the offsets after them follow);
+// they are built, copied and destroyed member by member. The field reserved3596 keeps its i386
+// name; on amd64 it lies at 6672. Fields named reserved* are not read by this library.
 #pragma once
 
 #include "Codes.h"
@@ -110,13 +111,18 @@ constexpr uint64_t kTagFAfterTagS = 2970;
 // Tag kind of the "TagS" of the empty chunk that answers a request beyond the archive's end.
 constexpr uint32_t kEndOfStreamTagKind = 3;
 
-static_assert(sizeof(std::string) == 4, "build with -m32 -D_GLIBCXX_USE_CXX11_ABI=0");
-static_assert(sizeof(STREAM_T) == 14 && offsetof(STREAM_T, kind) == 1 && offsetof(STREAM_T, codec) == 2 &&
-                  offsetof(STREAM_T, params) == 10,
-              "STREAM_T layout");
-static_assert(sizeof(HDR_T) == 3632 && offsetof(HDR_T, reserved8) == 8 && offsetof(HDR_T, streams) == 12 &&
-                  offsetof(HDR_T, reserved3596) == 3596,
-              "HDR_T layout");
+// A std::string of the host framework's ABI is one pointer: 4 bytes on i386, 8 on amd64.
+static_assert(sizeof(std::string) == sizeof(void*), "build with -D_GLIBCXX_USE_CXX11_ABI=0");
+static_assert(offsetof(STREAM_T, kind) == 1 && offsetof(STREAM_T, codec) == 2 && offsetof(HDR_T, reserved8) == 8,
+              "STREAM_T and HDR_T offsets before the first string");
+static_assert(sizeof(void*) != 4 || (sizeof(STREAM_T) == 14 && offsetof(STREAM_T, params) == 10 &&
+                                     sizeof(HDR_T) == 3632 && offsetof(HDR_T, streams) == 12 &&
+                                     offsetof(HDR_T, reserved3596) == 3596),
+              "STREAM_T and HDR_T layout (i386)");
+static_assert(sizeof(void*) != 8 || (sizeof(STREAM_T) == 26 && offsetof(STREAM_T, params) == 18 &&
+                                     sizeof(HDR_T) == 6744 && offsetof(HDR_T, streams) == 16 &&
+                                     offsetof(HDR_T, reserved3596) == 6672),
+              "STREAM_T and HDR_T layout (amd64)");
 static_assert(sizeof(DATA_T) == 4 && offsetof(DATA_T, flags) == 2 && offsetof(DATA_T, streamNumber) == 3,
               "DATA_T layout");
 static_assert(sizeof(DATA_T_VIDEO) == 8 && offsetof(DATA_T_VIDEO, flags) == 2 && offsetof(DATA_T_VIDEO, frameTime) == 4 &&

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pins the binary interface of the plug-in, the stand-in host library and the capture library,
-# per Qt flavour: the baselines of a Qt 5 build are in abi/, those of a Qt 4 build (VRN3_QT=4) in
-# abi/qt4/.
+# per flavour: the baselines of an i386 Qt 5 build are in abi/, those of an i386 Qt 4 build
+# (VRN3_QT=4) in abi/qt4/, those of an amd64 build (the *-64 presets) in abi/amd64/.
 #   scripts/abi-check.sh <build dir>            compare with the baselines of the build's
 #                                               flavour; fails on any change
 #   scripts/abi-check.sh <build dir> --update   write new baselines (a deliberate interface
@@ -35,6 +35,10 @@ case "${QT:-5}" in
     4) BASELINES="$ROOT/abi/qt4" ;;
     *) echo "abi-check: $BUILD is built on an unknown Qt flavour '$QT'" >&2; exit 1 ;;
 esac
+if grep -q '^CMAKE_TOOLCHAIN_FILE:.*amd64-toolchain' "$BUILD/CMakeCache.txt" 2>/dev/null; then
+    [ "${QT:-5}" = 5 ] || { echo "abi-check: the amd64 flavour is built on Qt 5 only" >&2; exit 1; }
+    BASELINES="$ROOT/abi/amd64"
+fi
 SHOWN="${BASELINES#"$ROOT/"}"
 
 WORK="$(mktemp -d)"

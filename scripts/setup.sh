@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Prepares this machine and the build tree for an i386 build; safe to run again.
-#  1. amd64 tools through apt-get (only what dpkg-query reports missing), and qemu-user where
-#     this kernel cannot run i386 programs (or VRN3_I386_EMULATOR asks for it).
+# Prepares this machine and the build tree for the i386 and amd64 builds; safe to run again.
+#  1. amd64 tools and the amd64 flavour's Qt 5 Core (qtbase5-dev) through apt-get (only what
+#     dpkg-query reports missing), and qemu-user where this kernel cannot run i386 programs (or
+#     VRN3_I386_EMULATOR asks for it).
 #  2. The i386 sysroot (Qt 5 Core and its libraries) in build/deps/sysroot, its pkg-config files
 #     naming the sysroot itself.
 #  3. An i386 libc with its debug info in build/deps/valgrind-root, for memcheck.
@@ -16,7 +17,7 @@ APTD="$DEPS/apt"
 STAMPS="$DEPS/stamps"
 export DEBIAN_FRONTEND=noninteractive
 
-HOST_PACKAGES="g++-multilib cmake googletest clang-14 libclang-rt-14-dev valgrind
+HOST_PACKAGES="g++-multilib cmake googletest qtbase5-dev clang-14 libclang-rt-14-dev valgrind
   abigail-tools dwarves sox libcli11-dev dpkg-dev gcovr groff-base time tshark"
 SYSROOT_PACKAGES="libqt5core5a qtbase5-dev qt5-qmake qt5-qmake-bin qtbase5-dev-tools
   libicu72 libdouble-conversion3 libpcre2-16-0 libzstd1 zlib1g libglib2.0-0

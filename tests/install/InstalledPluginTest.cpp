@@ -20,7 +20,7 @@ TEST(InstalledPlugin, LoadsWithTheInstalledHostAndBuildsBricks)
 {
     const char* stage = std::getenv("VRN3_STAGE");
     ASSERT_NE(nullptr, stage) << "VRN3_STAGE is not set";
-    const std::string libDir = std::string(stage) + "/lib/i386-linux-gnu/";
+    const std::string libDir = std::string(stage) + "/lib/" VRN3_MULTIARCH "/";
     void* plugin = dlopen((libDir + "vrn3/plugins/libVRN3SoundStream.so.1").c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(nullptr, plugin) << dlerror();
 

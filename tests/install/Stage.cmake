@@ -1,13 +1,13 @@
 # Installs a build tree into a fresh staging folder, as a packager does, and checks the layout
 # that hosts and packages rely on.
-#   cmake -DBUILD=<build dir> -DSTAGE=<empty folder to make> -P Stage.cmake
+#   cmake -DBUILD=<build dir> -DSTAGE=<empty folder to make> -DMULTIARCH=<triplet> -P Stage.cmake
 file(REMOVE_RECURSE "${STAGE}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${STAGE}" RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cmake --install ${BUILD} --prefix ${STAGE} failed (${rc})")
 endif()
 
-set(lib "${STAGE}/lib/i386-linux-gnu")
+set(lib "${STAGE}/lib/${MULTIARCH}")
 foreach(file
         "${lib}/vrn3/plugins/libVRN3SoundStream.so.1"
         "${lib}/libvrn3host.so.1"

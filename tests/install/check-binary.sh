@@ -5,7 +5,8 @@
 #                                          SONAME, NEEDED (all required present, nothing else
 #                                          but the optional ones) and no RPATH/RUNPATH
 #   doc      <plugin> <probe> <records.md> every record table of the reference equals the
-#                                          debug information, member for member
+#                                          debug information, member for member (the i386 or
+#                                          the amd64 columns, after the plug-in's ELF class)
 #   headers  <stage> <c++ compiler> <include dirs...>
 #                                          every installed header compiles on its own
 #   host-symbols <plugin> <integration.md>
@@ -94,10 +95,11 @@ dwarf_layouts() {
         /;[ \t]*\/\*[ \t]*[0-9]+[ \t]+[0-9]+[ \t]*\*\/[ \t]*$/ { print type, member($0), placement($0) }'
 }
 
-# doc_layouts <records.md>: the same lines from the reference's tables: a heading
-# "### `Type` ... N bytes" opens a record, rows "| offset | width | `field` | ..." follow.
+# doc_layouts <records.md> <i386|amd64>: the same lines from the reference's tables: a heading
+# "### `Type` ... N bytes [(amd64: M bytes)]" opens a record, rows
+# "| offset | width | amd64 offset | amd64 width | `field` | ..." follow.
 doc_layouts() {
-    awk '
+    awk -v flavour="$2" '
         # The text of column `i` of a table row, without spaces, backquotes and "[N]".
         function column(row, i,    cells) {
             split(row, cells, /\|/)
@@ -109,12 +111,16 @@ doc_layouts() {
             type = ""
             if (match($0, /`[A-Za-z_][A-Za-z0-9_]*`/)) {
                 type = substr($0, RSTART + 1, RLENGTH - 2)
-                if (match($0, /[0-9]+ bytes/)) print type, "size", substr($0, RSTART, RLENGTH - 6)
+                if (flavour == "amd64" && match($0, /amd64: [0-9]+ bytes/)) print type, "size", substr($0, RSTART + 7, RLENGTH - 13)
+                else if (match($0, /[0-9]+ bytes/)) print type, "size", substr($0, RSTART, RLENGTH - 6)
             }
             next
         }
         /^#/ { type = ""; next }
-        type != "" && /^\|[ \t]*[0-9]+[ \t]*\|[ \t]*[0-9]+[ \t]*\|/ { print type, column($0, 3), column($0, 1), column($0, 2) }' "$1"
+        type != "" && /^\|[ \t]*[0-9]+[ \t]*\|[ \t]*[0-9]+[ \t]*\|/ {
+            if (flavour == "amd64") print type, column($0, 5), column($0, 3), column($0, 4)
+            else print type, column($0, 5), column($0, 1), column($0, 2)
+        }' "$1"
 }
 
 # layouts_of <plugin> <probe> <types...>: the layouts, each type from the plug-in if it has it,
@@ -175,7 +181,11 @@ dynamic)
     ;;
 doc)
     plugin="$1" probe="$2" doc="$3"
-    expected="$(doc_layouts "$doc")"
+    case "$(readelf -h "$plugin" | sed -n 's/^ *Class: *//p')" in
+        ELF64) flavour=amd64 ;;
+        *) flavour=i386 ;;
+    esac
+    expected="$(doc_layouts "$doc" "$flavour")"
     [ -n "$expected" ] || bad "no record tables found in $doc"
     types="$(cut -d' ' -f1 <<<"$expected" | sort -u)"
     for t in $DOCUMENTED_RECORDS; do grep -q "^$t size " <<<"$expected" || bad "$doc: no table for $t"; done
@@ -186,7 +196,7 @@ doc)
         [ "$m" = size ] && continue
         grep -q "^$t $m " <<<"$expected" || bad "$doc: $t.$m ($rest) is missing from the table"
     done <<<"$(grep -E "^($(paste -sd'|' - <<<"$types")) " <<<"$actual")"
-    echo "checked $(wc -l <<<"$expected") rows of $(wc -l <<<"$types") record tables"
+    echo "checked $(wc -l <<<"$expected") rows of $(wc -l <<<"$types") record tables ($flavour)"
     # The code table: each constant's text as in the code headers (records/Codes.h, and
     # records/HostRecords.h for the two the host reads), its value spelled by the text.
     codes_h="$(cat "$(dirname "$doc")/../records/Codes.h" "$(dirname "$doc")/../records/HostRecords.h")"
@@ -208,11 +218,14 @@ doc)
 headers)
     stage="$1" cxx="$2"; shift 2
     incs=(-I "$stage/include/vrn3")
+    # The stage's flavour: i386 headers are compiled for i386, as a 32-bit host compiles them.
+    arch=()
+    [ -d "$stage/lib/i386-linux-gnu" ] && arch=(-m32)
     for d in "$@"; do incs+=(-I "$d"); done
     count=0
     while IFS= read -r h; do
         rel="${h#"$stage/include/vrn3/"}"
-        echo "#include <$rel>" | "$cxx" -m32 -D_GLIBCXX_USE_CXX11_ABI=0 -fPIC -std=c++17 -Wall -Wextra -Werror \
+        echo "#include <$rel>" | "$cxx" "${arch[@]}" -D_GLIBCXX_USE_CXX11_ABI=0 -fPIC -std=c++17 -Wall -Wextra -Werror \
             -fsyntax-only "${incs[@]}" -x c++ - || bad "installed header $rel does not compile on its own"
         count=$((count + 1))
     done < <(find "$stage/include/vrn3" -name '*.h' | sort)
@@ -224,10 +237,15 @@ headers)
     ;;
 host-symbols)
     plugin="$1" doc="$2"
-    # Everything the libraries it needs define but the host's (the i386 loader resolves them, as
-    # ldd has it do, through the emulator where the build runs i386 programs in one): the C/C++
-    # runtime, Qt, and the sanitizers' runtime, which defines malloc and the like without versions.
-    resolved="$(LD_TRACE_LOADED_OBJECTS=1 ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} /lib/ld-linux.so.2 "$plugin")"
+    # Everything the libraries it needs define but the host's (the loader of the plug-in's flavour
+    # resolves them, as ldd has it do, the i386 one through the emulator where the build runs i386
+    # programs in one): the C/C++ runtime, Qt, and the sanitizers' runtime, which defines malloc
+    # and the like without versions.
+    if [ "$(readelf -h "$plugin" | sed -n 's/^ *Class: *//p')" = ELF64 ]; then
+        resolved="$(LD_TRACE_LOADED_OBJECTS=1 /lib64/ld-linux-x86-64.so.2 "$plugin")"
+    else
+        resolved="$(LD_TRACE_LOADED_OBJECTS=1 ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} /lib/ld-linux.so.2 "$plugin")"
+    fi
     ! grep -F 'not found' <<<"$resolved" || bad "the loader cannot find every library $plugin needs"
     others="$(awk '$2 == "=>" && $1 != "libvrn3host.so.1" {print $3}' <<<"$resolved")"
     [ -n "$others" ] || bad "ldd finds none of the libraries $plugin needs"

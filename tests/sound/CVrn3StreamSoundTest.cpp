@@ -262,7 +262,7 @@ TEST_F(SoundPlugin, NotificationsAreAnsweredNarrowedKeptOrPassedOn)
     ASSERT_TRUE(!Peek::Same(reset, out[0]) && out[0].GetSize() == 17u);
     const uint8_t want[17] = {'R', 'd', 'y', ' ', 0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55, 0xDD, 0xCC, 0xBB, 0xAA, 0x99};
     EXPECT_EQ(0, std::memcmp(want, &RecordOf<cReadyBlock>(out[0]), 17)) << "value3 unaligned at 13";
-    ASSERT_TRUE(!Peek::Same(list, out[1]) && out[1].GetSize() == 8u && RecordOf<cNotifyBlock>(out[1]).notifyCode == kCodeEvt);
+    ASSERT_TRUE(!Peek::Same(list, out[1]) && out[1].GetSize() == sizeof(TEventList) && RecordOf<cNotifyBlock>(out[1]).notifyCode == kCodeEvt);
     const std::vector<TEventListEntry> mine = CEventLists::Read(out[1]); // the host reads it back
     ASSERT_EQ(2u, mine.size());
     const TEventListEntry &x = mine[0], &y = mine[1];

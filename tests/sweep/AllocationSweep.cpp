@@ -21,7 +21,7 @@
 #include <string_view>
 
 extern "C" {
-#ifdef __SANITIZE_ADDRESS__
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define REAL(f) __interceptor_##f
 #else
 #define REAL(f) __libc_##f
@@ -30,7 +30,7 @@ void *REAL(malloc)(size_t size), *REAL(calloc)(size_t count, size_t size), *REAL
 void REAL(free)(void* p);
 }
 // The sanitizer calls the allocator while it starts, before its shadow memory is there.
-#define ALLOCATOR __attribute__((no_sanitize_address))
+#define ALLOCATOR __attribute__((no_sanitize("address", "thread")))
 
 namespace {
 

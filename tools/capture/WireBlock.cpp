@@ -2,6 +2,7 @@
 #include "WireBlock.h"
 
 #include "capture/CBlockWire.h"
+#include "capture/FlatLayout.h"
 #include "records/BlockTypes.h"
 
 #include <cstddef>
@@ -76,22 +77,24 @@ cMemBlock PlainStruct(uint32_t type, const std::vector<uint8_t>& data)
 
 cMemBlock Header(const std::vector<uint8_t>& data)
 {
-    StringTail tail(data, sizeof(HDR_T));
-    tail.U32(sizeof(HDR_T) - 4);
+    using F = FlatLayout;
+    StringTail tail(data, F::kHeader);
+    tail.U32(F::kHeader - F::kText); // the whole record is there
     HDR_T header;
-    std::memcpy(&header.reserved0, data.data() + offsetof(HDR_T, reserved0), 8);
-    header.reserved8 = tail.Field(offsetof(HDR_T, reserved8));
+    header.reserved0 = tail.U32(0);
+    header.reserved4 = tail.U32(sizeof header.reserved0);
+    header.reserved8 = tail.Field(F::kHeaderReserved8);
     for (size_t i = 0; i < static_cast<size_t>(kStreamCount); ++i) {
-        const size_t at = offsetof(HDR_T, streams) + i * sizeof(STREAM_T);
+        const size_t at = F::kHeaderStreams + i * F::kStream;
         STREAM_T& stream = header.streams[i];
         stream.reserved0 = data[at];
         stream.kind = data[at + 1];
-        stream.codec = tail.Field(at + offsetof(STREAM_T, codec));
-        stream.reserved6 = tail.Field(at + offsetof(STREAM_T, reserved6));
-        stream.params = tail.Field(at + offsetof(STREAM_T, params));
+        stream.codec = tail.Field(at + F::kStreamCodec);
+        stream.reserved6 = tail.Field(at + F::kStreamCodec + F::kText);
+        stream.params = tail.Field(at + F::kStreamCodec + 2 * F::kText);
     }
-    for (size_t i = 0; i < 9; ++i)
-        header.reserved3596[i] = tail.Field(offsetof(HDR_T, reserved3596) + i * sizeof(std::string));
+    for (size_t i = 0; i < F::kHeaderTextCount; ++i)
+        header.reserved3596[i] = tail.Field(F::kHeaderTexts + i * F::kText);
     const uint32_t extra = static_cast<uint32_t>(data.size() - tail.At());
     cHeaderBlock block(extra, kCodeHdr3, data.data() + tail.At());
     block.SoleRecord() = header;
@@ -100,13 +103,13 @@ cMemBlock Header(const std::vector<uint8_t>& data)
 
 cMemBlock Message(const std::vector<uint8_t>& data)
 {
-    StringTail tail(data, sizeof(TNotifyMessage));
-    tail.U32(sizeof(TNotifyMessage) - 4);
+    StringTail tail(data, FlatLayout::kMessage);
+    tail.U32(FlatLayout::kMessage - FlatLayout::kText);
     cMessageBlock block;
     TNotifyMessage& message = block.Record();
-    std::memcpy(&message.notifyCode, data.data(), offsetof(TNotifyMessage, text)); // the five plain fields
-    message.text = tail.Field(offsetof(TNotifyMessage, text));
-    message.details = tail.Field(offsetof(TNotifyMessage, details));
+    std::memcpy(&message.notifyCode, data.data(), FlatLayout::kMessageText); // the five plain fields
+    message.text = tail.Field(FlatLayout::kMessageText);
+    message.details = tail.Field(FlatLayout::kMessageText + FlatLayout::kText);
     if (tail.At() != data.size())
         throw std::runtime_error("a message with " + std::to_string(data.size() - tail.At()) + " bytes after its texts");
     return block;
@@ -114,14 +117,14 @@ cMemBlock Message(const std::vector<uint8_t>& data)
 
 cMemBlock EventList(const std::vector<uint8_t>& data)
 {
-    StringTail tail(data, 8);
-    const uint32_t count = tail.U32(4);
+    StringTail tail(data, FlatLayout::kEventListHead);
+    const uint32_t count = tail.U32(FlatLayout::kEventListHead - sizeof(uint32_t));
     cEventListBlock block;
     for (uint32_t i = 0; i < count; ++i) {
         const size_t at = tail.At();
         TEventListEntry entry{tail.U32(at), tail.U32(at + 4), tail.U32(at + 8), std::string()};
-        tail.Take(16);
-        entry.text = tail.Take(tail.U32(at + 12));
+        tail.Take(FlatLayout::kEventEntry);
+        entry.text = tail.Take(tail.U32(at + FlatLayout::kEventEntry - FlatLayout::kText));
         block.Record().entries.append(entry);
     }
     if (tail.At() != data.size())
@@ -139,8 +142,9 @@ cMemBlock Command(uint32_t type, uint8_t form, const std::vector<uint8_t>& data)
     if (form == CBlockWire::kFormFlat)
         throw std::runtime_error("a flattened " + CodeText(type) + " block of code " + CodeText(code) +
                                  ", which no record flattens");
-    const bool holdsPointers = type == kCodeNtfy && ((code == kCodeEvt && data.size() >= sizeof(TEventList)) ||
-                                                     (code == kCodeNMsg && data.size() >= sizeof(TNotifyMessage)));
+    // As large as the record in a build of either pointer size (the flattened sizes are the i386 ones).
+    const bool holdsPointers = type == kCodeNtfy && ((code == kCodeEvt && data.size() >= FlatLayout::kEventListHead) ||
+                                                     (code == kCodeNMsg && data.size() >= FlatLayout::kMessage));
     if (holdsPointers)
         throw std::runtime_error("a " + CodeText(code) + " notification carried as plain bytes: its list or texts "
                                  "would be addresses in the recording process");
