@@ -27,7 +27,8 @@ LOG="$BUILD/mutation-check"
 mkdir -p "$LOG"
 
 # The ctest names (a regular expression) of the tests that exercise the code of each folder:
-# GoogleTest cases are named Suite.Case, the other tests by their ctest name.
+# GoogleTest cases are named Suite.Case, the other tests by their ctest name. A file's tests are
+# those of its two leading folders (tools/vrn3-play) when they have an entry, else of its first.
 BRICK_TESTS='^(SoundPlugin|ExtractParamStr|HeaderParameters|FrameRate|StreamNumber|Conservation|ThreadedStress)\.|^allocation_failure_sweep$'
 HOST_TESTS='^(CBrick|CPipeline|CCriticalSection|cMemBlock|cStructBlock|cCommandBlock|SoundPlugin|Conservation|ThreadedStress)\.'
 declare -A TESTS_FOR=(
@@ -36,7 +37,7 @@ declare -A TESTS_FOR=(
     [stream]="$BRICK_TESTS"
     [sound]="$BRICK_TESTS"
     [records]="$BRICK_TESTS"
-    [tools]='^WavFile\.|^tools_vrn3_play_(sample|long|streams|inputs|plugin|cli|io|signals)$'
+    [tools/vrn3-play]='^WavFile\.|^tools_vrn3_play_(sample|long|streams|inputs|plugin|cli|io|signals)$'
 )
 
 # file @@ text of the line as it is (its first occurrence is changed) @@ what it becomes
@@ -104,7 +105,14 @@ trap restore EXIT
 # build <log>: brings the build up to date, true when it succeeds.
 build() { cmake --build "$BUILD" -j2 >"$1" 2>&1; }
 # run_tests <regex> <log>: the tests of <regex>, true when they all pass.
-run_tests() { ctest --test-dir "$BUILD" -j2 --timeout 120 --no-tests=error -R "$1" >"$2" 2>&1; }
+# Each test has its own time limit, so a mutant that makes one hang is killed by that limit.
+run_tests() { ctest --test-dir "$BUILD" -j2 --no-tests=error -R "$1" >"$2" 2>&1; }
+# tests_key <file>: the TESTS_FOR entry that covers <file>.
+tests_key() {
+    local two
+    two="$(cut -d/ -f1-2 <<<"$1")"
+    if [ -n "${TESTS_FOR[$two]:-}" ]; then echo "$two"; else echo "${1%%/*}"; fi
+}
 
 # The chosen mutations: number, file, from and to, split by the unit separator (code lines hold '|').
 SEP=$'\x1f'
@@ -125,11 +133,11 @@ echo "mutation-check: the tests the mutations run, on the unmutated tree"
 declare -A baseline_done=()
 for entry in "${chosen[@]}"; do
     IFS="$SEP" read -r n file from to <<<"$entry"
-    folder="${file%%/*}"
-    [ -n "${baseline_done[$folder]:-}" ] && continue
-    baseline_done[$folder]=1
-    if ! run_tests "${TESTS:-${TESTS_FOR[$folder]}}" "$LOG/ctest-unmutated-$folder.log"; then
-        echo "the tests of $folder/ fail on the unmutated tree; see $LOG/ctest-unmutated-$folder.log" >&2
+    key="$(tests_key "$file")"
+    [ -n "${baseline_done[$key]:-}" ] && continue
+    baseline_done[$key]=1
+    if ! run_tests "${TESTS:-${TESTS_FOR[$key]}}" "$LOG/ctest-unmutated-${key//\//-}.log"; then
+        echo "the tests of $key/ fail on the unmutated tree; see $LOG/ctest-unmutated-${key//\//-}.log" >&2
         exit 2
     fi
 done
@@ -153,7 +161,7 @@ for entry in "${chosen[@]}"; do
     if ! build "$LOG/build-$n.log"; then
         echo "NO BUILD $label (see $LOG/build-$n.log)"
         unbuilts+=("$label"); unbuilt=$((unbuilt + 1))
-    elif run_tests "${TESTS:-${TESTS_FOR[${file%%/*}]}}" "$LOG/ctest-$n.log"; then
+    elif run_tests "${TESTS:-${TESTS_FOR[$(tests_key "$file")]}}" "$LOG/ctest-$n.log"; then
         echo "SURVIVED $label"
         survivors+=("$label"); survived=$((survived + 1))
     else
