@@ -30,17 +30,16 @@ void ResetHwm()
     clear << "5";
 }
 
-double NowNs(SliceClock clock)
+double CpuNs()
 {
     timespec now;
-    clock_gettime(clock == SliceClock::kWall ? CLOCK_MONOTONIC : CLOCK_PROCESS_CPUTIME_ID, &now);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
 
 } // namespace
 
-Result Measure(uint64_t records, const Pass& pass, const Step& prepare, const Step& between, int slices,
-               SliceClock clock)
+Result Measure(uint64_t records, const Pass& pass, const Step& prepare, const Step& between, int slices)
 {
     Result r;
     r.records = records;
@@ -55,9 +54,9 @@ Result Measure(uint64_t records, const Pass& pass, const Step& prepare, const St
         prepare();
         alloccount::ResetPeak();
         const uint64_t allocsBefore = alloccount::Allocations();
-        const double start = NowNs(clock);
+        const double start = CpuNs();
         pass(false);
-        r.nsPerRecord = std::min(r.nsPerRecord, (NowNs(clock) - start) / static_cast<double>(records));
+        r.nsPerRecord = std::min(r.nsPerRecord, (CpuNs() - start) / static_cast<double>(records));
         allocs += alloccount::Allocations() - allocsBefore;
         r.peakBytes = std::max<int64_t>(r.peakBytes, alloccount::PeakBytes());
         between();

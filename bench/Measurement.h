@@ -6,9 +6,8 @@
 // it also fills the pools), once untimed counting the host lock calls, then the timed slices,
 // reporting the fastest. After every slice it calls `between`, which measures the scenario's
 // floors beside it (Floors::Sample), so that a scenario and its floors see the machine in the
-// same state. Slices are timed in the process's CPU time, which another program's work on the
-// machine does not lengthen; a scenario whose figure is throughput over several threads asks for
-// wall time. Allocations are counted over all timed slices; peak memory is the most heap live at
+// same state. Slices are timed in the process's CPU time (all its threads), which another
+// program's work on the machine does not lengthen. Allocations are counted over all timed slices; peak memory is the most heap live at
 // once during a timed slice (and the process's VmHWM, reset before the timed part where the
 // kernel allows it).
 #pragma once
@@ -32,13 +31,9 @@ struct Result {
 using Pass = std::function<uint64_t(bool hash)>;
 using Step = std::function<void()>;
 
-// How the timed slices are clocked.
-enum class SliceClock { kProcessCpu, kWall };
-
 constexpr int kSlices = 7;
 
-Result Measure(uint64_t records, const Pass& pass, const Step& prepare, const Step& between,
-               int slices = kSlices, SliceClock clock = SliceClock::kProcessCpu);
+Result Measure(uint64_t records, const Pass& pass, const Step& prepare, const Step& between, int slices = kSlices);
 // Runs `run` once, counting the host lock calls; the pairs a record of `records`. A run whose
 // Lock and Unlock calls do not pair up ends the process.
 double CountLockPairs(uint64_t records, const std::function<void()>& run);

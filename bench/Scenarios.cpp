@@ -87,8 +87,8 @@ std::vector<cDataBlock> MakeRecord(uint32_t payload, int fragments)
 }
 
 // Runs a scenario's pass: measured, or once for an instruction counter. Given the records of one
-// pass, the pass, the preparation before every pass, the slices to time and their clock.
-using Driver = std::function<Result(uint64_t, const Pass&, const Step&, int, SliceClock)>;
+// pass, the pass, the preparation before every pass and the slices to time.
+using Driver = std::function<Result(uint64_t, const Pass&, const Step&, int)>;
 
 Result RecordsFlowing(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t records, const Driver& drive)
 {
@@ -103,7 +103,7 @@ Result RecordsFlowing(const Scenario& s, CSoundChain::CreateBrickFn create, uint
             chain.Sink().Drain();
         }
         return chain.Sink().Digest();
-    }, [] {}, kSlices, SliceClock::kProcessCpu);
+    }, [] {}, kSlices);
 }
 
 // Every request block is handled once by a brick: each pass gets fresh ones, made untimed.
@@ -131,10 +131,11 @@ Result ChunkedPlayback(const Scenario& s, CSoundChain::CreateBrickFn create, uin
         }
         return chain.Sink().Digest();
     };
-    return drive(chunks * kRecordsPerChunk, pass, fresh, kSlices, SliceClock::kProcessCpu);
+    return drive(chunks * kRecordsPerChunk, pass, fresh, kSlices);
 }
 
-// Reported per record of all threads together (so records/s is the total), in wall time.
+// Reported per record of all threads together, in the CPU time of them all: two chains on two
+// threads cost what one does unless they slow each other down.
 Result Parallel(const Scenario& s, CSoundChain::CreateBrickFn create, int threads, uint64_t recordsEach,
                 const Driver& drive)
 {
@@ -159,7 +160,7 @@ Result Parallel(const Scenario& s, CSoundChain::CreateBrickFn create, int thread
         for (std::thread& w : workers)
             w.join();
         return uint64_t{0};
-    }, [] {}, kSlices, SliceClock::kWall);
+    }, [] {}, kSlices);
 }
 
 // Records of 100 ms in 4 fragments, 30 a chunk, one chunk request (made as it is needed) per
@@ -185,7 +186,7 @@ Result Playback(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t c
         }
         return chain.Sink().Digest();
     };
-    return drive(chunks * kRecordsPerChunk, pass, [] {}, 1, SliceClock::kProcessCpu);
+    return drive(chunks * kRecordsPerChunk, pass, [] {}, 1);
 }
 
 // Runs a scenario with `records` records (chunks of them where it plays chunks) through `drive`.
@@ -242,9 +243,9 @@ Result RunScenario(const Scenario& s, CSoundChain::CreateBrickFn create, long sc
         if (s.payload >= 65536)
             n = static_cast<uint64_t>(scale) * kBigRecords;
     }
-    return Run(s, create, n, [&](uint64_t count, const Pass& pass, const Step& prepare, int slices, SliceClock clock) {
+    return Run(s, create, n, [&](uint64_t count, const Pass& pass, const Step& prepare, int slices) {
         Floors floors;
-        Result r = Measure(count, pass, prepare, [&] { floors.Sample(s.payload); }, slices, clock);
+        Result r = Measure(count, pass, prepare, [&] { floors.Sample(s.payload); }, slices);
         r.floors = floors;
         return r;
     });
@@ -252,7 +253,7 @@ Result RunScenario(const Scenario& s, CSoundChain::CreateBrickFn create, long sc
 
 void RunChainOnly(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t records)
 {
-    Run(s, create, records, [](uint64_t, const Pass& pass, const Step& prepare, int, SliceClock) {
+    Run(s, create, records, [](uint64_t, const Pass& pass, const Step& prepare, int) {
         prepare();
         pass(false);
         return Result();
