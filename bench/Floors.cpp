@@ -2,6 +2,7 @@
 #include "Floors.h"
 
 #include "FloorPool.h"
+#include "Measurement.h"
 
 #include "blocks/CCriticalSection.h"
 
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
@@ -19,13 +19,6 @@ constexpr uint64_t kSmallRecords = 20000;
 constexpr uint64_t kLargeRecords = 800;
 constexpr uint32_t kLargePayload = 16384;
 constexpr uint64_t kLockPairs = 40000;
-
-double CpuNs()
-{
-    timespec now;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
-}
 
 double NsSince(double start, uint64_t n)
 {

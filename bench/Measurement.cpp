@@ -30,14 +30,14 @@ void ResetHwm()
     clear << "5";
 }
 
+} // namespace
+
 double CpuNs()
 {
     timespec now;
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
-
-} // namespace
 
 Result Measure(uint64_t records, const Pass& pass, const Step& prepare, const Step& between, int slices)
 {

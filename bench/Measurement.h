@@ -26,10 +26,16 @@ struct Result {
     long hwmKiB = 0;
     uint64_t digest = 0;
     Floors floors;                 // measured between the slices
+    // A fragmented record's scenario: the same payload whole, timed between its slices (the
+    // fastest), so that the cost of the fragments is read on two figures taken side by side.
+    double wholeNsPerRecord = 0;
 };
 
 using Pass = std::function<uint64_t(bool hash)>;
 using Step = std::function<void()>;
+
+// The CPU time of the process (all its threads) in ns, the clock of every timed slice.
+double CpuNs();
 
 constexpr int kSlices = 7;
 

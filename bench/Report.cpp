@@ -112,7 +112,7 @@ std::vector<Report::Target> Report::Targets() const
     double allocs = 0;
     for (ScenarioId id : {ScenarioId::kA160, ScenarioId::kA1K, ScenarioId::kA4K, ScenarioId::kB1K4, ScenarioId::kD1K})
         allocs = std::max(allocs, Of(id).allocsPerRecord);
-    const double fragmentCost = Of(ScenarioId::kC64).nsPerRecord / Of(ScenarioId::kC1).nsPerRecord;
+    const double fragmentCost = Of(ScenarioId::kC64).nsPerRecord / Of(ScenarioId::kC64).wholeNsPerRecord;
     const double twoThreads = Of(ScenarioId::kE1).nsPerRecord / Of(ScenarioId::kE2).nsPerRecord;
     const double hourGrowth =
         static_cast<double>(Of(ScenarioId::kF60).peakBytes) / static_cast<double>(Of(ScenarioId::kF1).peakBytes);

@@ -3,6 +3,7 @@
 
 #include "records/DataPathBlocks.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -87,23 +88,48 @@ std::vector<cDataBlock> MakeRecord(uint32_t payload, int fragments)
 }
 
 // Runs a scenario's pass: measured, or once for an instruction counter. Given the records of one
-// pass, the pass, the preparation before every pass and the slices to time.
-using Driver = std::function<Result(uint64_t, const Pass&, const Step&, int)>;
+// pass, the pass, the preparation before every pass, the slices to time and what else to time
+// between them.
+using Driver = std::function<Result(uint64_t, const Pass&, const Step&, int, const Step&)>;
 
+// A pass of `records` records, each fed as the fragments of `record`.
+uint64_t FeedRecords(CSoundChain& chain, const std::vector<cDataBlock>& record, uint64_t records, bool hash)
+{
+    chain.Sink().SetHashing(hash);
+    for (uint64_t i = 0; i < records; ++i) {
+        for (const cDataBlock& fragment : record)
+            chain.Feed(fragment);
+        chain.Sink().Drain();
+    }
+    return chain.Sink().Digest();
+}
+
+// A fragmented record's scenario also times, between its slices, its payload in one fragment on
+// a chain of its own.
 Result RecordsFlowing(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t records, const Driver& drive)
 {
     CSoundChain chain(create);
     chain.Request(MakeChunkRequest(0));
     const std::vector<cDataBlock> record = MakeRecord(s.payload, s.fragments);
-    return drive(records, [&](bool hash) {
-        chain.Sink().SetHashing(hash);
-        for (uint64_t i = 0; i < records; ++i) {
-            for (const cDataBlock& fragment : record)
-                chain.Feed(fragment);
-            chain.Sink().Drain();
-        }
-        return chain.Sink().Digest();
-    }, [] {}, kSlices);
+    std::unique_ptr<CSoundChain> wholeChain;
+    std::vector<cDataBlock> whole;
+    double wholeNs = 1e300;
+    Step alongside = [] {};
+    if (s.fragments > 1) {
+        wholeChain.reset(new CSoundChain(create));
+        wholeChain->Request(MakeChunkRequest(0));
+        whole = MakeRecord(s.payload, 1);
+        FeedRecords(*wholeChain, whole, records, false); // fills its pools
+        alongside = [&] {
+            const double start = CpuNs();
+            FeedRecords(*wholeChain, whole, records, false);
+            wholeNs = std::min(wholeNs, (CpuNs() - start) / static_cast<double>(records));
+        };
+    }
+    Result r = drive(records, [&](bool hash) { return FeedRecords(chain, record, records, hash); }, [] {}, kSlices,
+                     alongside);
+    r.wholeNsPerRecord = s.fragments > 1 ? wholeNs : r.nsPerRecord;
+    return r;
 }
 
 // Every request block is handled once by a brick: each pass gets fresh ones, made untimed.
@@ -131,7 +157,7 @@ Result ChunkedPlayback(const Scenario& s, CSoundChain::CreateBrickFn create, uin
         }
         return chain.Sink().Digest();
     };
-    return drive(chunks * kRecordsPerChunk, pass, fresh, kSlices);
+    return drive(chunks * kRecordsPerChunk, pass, fresh, kSlices, [] {});
 }
 
 // Reported per record of all threads together, in the CPU time of them all: two chains on two
@@ -160,7 +186,7 @@ Result Parallel(const Scenario& s, CSoundChain::CreateBrickFn create, int thread
         for (std::thread& w : workers)
             w.join();
         return uint64_t{0};
-    }, [] {}, kSlices);
+    }, [] {}, kSlices, [] {});
 }
 
 // Records of 100 ms in 4 fragments, 30 a chunk, one chunk request (made as it is needed) per
@@ -186,7 +212,7 @@ Result Playback(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t c
         }
         return chain.Sink().Digest();
     };
-    return drive(chunks * kRecordsPerChunk, pass, [] {}, 1);
+    return drive(chunks * kRecordsPerChunk, pass, [] {}, 1, [] {});
 }
 
 // Runs a scenario with `records` records (chunks of them where it plays chunks) through `drive`.
@@ -243,9 +269,13 @@ Result RunScenario(const Scenario& s, CSoundChain::CreateBrickFn create, long sc
         if (s.payload >= 65536)
             n = static_cast<uint64_t>(scale) * kBigRecords;
     }
-    return Run(s, create, n, [&](uint64_t count, const Pass& pass, const Step& prepare, int slices) {
+    return Run(s, create, n, [&](uint64_t count, const Pass& pass, const Step& prepare, int slices, const Step& alongside) {
         Floors floors;
-        Result r = Measure(count, pass, prepare, [&] { floors.Sample(s.payload); }, slices);
+        const auto between = [&] {
+            floors.Sample(s.payload);
+            alongside();
+        };
+        Result r = Measure(count, pass, prepare, between, slices);
         r.floors = floors;
         return r;
     });
@@ -253,7 +283,7 @@ Result RunScenario(const Scenario& s, CSoundChain::CreateBrickFn create, long sc
 
 void RunChainOnly(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t records)
 {
-    Run(s, create, records, [](uint64_t, const Pass& pass, const Step& prepare, int) {
+    Run(s, create, records, [](uint64_t, const Pass& pass, const Step& prepare, int, const Step&) {
         prepare();
         pass(false);
         return Result();
