@@ -13,12 +13,12 @@
 
 namespace {
 
-// The length of one slice: a few milliseconds, short enough to sit between a scenario's slices.
-// Fewer records for large payloads, whose copies dominate.
-constexpr uint64_t kSmallRecords = 20000;
-constexpr uint64_t kLargeRecords = 800;
+// The length of one slice: about a millisecond, as long as a short scenario slice, so that both
+// are as likely to run undisturbed. Fewer records for large payloads, whose copies dominate.
+constexpr uint64_t kSmallRecords = 100000;
+constexpr uint64_t kLargeRecords = 1600;
 constexpr uint32_t kLargePayload = 16384;
-constexpr uint64_t kLockPairs = 40000;
+constexpr uint64_t kLockPairs = 100000;
 
 double NsSince(double start, uint64_t n)
 {

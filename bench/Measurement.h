@@ -37,7 +37,7 @@ using Step = std::function<void()>;
 // The CPU time of the process (all its threads) in ns, the clock of every timed slice.
 double CpuNs();
 
-constexpr int kSlices = 7;
+constexpr int kSlices = 15;
 
 Result Measure(uint64_t records, const Pass& pass, const Step& prepare, const Step& between, int slices = kSlices);
 // Runs `run` once, counting the host lock calls; the pairs a record of `records`. A run whose
