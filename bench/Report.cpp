@@ -139,9 +139,13 @@ void Report::PrintTargets() const
         return;
     std::printf("\ntargets (threaded process, %s flavour, %s, on %s)\n", Flavour(),
                 mEmulated ? "emulated: time not judged" : "native", MachineName().c_str());
-    for (const Target& t : targets)
-        std::printf("  %-36s %10.4f  %-22s %s %.2f\n", t.name.c_str(), t.value, t.verdict.c_str(),
+    for (const Target& t : targets) {
+        char value[32] = "-";
+        if (!std::isnan(t.value))
+            std::snprintf(value, sizeof value, "%.4f", t.value);
+        std::printf("  %-36s %10s  %-22s %s %.2f\n", t.name.c_str(), value, t.verdict.c_str(),
                     t.atMost ? "at most" : "at least", t.limit);
+    }
 }
 
 void Report::PrintJson() const
