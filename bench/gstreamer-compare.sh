@@ -46,10 +46,16 @@ if [ "$(od -An -tu1 -j4 -N1 "$BENCH" | tr -d ' ')" = 1 ]; then
     if [ ! -x "$GST_ROOT/usr/bin/gst-launch-1.0" ]; then
         say "unpacking an i386 GStreamer into $GST_ROOT"
         mkdir -p "$GST_ROOT/debs"
-        (cd "$GST_ROOT/debs" && apt-get download -q gstreamer1.0-tools:i386 libgstreamer1.0-0:i386 \
-            libglib2.0-0:i386 libffi8:i386 libpcre2-8-0:i386 libmount1:i386 libselinux1:i386 \
-            libblkid1:i386 libunwind8:i386 libdw1:i386 libelf1:i386 zlib1g:i386 liblzma5:i386 \
-            libbz2-1.0:i386 libzstd1:i386 libcap2:i386 libgcc-s1:i386 libc6:i386 > /dev/null)
+        # scripts/setup.sh's private i386 package lists (build/deps/apt): the machine's own apt
+        # state and architectures are left alone.
+        APTD="$ROOT/build/deps/apt"
+        [ -f "$APTD/sources.list" ] || { say "no private i386 package lists in $APTD (run scripts/setup.sh)"; exit 1; }
+        (cd "$GST_ROOT/debs" && apt-get -oAPT::Architecture=i386 -oAPT::Architectures=i386 \
+            -oDir::State::Lists="$APTD/lists" -oDir::Cache="$APTD/cache" \
+            -oDir::Etc::SourceList="$APTD/sources.list" -oDir::Etc::SourceParts="$APTD/sources.list.d" \
+            -oAPT::Sandbox::User=root download -q gstreamer1.0-tools libgstreamer1.0-0 libglib2.0-0 \
+            libffi8 libpcre2-8-0 libmount1 libselinux1 libblkid1 libunwind8 libdw1 libelf1 zlib1g \
+            liblzma5 libbz2-1.0 libzstd1 libcap2 libgcc-s1 libc6 > /dev/null)
         for deb in "$GST_ROOT"/debs/*.deb; do dpkg-deb -x "$deb" "$GST_ROOT"; done
     fi
     LIBS="$GST_ROOT/usr/lib/i386-linux-gnu:$GST_ROOT/lib/i386-linux-gnu"
