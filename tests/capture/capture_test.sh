@@ -212,7 +212,7 @@ PY
         fail "lost: $(head -1 "$tmp/lost.out")"
     # JSON: strict UTF-8 whatever the name's bytes (invalid ones as the code point of their value,
     # overlong forms and surrogates among them), its fields the verdict's.
-    name="$tmp/$(printf 'c\001\351\377\300\257\355\240\200"\\\177\303\251.pcapng')"
+    name="$tmp/$(printf 'c\001\351\377\300\257\355\240\200\340\200\257\303\303"\\\177\303\251.pcapng')"
     cp "$tmp/lost.pcapng" "$name"
     code=0; run_i386 "$replay" --plugin "$plugin" --json "$name" > "$tmp/json" || code=$?
     [ "$code" = 9 ] || fail "--json of a differing capture: exit $code"
