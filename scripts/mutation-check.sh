@@ -53,7 +53,7 @@ host/CPipeline.cpp @@ if (pending.fetch_sub(1) == 1) { @@ if (pending.fetch_sub(
 host/CCriticalSection.cpp @@ if (timeout == 0) @@ if (timeout == 1)
 host/CCriticalSection.cpp @@ seen = state.exchange(kContended, std::memory_order_acquire); // others @@ seen = state.exchange(kLocked, std::memory_order_acquire); // others
 capture/CCaptureRecorder.cpp @@ const TCapturePacket capture{mPackets + 1, type, size, path, direction, form, 0}; @@ const TCapturePacket capture{mPackets, type, size, path, direction, form, 0};
-capture/CCaptureRecorder.cpp @@ return block.GetType() == kCodeNtfy ? kPathNotify : kPathData; @@ return block.GetType() == kCodeSCDA ? kPathNotify : kPathData;
+capture/CCaptureRecorder.cpp @@ return block.GetType() == kCodeNtfy ? kPathNotify : kPathData; @@ return block.GetType() == kCodeEvt ? kPathNotify : kPathData;
 capture/CCaptureRecorder.cpp @@ const uint32_t padding = (4 - captured % 4) % 4; @@ const uint32_t padding = 4 - captured % 4;
 capture/CBlockWire.cpp @@ AppendU32(out, entry.streamNumber); @@ AppendU32(out, entry.word1);
 capture/CBlockWire.cpp @@ AppendText(out, stream.reserved6, tail); @@ AppendText(out, stream.params, tail);
