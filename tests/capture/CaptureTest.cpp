@@ -182,24 +182,30 @@ std::string Text(const std::string& text)
     return U32(static_cast<uint32_t>(text.size()));
 }
 
-// The capture's bytes as lines of four, time stamps of packets and end record zeroed, so that a
-// difference shows where it lies.
-std::string Words(std::string bytes)
+// Where two captures differ, word by word, with the time stamps of packets and end record left
+// out: at most eight "offset: recorded, expected" lines, and the sizes when they differ.
+std::string Differences(std::string recorded, std::string expected)
 {
-    for (size_t at = 28 + 32; at + 8 <= bytes.size(); at += *reinterpret_cast<const uint32_t*>(&bytes[at + 4])) {
-        std::fill_n(&bytes[at + kTimeAt], 8, '\0');
-        if (*reinterpret_cast<const uint32_t*>(&bytes[at + 4]) < 12)
-            break;
+    for (std::string* bytes : {&recorded, &expected}) {
+        for (size_t at = 28 + 32; at + 20 <= bytes->size(); at += *reinterpret_cast<const uint32_t*>(&(*bytes)[at + 4])) {
+            std::fill_n(&(*bytes)[at + kTimeAt], 8, '\0');
+            if (*reinterpret_cast<const uint32_t*>(&(*bytes)[at + 4]) < 12)
+                break;
+        }
     }
-    std::string words;
-    char line[40];
-    for (size_t at = 0; at < bytes.size(); at += 4) {
-        uint32_t word = 0;
-        std::memcpy(&word, &bytes[at], std::min<size_t>(4, bytes.size() - at));
-        std::snprintf(line, sizeof line, "%zu: %08x\n", at, word);
-        words += line;
+    std::string differences = recorded.size() == expected.size() ? "" :
+        "sizes " + std::to_string(recorded.size()) + ", " + std::to_string(expected.size()) + "\n";
+    char line[64];
+    for (size_t at = 0, shown = 0; at < std::min(recorded.size(), expected.size()) && shown < 8; at += 4) {
+        uint32_t a = 0, b = 0;
+        std::memcpy(&a, &recorded[at], std::min<size_t>(4, recorded.size() - at));
+        std::memcpy(&b, &expected[at], std::min<size_t>(4, expected.size() - at));
+        if (a != b && std::snprintf(line, sizeof line, "%zu: %08x, %08x\n", at, a, b) > 0) {
+            differences += line;
+            ++shown;
+        }
     }
-    return words;
+    return differences;
 }
 
 // Each kind of record on each path and in both directions, recorded, against the bytes the format
@@ -269,7 +275,7 @@ TEST(Capture, RecordsEveryPacketFieldByField)
         EnhancedPacket({4, kCodeChun, kPathControl, kDirectionOut, 0, chunkBytes}) +
         EnhancedPacket({5, kCodeNtfy, kPathNotify, kDirectionIn, 1, events}) +
         EnhancedPacket({6, kCodeNtfy, kPathNotify, kDirectionOut, 1, messageBytes}) + EndRecord(6);
-    EXPECT_EQ(Words(recorded), Words(expected));
+    EXPECT_EQ(Differences(recorded, expected), "");
 }
 
 // What the reader makes of `bytes`: each packet's number and type, then "whole", or "partial" for
