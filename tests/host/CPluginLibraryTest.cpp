@@ -1,6 +1,7 @@
 // The plug-in loader's refusals, on small hand-made ELF files: another class, byte order or
 // machine, another Qt Core among the needed libraries, and damaged headers and tables. Each is
 // refused with a message naming the plug-in's side and the host's, before the loader sees the file.
+// Then the plug-ins that pass that check and still do not resolve.
 // (The real cross-flavour loads are scripts/flavour-check.sh's, with both builds.)
 #include "host/CPluginImage.h"
 #include "host/CPluginLibrary.h"
@@ -143,6 +144,42 @@ TEST(CPluginLibrary, RefusesAnotherMachineAnotherQtOrADamagedFileNamingBothSides
         }
         std::remove(path.c_str());
     }
+}
+
+// A plug-in that does not resolve fails at its step with the loader's own words: a missing file,
+// a file that is no ELF file, a bare name (a file in the working folder, never one the loader
+// searches its path for: there is no libc.so.6 here), a library without the factory. One with
+// the factory loads, and its factory is the one called.
+TEST(CPluginLibrary, APluginThatDoesNotResolveFailsAtItsStepWithTheLoadersWords)
+{
+    using Step = CPluginLibrary::Error::EStep;
+    const std::string missing = ::testing::TempDir() + "vrn3-no-such-plugin.so";
+    const std::string text = Written(std::string(4096, 't'));
+    const struct {
+        std::string path;
+        Step step;
+        std::string said;
+    } cases[] = {
+        {missing, CPluginLibrary::Error::kOpen, missing + ": cannot open shared object file: No such file or directory"},
+        {text, CPluginLibrary::Error::kOpen, text + ": invalid ELF header"},
+        {"libc.so.6", CPluginLibrary::Error::kOpen, "./libc.so.6: cannot open shared object file"},
+        {VRN3_TEST_NOFACTORY_PLUGIN, CPluginLibrary::Error::kFactory, "undefined symbol: CreateBrick"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        try {
+            CPluginLibrary plugin(c.path);
+            ADD_FAILURE() << "loaded";
+        } catch (const CPluginLibrary::Error& e) {
+            EXPECT_EQ(c.step, e.step);
+            EXPECT_NE(std::string::npos, std::string(e.what()).find(c.said)) << e.what() << "\n lacks: " << c.said;
+        }
+    }
+    std::remove(text.c_str());
+    CPluginLibrary refusing(VRN3_TEST_REFUSING_PLUGIN);
+    EXPECT_EQ(nullptr, refusing.CreateBrick(TBrickConfig{}));
+    EXPECT_EQ(0, refusing.Close());
+    EXPECT_EQ(nullptr, refusing.Factory());
 }
 
 } // namespace
