@@ -55,7 +55,7 @@ host/CPluginLibrary.cpp @@ throw Error(Error::kFactory, why); @@ throw Error(Err
 host/CPluginLibrary.cpp @@ if (!image.QtCore().empty() && image.QtCore() != VRN3_HOST_QT_SONAME) @@ if (image.QtCore() != VRN3_HOST_QT_SONAME)
 host/CPluginLibrary.cpp @@ if (!image.IsElf()) @@ if (false)
 host/CPluginImage.cpp @@ if (!file.Read(0, sizeof start, start) || std::memcmp(start, ELFMAG, SELFMAG) != 0) @@ if (!file.Read(0, sizeof start, start))
-host/CPluginImage.cpp @@ if (IsQtCore(text)) @@ if (qtCore.empty())
+host/CPluginImage.cpp @@ const size_t digits = name.find_first_not_of("0123456789", 5); @@ const size_t digits = name.find_first_not_of("0123456789", 6);
 host/CPluginImage.cpp @@ return mIsElf && mClass == kHostClass && mData == ELFDATA2LSB && mMachine == kHostMachine; @@ return mIsElf && mClass == kHostClass && mMachine == kHostMachine;
 host/CPluginImage.cpp @@ machine == EM_X86_64 ? "x86-64" : number; @@ machine == EM_X86_64 ? "x86-64" : "another machine";
 host/CCriticalSection.cpp @@ if (timeout == 0) @@ if (timeout == 1)

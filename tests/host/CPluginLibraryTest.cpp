@@ -114,7 +114,10 @@ TEST(CPluginLibrary, RefusesAnotherMachineAnotherQtOrADamagedFileNamingBothSides
           "this host for " + host}},
         {"another machine", {}, [](HandMadeElf& e) { e.header.e_machine = EM_AARCH64; }, SIZE_MAX,
          {"built for " + CPluginImage::Machine(CPluginImage::kHostClass, ELFDATA2LSB, EM_AARCH64), "this host for " + host}},
-        {"big-endian", {}, [](HandMadeElf& e) { e.header.e_ident[EI_DATA] = ELFDATA2MSB; }, SIZE_MAX, {"big-endian", host}},
+        // the host's machine number as a big-endian file stores it
+        {"big-endian", {},
+         [](HandMadeElf& e) { e.header.e_ident[EI_DATA] = ELFDATA2MSB, e.header.e_machine = CPluginImage::kHostMachine << 8; },
+         SIZE_MAX, {"built for " + CPluginImage::Machine(CPluginImage::kHostClass, ELFDATA2MSB, CPluginImage::kHostMachine), host}},
         {"the other Qt", qt, nullptr, SIZE_MAX, {"built on " + kOtherQt + ", this host on " + kHostQt}},
         {"header cut short", qt, nullptr, 24, damaged},
         {"program headers past the end", qt, [](HandMadeElf& e) { e.header.e_phoff = 0x7FFFFFF0; }, SIZE_MAX, damaged},
