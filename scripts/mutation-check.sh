@@ -90,7 +90,7 @@ tools/vrn3-play/main.cpp @@ return failure.Code(); @@ return kExitOk;
 tools/vrn3-play/WavFile.cpp @@ Put32(out, static_cast<uint32_t>(uint64_t{rate} * blockAlign / SamplesIn(blockAlign))); @@ Put32(out, static_cast<uint32_t>(uint64_t{rate} * blockAlign / 505));
 tools/vrn3-play/WavFile.cpp @@ Put16(out, blockAlign); @@ Put16(out, 256);
 tools/common/OutputFile.cpp @@ 0666 & ~mask @@ mask
-tools/common/OutputFile.cpp @@ const bool known = replacing && stat(target.c_str(), &info) == 0; @@ const bool known = false;
+tools/common/OutputFile.cpp @@ const bool known = replacing && stat(target.c_str(), &info) == 0; @@ const bool known = !replacing && stat(target.c_str(), &info) == 0;
 tools/common/OutputFile.cpp @@ mKind = known ? "replaced file" : "new file"; @@ mKind = "new file";
 tools/common/OutputPlan.cpp @@ if (stat(path.c_str(), &info) == 0) @@ if (lstat(path.c_str(), &info) == 0)
 tools/common/OutputPlan.cpp @@ return exists == other.exists && (exists ? device == other.device && inode == other.inode : name == other.name); @@ return exists == other.exists && exists && device == other.device && inode == other.inode;
@@ -98,7 +98,7 @@ tools/common/OutputPlan.cpp @@ if (!bothStandard && (ia.null || !(ia == ib))) @@
 tools/common/OutputPlan.cpp @@ const bool standard = bothStandard || ia == OfDescriptor(STDOUT_FILENO); @@ const bool standard = bothStandard;
 tools/common/JsonWriter.cpp @@ else if ((c < 0x20 || c == 0x7F || length == 0) && @@ else if ((c < 0x20 || c == 0x7F) &&
 tools/common/JsonWriter.cpp @@ const bool valid = code >= least[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF); @@ const bool valid = code >= least[length] && code <= 0x10FFFF;
-tools/common/JsonWriter.cpp @@ const bool valid = code >= least[length] && @@ const bool valid =
+tools/common/JsonWriter.cpp @@ const bool valid = code >= least[length] && @@ const bool valid = code >= least[1] &&
 tools/common/PluginLibrary.cpp @@ if (e.step == CPluginLibrary::Error::kOpen) @@ if (true)
 tools/vrn3-play/main.cpp @@ if (std::fflush(stdout) != 0 || std::ferror(stdout)) @@ if (false)
 tools/vrn3-play/main.cpp @@ if (settings.trace == "-" && (std::fflush(stderr) != 0 || std::ferror(stderr))) @@ if (false)
