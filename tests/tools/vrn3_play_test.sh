@@ -401,6 +401,7 @@ none/c.pcapng: cannot write: No such file or directory|"$SAMPLE" -o x.wav --capt
 cannot write the summary: No space left on device|"$SAMPLE" -o x.wav > /dev/full
 cannot write the summary: No space left on device|"$SAMPLE" -o x.wav --json > /dev/full
 standard output: cannot write: No space left on device|"$SAMPLE" -o - > /dev/full
+standard output: cannot write: No space left on device|-q "$SAMPLE" -o x.wav --digests - > /dev/full
 ROWS
     rc=0; play "$SAMPLE" -o "$W/x.wav" --trace -q 2> /dev/full || rc=$?
     [ "$rc" = 4 ] && [ "$(cat "$W/x.wav")" = old ] || fail "a trace into a full standard error: exit $rc"
