@@ -5,15 +5,13 @@
 #include "LockCounter.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 long ReadHwmKiB()
 {
@@ -34,13 +32,37 @@ void ResetHwm()
 
 } // namespace
 
-Result Measure(uint64_t records, const Pass& pass, int repetitions)
+double CpuNs()
+{
+    timespec now;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
+Result Measure(uint64_t records, const Pass& pass, const Step& prepare, const Step& between, int slices)
 {
     Result r;
     r.records = records;
+    prepare();
     r.digest = pass(true);
+    prepare();
     r.lockPairsPerRecord = CountLockPairs(records, [&] { pass(false); });
-    Time(records, [&] { pass(false); }, repetitions, r);
+    ResetHwm();
+    uint64_t allocs = 0;
+    r.nsPerRecord = 1e300;
+    for (int i = 0; i < slices; ++i) {
+        prepare();
+        alloccount::ResetPeak();
+        const uint64_t allocsBefore = alloccount::Allocations();
+        const double start = CpuNs();
+        pass(false);
+        r.nsPerRecord = std::min(r.nsPerRecord, (CpuNs() - start) / static_cast<double>(records));
+        allocs += alloccount::Allocations() - allocsBefore;
+        r.peakBytes = std::max<int64_t>(r.peakBytes, alloccount::PeakBytes());
+        between();
+    }
+    r.allocsPerRecord = static_cast<double>(allocs) / static_cast<double>(records * slices);
+    r.hwmKiB = ReadHwmKiB();
     return r;
 }
 
@@ -56,24 +78,4 @@ double CountLockPairs(uint64_t records, const std::function<void()>& run)
         std::exit(1);
     }
     return static_cast<double>(lockcount::Locks()) / static_cast<double>(records);
-}
-
-void Time(uint64_t records, const std::function<void()>& run, int repetitions, Result& result)
-{
-    ResetHwm();
-    alloccount::ResetPeak();
-    const uint64_t allocsBefore = alloccount::Allocations();
-    double best = 1e300;
-    for (int i = 0; i < repetitions; ++i) {
-        const Clock::time_point start = Clock::now();
-        run();
-        const double ns = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
-        best = std::min(best, ns / static_cast<double>(records));
-    }
-    result.records = records;
-    result.nsPerRecord = best;
-    result.allocsPerRecord = static_cast<double>(alloccount::Allocations() - allocsBefore) /
-                             static_cast<double>(records * repetitions);
-    result.peakBytes = alloccount::PeakBytes();
-    result.hwmKiB = ReadHwmKiB();
 }

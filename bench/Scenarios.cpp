@@ -3,8 +3,10 @@
 
 #include "records/DataPathBlocks.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -85,24 +87,54 @@ std::vector<cDataBlock> MakeRecord(uint32_t payload, int fragments)
     return out;
 }
 
-Result RecordsFlowing(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t records)
+// Runs a scenario's pass: measured, or once for an instruction counter. Given the records of one
+// pass, the pass, the preparation before every pass, the slices to time and what else to time
+// between them.
+using Driver = std::function<Result(uint64_t, const Pass&, const Step&, int, const Step&)>;
+
+// A pass of `records` records, each fed as the fragments of `record`.
+uint64_t FeedRecords(CSoundChain& chain, const std::vector<cDataBlock>& record, uint64_t records, bool hash)
+{
+    chain.Sink().SetHashing(hash);
+    for (uint64_t i = 0; i < records; ++i) {
+        for (const cDataBlock& fragment : record)
+            chain.Feed(fragment);
+        chain.Sink().Drain();
+    }
+    return chain.Sink().Digest();
+}
+
+// A fragmented record's scenario also times, between its slices, its payload in one fragment on
+// a chain of its own.
+Result RecordsFlowing(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t records, const Driver& drive)
 {
     CSoundChain chain(create);
     chain.Request(MakeChunkRequest(0));
     const std::vector<cDataBlock> record = MakeRecord(s.payload, s.fragments);
-    return Measure(records, [&](bool hash) {
-        chain.Sink().SetHashing(hash);
-        for (uint64_t i = 0; i < records; ++i) {
-            for (const cDataBlock& fragment : record)
-                chain.Feed(fragment);
-            chain.Sink().Drain();
-        }
-        return chain.Sink().Digest();
-    });
+    std::unique_ptr<CSoundChain> wholeChain;
+    std::vector<cDataBlock> whole;
+    double wholeNs = 1e300;
+    Step alongside = [] {};
+    if (s.fragments > 1) {
+        wholeChain.reset(new CSoundChain(create));
+        wholeChain->Request(MakeChunkRequest(0));
+        whole = MakeRecord(s.payload, 1);
+        alongside = [&] {
+            if (wholeNs == 1e300)
+                FeedRecords(*wholeChain, whole, records, false); // fills its pools, untimed
+            const double start = CpuNs();
+            FeedRecords(*wholeChain, whole, records, false);
+            wholeNs = std::min(wholeNs, (CpuNs() - start) / static_cast<double>(records));
+        };
+    }
+    Result r = drive(records, [&](bool hash) { return FeedRecords(chain, record, records, hash); }, [] {}, kSlices,
+                     alongside);
+    r.wholeNsPerRecord = s.fragments > 1 ? wholeNs : r.nsPerRecord;
+    return r;
 }
 
 // Every request block is handled once by a brick: each pass gets fresh ones, made untimed.
-Result ChunkedPlayback(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t chunks)
+Result ChunkedPlayback(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t chunks, const Driver& drive)
 {
     CSoundChain chain(create);
     const cDataBlock record = MakeRecord(s.payload, 1).front();
@@ -126,28 +158,13 @@ Result ChunkedPlayback(const Scenario& s, CSoundChain::CreateBrickFn create, uin
         }
         return chain.Sink().Digest();
     };
-    const uint64_t records = chunks * kRecordsPerChunk;
-    fresh();
-    Result best;
-    best.digest = pass(true);
-    fresh();
-    best.lockPairsPerRecord = CountLockPairs(records, [&] { pass(false); });
-    best.nsPerRecord = 1e300;
-    double allocs = 0;
-    for (int round = 0; round < kRepetitions; ++round) {
-        fresh();
-        Result r = best;
-        Time(records, [&] { pass(false); }, 1, r);
-        allocs += r.allocsPerRecord;
-        if (r.nsPerRecord < best.nsPerRecord)
-            best = r;
-    }
-    best.allocsPerRecord = allocs / kRepetitions;
-    return best;
+    return drive(chunks * kRecordsPerChunk, pass, fresh, kSlices, [] {});
 }
 
-// Reported per record of all threads together (so records/s is the total).
-Result Parallel(const Scenario& s, CSoundChain::CreateBrickFn create, int threads, uint64_t recordsEach)
+// Reported per record of all threads together, in the CPU time of them all: two chains on two
+// threads cost what one does unless they slow each other down.
+Result Parallel(const Scenario& s, CSoundChain::CreateBrickFn create, int threads, uint64_t recordsEach,
+                const Driver& drive)
 {
     std::vector<std::unique_ptr<CSoundChain>> chains;
     std::vector<cDataBlock> records; // a block of its own for each chain: no node is contended
@@ -163,21 +180,20 @@ Result Parallel(const Scenario& s, CSoundChain::CreateBrickFn create, int thread
             chain.Sink().Drain();
         }
     };
-    return Measure(recordsEach * threads, [&](bool) {
+    return drive(recordsEach * threads, [&](bool) {
         std::vector<std::thread> workers;
         for (int t = 0; t < threads; ++t)
             workers.emplace_back(run, t);
         for (std::thread& w : workers)
             w.join();
         return uint64_t{0};
-    });
+    }, [] {}, kSlices, [] {});
 }
 
 // Records of 100 ms in 4 fragments, 30 a chunk, one chunk request (made as it is needed) per
 // chunk, a video frame per record.
-Result Playback(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t minutes)
+Result Playback(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t chunks, const Driver& drive)
 {
-    const uint64_t chunks = minutes * kChunksPerMinute;
     CSoundChain chain(create);
     const std::vector<cDataBlock> record = MakeRecord(s.payload, s.fragments);
     cVideoBlock video = MakeVideoFragment(kFragmentWhole, 0, nullptr, 0);
@@ -197,7 +213,25 @@ Result Playback(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t m
         }
         return chain.Sink().Digest();
     };
-    return Measure(chunks * kRecordsPerChunk, pass, 1);
+    return drive(chunks * kRecordsPerChunk, pass, [] {}, 1, [] {});
+}
+
+// Runs a scenario with `records` records (chunks of them where it plays chunks) through `drive`.
+Result Run(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t records, const Driver& drive)
+{
+    switch (s.id) {
+    case ScenarioId::kD1K:
+        return ChunkedPlayback(s, create, records / kRecordsPerChunk, drive);
+    case ScenarioId::kE1:
+        return Parallel(s, create, 1, records, drive);
+    case ScenarioId::kE2:
+        return Parallel(s, create, 2, records / 2, drive);
+    case ScenarioId::kF1:
+    case ScenarioId::kF60:
+        return Playback(s, create, records / kRecordsPerChunk, drive);
+    default:
+        return RecordsFlowing(s, create, records, drive);
+    }
 }
 
 } // namespace
@@ -220,18 +254,39 @@ const Scenario& ScenarioOf(ScenarioId id)
 Result RunScenario(const Scenario& s, CSoundChain::CreateBrickFn create, long scale)
 {
     const uint64_t records = static_cast<uint64_t>(scale) * kRecords;
+    uint64_t n = records;
     switch (s.id) {
-    case ScenarioId::kD1K:
-        return ChunkedPlayback(s, create, records / kRecordsPerChunk);
     case ScenarioId::kE1:
-        return Parallel(s, create, 1, records * 2);
     case ScenarioId::kE2:
-        return Parallel(s, create, 2, records * 2);
+        n = records * 2 * (s.id == ScenarioId::kE2 ? 2 : 1);
+        break;
     case ScenarioId::kF1:
-        return Playback(s, create, 1);
+        n = kChunksPerMinute * kRecordsPerChunk;
+        break;
     case ScenarioId::kF60:
-        return Playback(s, create, 60);
+        n = 60 * kChunksPerMinute * kRecordsPerChunk;
+        break;
     default:
-        return RecordsFlowing(s, create, s.payload >= 65536 ? static_cast<uint64_t>(scale) * kBigRecords : records);
+        if (s.payload >= 65536)
+            n = static_cast<uint64_t>(scale) * kBigRecords;
     }
+    return Run(s, create, n, [&](uint64_t count, const Pass& pass, const Step& prepare, int slices, const Step& alongside) {
+        Floors floors;
+        const auto between = [&] {
+            floors.Sample(s.payload);
+            alongside();
+        };
+        Result r = Measure(count, pass, prepare, between, slices);
+        r.floors = floors;
+        return r;
+    });
+}
+
+void RunChainOnly(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t records)
+{
+    Run(s, create, records, [](uint64_t, const Pass& pass, const Step& prepare, int, const Step&) {
+        prepare();
+        pass(false);
+        return Result();
+    });
 }

@@ -32,3 +32,7 @@ const std::vector<Scenario>& AllScenarios();
 const Scenario& ScenarioOf(ScenarioId id);
 // Runs a scenario on chains made with `create`; `scale` multiplies its records.
 Result RunScenario(const Scenario& scenario, CSoundChain::CreateBrickFn create, long scale);
+// Feeds `records` records of a scenario (chunks of 30 where it plays chunks) through its chains
+// once, unhashed, untimed and uncounted: the chain's own work and the loop that feeds it, for an
+// instruction counter, which subtracts two such runs of different lengths.
+void RunChainOnly(const Scenario& scenario, CSoundChain::CreateBrickFn create, uint64_t records);

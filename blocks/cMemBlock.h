@@ -31,13 +31,16 @@ public:
         node(const node&) = delete;
         node& operator=(const node&) = delete;
 
-        // Takes one more reference; the caller stores the returned pointer.
+        // Takes one more reference; the caller stores the returned pointer. The lock is taken
+        // through its own class, which is final: a direct call, where a CSingleLock would reach
+        // it through the virtual table.
         virtual node* ref() const
         {
             node* self = const_cast<node*>(this);
-            CSingleLock lock(&self->mLock, true);
+            self->mLock.Lock(INFINITE);
             assert(self->mRefCount != 0 && "a released node is never revived");
             ++self->mRefCount;
+            self->mLock.Unlock();
             return self;
         }
 

@@ -13,7 +13,8 @@
 //
 // Locks: each node's mLock guards its count; each pool's mChain.mLock guards the pool. When both
 // are held, the node lock is taken first (the last unref); nothing takes a node lock while
-// holding a pool lock. GetData() const takes no lock.
+// holding a pool lock. GetData() const takes no lock. The locks are taken through their own
+// class, which is final (direct calls), and given back on every path by hand.
 #pragma once
 
 #include "cStructBlock.h"
@@ -145,11 +146,20 @@ public:
     // copy, giving up the caller's reference on this node.
     node* unical()
     {
-        CSingleLock lock(&mLock, true);
-        if (mRefCount == 1)
+        mLock.Lock(INFINITE);
+        if (mRefCount == 1) {
+            mLock.Unlock();
             return this;
-        node* copy = alloc(mType, mSize, &mData);
+        }
+        node* copy;
+        try {
+            copy = alloc(mType, mSize, &mData);
+        } catch (...) {
+            mLock.Unlock();
+            throw;
+        }
         --mRefCount; // at least 2 before: this node lives on for its other holders
+        mLock.Unlock();
         return copy;
     }
 
@@ -162,10 +172,11 @@ public:
             mLock.Unlock();
             return;
         }
-        CSingleLock pool(&mChain.mLock, true); // node lock before pool lock
+        mChain.mLock.Lock(INFINITE); // node lock before pool lock
         mLock.Unlock();
         this->~node(); // the storage stays; mSize keeps its last value
         mChain.push_front(this);
+        mChain.mLock.Unlock();
     }
 
     uint8_t* Extra() { return reinterpret_cast<uint8_t*>(&mData) + sizeof(T); }
@@ -182,11 +193,13 @@ private:
     // freed. Only the front entry is looked at.
     static node* TakePooled(uint32_t size)
     {
-        CSingleLock lock(&mChain.mLock, true);
-        if (mChain.empty())
-            return nullptr;
+        mChain.mLock.Lock(INFINITE);
         node* p = mChain.front();
-        mChain.pop_front();
+        if (p != nullptr)
+            mChain.pop_front();
+        mChain.mLock.Unlock();
+        if (p == nullptr)
+            return nullptr;
         if (size > PooledSize(p)) {
             std::free(p);
             return nullptr;

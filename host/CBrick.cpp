@@ -20,12 +20,6 @@ void RunOnCreateOnce(CBrick* brick, CBrickPrivate* d)
     }
 }
 
-// The queue lock, or none for a brick that one thread feeds and runs.
-std::unique_lock<std::mutex> QueueLock(CBrickPrivate* d)
-{
-    return d->oneThread ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(d->mutex);
-}
-
 void Handle(CBrick* brick, cMemBlock& block, bool control)
 {
     if (control)
@@ -36,21 +30,11 @@ void Handle(CBrick* brick, cMemBlock& block, bool control)
         brick->onData(block);
 }
 
-// Delivers the front block of one of the brick's queues to its handler. The block is taken
-// out under the queue lock and handled after it is given back, so senders never wait for a
-// handler; the queue's handle moves to the handler. False when the queue was empty. A block
-// whose handler (or the brick's tap) throws counts as delivered too; the pipeline decides
-// whether the exception passes on (see CPipelinePrivate::BlockFailed).
-bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
+// Hands a block taken from one of the brick's queues to its handler. A block whose handler (or
+// the brick's tap) throws counts as delivered too; the pipeline decides whether the exception
+// passes on (see CPipelinePrivate::BlockFailed).
+__attribute__((always_inline)) inline bool Deliver(CBrick* brick, CBrickPrivate* d, cMemBlock& block, bool control)
 {
-    RunOnCreateOnce(brick, d);
-    std::unique_lock<std::mutex> lock = QueueLock(d);
-    cBlockQueue& queue = control ? d->control : d->data;
-    if (queue.isEmpty())
-        return false;
-    cMemBlock block = queue.takeFirst();
-    if (lock.owns_lock())
-        lock.unlock();
     try {
         if (d->tap != nullptr)
             d->tap->Delivered(block, control);
@@ -66,19 +50,51 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
     return true;
 }
 
-// A block counts as pending only once it is queued: when the queue cannot grow, the exception
-// passes on and nothing has changed. The brick's thread is woken while the queue lock is still
-// held, so race checkers see every wake-up ordered with the queue change it announces.
-bool Push(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
+// Delivers the front block of one of the brick's queues to its handler. The block is taken
+// out under the queue lock and handled after it is given back, so senders never wait for a
+// handler; the queue's handle moves to the handler. A brick that one thread feeds and runs
+// takes no lock. False when the queue was empty.
+bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
 {
-    const std::unique_lock<std::mutex> lock = QueueLock(d);
+    RunOnCreateOnce(brick, d);
+    cBlockQueue& queue = control ? d->control : d->data;
+    if (d->oneThread) {
+        if (queue.isEmpty())
+            return false;
+        cMemBlock block = queue.takeFirst();
+        return Deliver(brick, d, block, control);
+    }
+    std::unique_lock<std::mutex> lock(d->mutex);
+    if (queue.isEmpty())
+        return false;
+    cMemBlock block = queue.takeFirst();
+    lock.unlock();
+    return Deliver(brick, d, block, control);
+}
+
+// Queues a block, the queue lock held or not needed. A block counts as pending only once it is
+// queued: when the queue cannot grow, the exception passes on and nothing has changed.
+__attribute__((always_inline)) inline bool Queue(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
+{
     if (d->stopped)
         return false;
     queue.append(block);
     if (d->pipeline != nullptr)
         d->pipeline->BlockQueued();
-    if (!d->oneThread)
-        d->wake.notify_one();
+    return true;
+}
+
+// A brick that one thread feeds and runs takes no lock and wakes nobody. Otherwise the brick's
+// thread is woken while the queue lock is still held, so race checkers see every wake-up
+// ordered with the queue change it announces.
+bool Push(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
+{
+    if (d->oneThread)
+        return Queue(d, queue, block);
+    const std::lock_guard<std::mutex> lock(d->mutex);
+    if (!Queue(d, queue, block))
+        return false;
+    d->wake.notify_one();
     return true;
 }
 

@@ -44,13 +44,15 @@ void FutexWait(std::atomic<int>* word, int expected)
     syscall(SYS_futex, reinterpret_cast<int*>(word), FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
 }
 
-void FutexWake(std::atomic<int>* word)
+// Out of line, as LockContended is: the fast paths of Lock and Unlock then need no register
+// saved and, on i386, no GOT pointer set up for the system call's PLT entry.
+__attribute__((noinline, cold)) void FutexWake(std::atomic<int>* word)
 {
     syscall(SYS_futex, reinterpret_cast<int*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 // The slow path of Lock, once the first attempt found the lock held.
-bool LockContended(std::atomic<int>& state, unsigned long timeout)
+__attribute__((noinline, cold)) bool LockContended(std::atomic<int>& state, unsigned long timeout)
 {
     for (int i = 0; i < kSpinTries; ++i) {
         int expected = kFree;

@@ -127,25 +127,10 @@ void CPipeline::Stop()
         brick->d->oneThread = true; // every brick thread has ended
 }
 
-void CPipelinePrivate::BlockQueued()
+void CPipelinePrivate::WakeIdle()
 {
-    if (!threaded.load(std::memory_order_relaxed)) {
-        pending.store(pending.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-        return;
-    }
-    pending.fetch_add(1);
-}
-
-void CPipelinePrivate::BlockDelivered()
-{
-    if (!threaded.load(std::memory_order_relaxed)) {
-        pending.store(pending.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
-        return; // nobody else runs, so nobody waits
-    }
-    if (pending.fetch_sub(1) == 1) {
-        std::lock_guard<std::mutex> lock(idleMutex);
-        idle.notify_all();
-    }
+    std::lock_guard<std::mutex> lock(idleMutex);
+    idle.notify_all();
 }
 
 // The failure is kept before the block is counted off, so a WaitIdle that sees the pipeline idle
