@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Shows that the test suite catches faults: each mutation below changes one line of the product
-# code (blocks, host, stream, sound brick, records, vrn3-play), the build is brought up to date, and the
-# tests that exercise that code run; a mutation is killed when one of them fails (a hang counts,
-# through ctest's timeout).
+# code (blocks, host, stream, sound brick, records, the capture library, vrn3-play, vrn3-replay and
+# their shared layer), the build is brought up to date, and the tests that exercise that code run;
+# a mutation is killed when one of them fails (a hang counts, through ctest's timeout).
 #   scripts/mutation-check.sh [build dir]        (default build/release, configured by test.sh)
 #   MUTATIONS='3 7' scripts/mutation-check.sh    only those mutations, by number
 #   TESTS='^WavFile\.' scripts/mutation-check.sh  run these tests (a ctest -R expression) for
@@ -38,6 +38,9 @@ declare -A TESTS_FOR=(
     [sound]="$BRICK_TESTS"
     [records]="$BRICK_TESTS"
     [tools/vrn3-play]='^WavFile\.|^tools_vrn3_play_(sample|long|streams|inputs|plugin|cli|summary|io|plan|modes|targets|unwritable|kept|commit|descriptors|signals)$'
+    [capture]='^Capture\.|^capture_'
+    [tools/vrn3-replay]='^capture_(replay|fault|cut|replay-cli|replay-report|digests-.*)$'
+    [tools/common]='^WavFile\.|^tools_vrn3_play_|^capture_(replay|fault|replay-cli|replay-report|digests-.*)$'
 )
 
 # file @@ text of the line as it is (its first occurrence is changed) @@ what it becomes
@@ -60,6 +63,36 @@ host/CPluginImage.cpp @@ return mIsElf && mClass == kHostClass && mData == ELFDA
 host/CPluginImage.cpp @@ machine == EM_X86_64 ? "x86-64" : number; @@ machine == EM_X86_64 ? "x86-64" : "another machine";
 host/CCriticalSection.cpp @@ if (timeout == 0) @@ if (timeout == 1)
 host/CCriticalSection.cpp @@ seen = state.exchange(kContended, std::memory_order_acquire); // others @@ seen = state.exchange(kLocked, std::memory_order_acquire); // others
+capture/CCaptureRecorder.cpp @@ const TCapturePacket capture{mPackets + 1, type, size, path, direction, form, 0}; @@ const TCapturePacket capture{mPackets, type, size, path, direction, form, 0};
+capture/CCaptureRecorder.cpp @@ return block.GetType() == kCodeNtfy ? kPathNotify : kPathData; @@ return block.GetType() == kCodeEvt ? kPathNotify : kPathData;
+capture/CCaptureRecorder.cpp @@ const uint32_t padding = (4 - captured % 4) % 4; @@ const uint32_t padding = 4 - captured % 4;
+capture/CBlockWire.cpp @@ AppendU32(out, entry.streamNumber); @@ AppendU32(out, entry.word1);
+capture/CBlockWire.cpp @@ AppendText(out, stream.reserved6, tail); @@ AppendText(out, stream.params, tail);
+capture/CaptureReader.cpp @@ if (magic == kSwappedMagic) @@ if (false)
+capture/CaptureReader.cpp @@ if (count != mPackets) @@ if (count < mPackets)
+capture/CaptureReader.cpp @@ if (packet.header.path > kPathConfig || @@ if (packet.header.path > kPathConfig + 1 ||
+capture/CaptureReader.cpp @@ return mEnded ? false : Cut("no end record; the recording did not finish"); @@ return false;
+capture/CaptureReader.cpp @@ if (mEnded) @@ if (false)
+tools/vrn3-replay/Replayer.cpp @@ if (result.before.size() > kContext) @@ if (result.before.size() >= kContext)
+tools/vrn3-replay/Replayer.cpp @@ if (!reader.Partial()) @@ if (false)
+tools/vrn3-replay/Replayer.cpp @@ result.replayedMissing = mSent.empty(); @@ result.replayedMissing = false;
+tools/vrn3-replay/main.cpp @@ std::to_string(result.outputs) + " blocks out" @@ std::to_string(result.inputs) + " blocks out"
+tools/vrn3-replay/main.cpp @@ .Unsigned("last_packet", result.lastPacket); @@ .Unsigned("last_packet", result.inputs);
+tools/vrn3-replay/main.cpp @@ .Raw("captured", result.capturedMissing ? "null" : JsonWriter::Quoted(Line(result.captured))) @@ .Raw("captured", JsonWriter::Quoted(Line(result.captured)))
+tools/vrn3-replay/main.cpp @@ return kExitInput; @@ return kExitOutput;
+tools/common/OutputFile.cpp @@ if (fchmod(mFd, known ? info.st_mode & 07777 : 0666 & ~mask) != 0) @@ if (fchmod(mFd, known ? info.st_mode & 07777 : 0666 & mask) != 0)
+tools/common/OutputFile.cpp @@ const bool known = replacing && stat(target.c_str(), &info) == 0; @@ const bool known = !replacing && stat(target.c_str(), &info) == 0;
+tools/common/OutputFile.cpp @@ if (stream != nullptr && (standard ? std::fflush(stream) != 0 || std::ferror(stream) : std::fclose(stream) != 0)) @@ if (stream != nullptr && !standard && std::fclose(stream) != 0)
+tools/common/OutputPlan.cpp @@ if (stat(path.c_str(), &info) == 0) @@ if (lstat(path.c_str(), &info) == 0)
+tools/common/OutputPlan.cpp @@ const Identity input = OfPath(mInput.path, STDIN_FILENO); @@ const Identity input = OfPath(mInput.path, STDOUT_FILENO);
+tools/common/OutputPlan.cpp @@ if (!bothStandard && (ia.null || !(ia == ib))) @@ if (!bothStandard && !(ia == ib))
+tools/common/JsonWriter.cpp @@ const bool valid = code >= least[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF); @@ const bool valid = code >= least[length] && code <= 0x10FFFF;
+tools/common/JsonWriter.cpp @@ static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000}; @@ static const uint32_t least[] = {0, 0, 0x80, 0, 0x10000};
+tools/common/JsonWriter.cpp @@ if ((next & 0xC0) != 0x80) @@ if ((next & 0x80) != 0x80)
+tools/common/PluginLibrary.cpp @@ if (brick == nullptr) @@ if (false)
+tools/common/PluginLibrary.cpp @@ if (e.step == CPluginLibrary::Error::kOpen) @@ if (false)
+tools/common/ExitCodes.cpp @@ return failure.Code(); @@ return kExitProtocol;
+tools/common/BlockText.cpp @@ std::snprintf(text, sizeof text, "TimR begin %" PRIu64 " end %" PRIu64, range.begin, range.end); @@ std::snprintf(text, sizeof text, "TimR begin %" PRIu64 " end %" PRIu64, range.begin, range.begin);
 stream/CVRN3Stream.cpp @@ mHeaderReceived = true; @@ mHeaderReceived = status;
 stream/CVRN3Stream.cpp @@ DecChunkRequestCount(); @@ (void)0;
 stream/CVRN3Stream.cpp @@ if (!request.MarkVisited(this)) @@ if (!request.MarkVisited(nullptr))

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end tests of captures: vrn3-play --capture replayed by vrn3-replay (identical, and against
-# a plug-in with a planted fault), captures cut short, vrn3-replay's command line and outputs,
-# --digests against the golden files, and the Wireshark dissector.
+# a plug-in with a planted fault), captures cut short, vrn3-replay's command line and outputs, its
+# reports against the capture's own figures, --digests against the golden files, and the Wireshark
+# dissector.
 #   capture_test.sh CASE VRN3_PLAY VRN3_REPLAY PLUGIN FLIPPED_PLUGIN SAMPLE GOLDEN_DIR [TSHARK DISSECTOR CAPTURE]
-# i386 programs start through $VRN3_I386_EMULATOR when it is set.
+# i386 programs start through $VRN3_I386_EMULATOR when it is set; $VRN3_NOFACTORY_PLUGIN and
+# $VRN3_REFUSING_PLUGIN are plug-ins that fail on purpose.
 set -euo pipefail
 case="$1" play="$2" replay="$3" plugin="$4" flipped="$5" sample="$6" golden="$7"
 run_i386() { ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$@"; }
@@ -24,16 +26,21 @@ replay)
         [ "$(printf '%s\n' "$out" | wc -l)" = 1 ] || fail "more than one summary line: $out"
     done ;;
 fault)
-    # A tag's kind flipped: exit 9, the first differing block shown from both sides.
+    # A tag's kind flipped: exit 9, the first differing block shown from both sides after the
+    # three that matched, each decoded with its packet and digest.
     capture
     code=0
     out="$(run_i386 "$replay" --plugin "$flipped" "$tmp/c.pcapng")" || code=$?
     [ "$code" = 9 ] || fail "exit $code, not 9: $out"
-    grep -q '^  captured  packet [0-9]*  out data  Tag  size 32 time 0 code TagS kind 2 ' <<<"$out" || fail "$out"
-    grep -q '^  replayed  out data  Tag  size 32 time 0 code TagS kind 3 ' <<<"$out" || fail "$out"
-    grep -q '^  same  ' <<<"$out" || fail "no matching blocks before the difference: $out"
-    json="$(run_i386 "$replay" --json --plugin "$flipped" "$tmp/c.pcapng")" || true
-    [[ "$json" == '{"capture": '*'"identical": false'*'"difference": {"index": 3,'* ]] || fail "$json" ;;
+    diff -u - <(printf '%s\n' "$out") <<EXPECTED || fail "the difference report"
+vrn3-replay: $tmp/c.pcapng: differs at output block 3 (after 4 blocks in)
+  same      packet 3  out notification  ntfy size 36 SCfg codec ima1 dataType SCDA chunkLength 3000 sampleRate 8000 bytesPerSample 2 channels 1  md5 93e73f9aae0a8c43d97602aea952401e
+  same      packet 5  out notification  ntfy size 20 TimR begin 0 end 6060  md5 b07cea3dff322304e5cd56982b5a026a
+  same      packet 7  out control  Chun size 12 time 0 mode 0  md5 8dd6bb7329a71449b0a1b292b5999164
+  captured  packet 9  out data  Tag  size 32 time 0 code TagS kind 2 streamNumber 1  md5 1c35070d6358821acf16ea4bebb0787c
+  replayed  out data  Tag  size 32 time 0 code TagS kind 3 streamNumber 1  md5 3adf9bd63043f9840296c213e15c005c
+EXPECTED
+    ;;
 digests-*)
     # Whole records or fragments, one thread or several: the same blocks leave the plug-in.
     declare -A modes=([forward]="--fragment 0" [fragmented]="--fragment 37" [threaded]="--threaded" [backward]="--reverse")
@@ -95,36 +102,139 @@ replay-cli)
     c="$tmp/c.pcapng"
     cp "$c" "$tmp/out-config.pcapng"
     printf '\001' | dd of="$tmp/out-config.pcapng" bs=1 seek=101 conv=notrunc status=none # packet 1's direction
-    # code | pattern | arguments
-    while IFS='|' read -r code pattern args; do
-        rc=0; eval "run_i386 \"\$replay\" --plugin \"\$plugin\" $args" > "$tmp/stdout" 2> "$tmp/stderr" || rc=$?
-        [ "$rc" = "$code" ] && [ "$(wc -l < "$tmp/stderr")" = 1 ] && grep -q -- "^vrn3-replay: $pattern" "$tmp/stderr" ||
+    ln -s c.pcapng "$tmp/link.pcapng"
+    ln "$c" "$tmp/hard.pcapng"
+    mkdir "$tmp/folder"
+    sum="$(md5sum < "$c")"
+    # code | the whole message | arguments (run in $tmp; the real plug-in unless they name one)
+    while IFS='|' read -r code message args; do
+        chosen='--plugin "$plugin"'; [[ "$args" == --plugin* ]] && chosen=""
+        rc=0; (cd "$tmp" && eval "run_i386 \"\$replay\" $chosen $args") > "$tmp/stdout" 2> "$tmp/stderr" || rc=$?
+        [ "$rc" = "$code" ] && [ "$(cat "$tmp/stderr")" = "vrn3-replay: $message" ] ||
             fail "exit $rc for $args: $(cat "$tmp/stderr")"
     done <<ROWS
-4|cannot write the verdict: No space left|"$c" > /dev/full
+4|cannot write the verdict: No space left on device|"$c" > /dev/full
+4|cannot write the verdict: No space left on device|--json "$c" > /dev/full
 4|cannot write the verdict: Bad file descriptor|"$c" >&-
-4|$tmp/no/d: cannot write: No such file|"$c" --digests "$tmp/no/d"
-4|/dev/full: cannot write: No space left|"$c" --digests /dev/full
-2|--digests - and --json: standard output for two outputs|"$c" --digests - --json
-2|--plugin: an empty name|--plugin '' "$c"
-2|--digests: an empty name|--digests '' "$c"
-2|--digests $c: is the input file|"$c" --digests "$c"
-2|unexpected argument|"$c" "$c"
-4|cannot write the version: No space left|--version > /dev/full
-4|cannot write the help: No space left|--help > /dev/full
+4|$tmp/no/d: cannot write: No such file or directory|"$c" --digests "$tmp/no/d"
+4|/dev/full: cannot write: No space left on device|"$c" --digests /dev/full
+4|folder: cannot write: Is a directory|"$c" --digests folder
+2|--digests - and --json: standard output for two outputs; give each its own|"$c" --digests - --json
+2|--plugin: an empty name; give a file (see --help)|--plugin '' "$c"
+2|--digests: an empty name; give a file (see --help)|--digests '' "$c"
+2|--digests $c: is the input file; choose another|"$c" --digests "$c"
+2|--digests ./c.pcapng: is the input file; choose another|c.pcapng --digests ./c.pcapng
+2|--digests link.pcapng: is the input file; choose another|c.pcapng --digests link.pcapng
+2|--digests hard.pcapng: is the input file; choose another|c.pcapng --digests hard.pcapng
+2|--digests c.pcapng: is the input file; choose another|- --digests c.pcapng < c.pcapng
+2|unexpected argument: $c (see --help)|"$c" "$c"
+4|cannot write the version: No space left on device|--version > /dev/full
+4|cannot write the help: No space left on device|--help > /dev/full
+3|$tmp/none.pcapng: No such file or directory|"$tmp/none.pcapng"
 3|$tmp/out-config.pcapng: packet 1: the capture does not start with the brick's configuration|"$tmp/out-config.pcapng"
+5|cannot load the plug-in: $tmp/none.so: cannot open shared object file: No such file or directory|--plugin "$tmp/none.so" "$c"
+5|$VRN3_REFUSING_PLUGIN: the plug-in refused the brick configuration|--plugin "$VRN3_REFUSING_PLUGIN" "$c"
 ROWS
-    [ ! -e "$tmp/no" ] || fail "a folder was made"
+    [ ! -e "$tmp/no" ] && [ "$(md5sum < "$c")" = "$sum" ] || fail "a folder was made, or the input was touched"
+    [ -L "$tmp/link.pcapng" ] && [ "$(ls "$tmp/folder")" = "" ] || fail "the link or the folder was replaced"
+    code=0; run_i386 "$replay" --plugin "$VRN3_NOFACTORY_PLUGIN" "$c" 2> "$tmp/stderr" || code=$?
+    [ "$code" = 5 ] && grep -q "^vrn3-replay: $VRN3_NOFACTORY_PLUGIN: no factory CreateBrick in the plug-in (" "$tmp/stderr" ||
+        fail "a plug-in without a factory: exit $code, $(cat "$tmp/stderr")"
     [ "$(run_i386 "$replay" --version)" = "vrn3-replay 1.0.0" ] || fail "--version"
-    run_i386 "$replay" --plugin "$plugin" - < "$c" | grep -q "^vrn3-replay: standard input: identical: " || fail "- as input"
+    code=0; run_i386 "$replay" --plugin "$plugin" --digests - "$c" > /dev/full 2> "$tmp/stderr" || code=$?
+    [ "$code" = 4 ] && [ "$(tail -1 "$tmp/stderr")" = "vrn3-replay: standard output: cannot write: No space left on device" ] ||
+        fail "digests lost on a full standard output: exit $code, $(cat "$tmp/stderr")"
+    run_i386 "$replay" --plugin "$plugin" --json --digests /dev/null "$c" > /dev/null || fail "two outputs on the null device"
+    # The digests file: a new one takes the umask's complement, a replaced one keeps its mode.
+    for mask in 022:644 077:600; do
+        (umask "${mask%:*}" && run_i386 "$replay" --plugin "$plugin" --digests "$tmp/d$mask" "$c" 2> /dev/null)
+        [ "$(stat -c %a "$tmp/d$mask")" = "${mask#*:}" ] || fail "umask ${mask%:*}: mode $(stat -c %a "$tmp/d$mask")"
+    done
+    chmod 640 "$tmp/d022:644"
+    (umask 077 && run_i386 "$replay" --plugin "$plugin" --digests "$tmp/d022:644" "$c" 2> /dev/null)
+    [ "$(stat -c %a "$tmp/d022:644")" = 640 ] || fail "a replaced file's mode: $(stat -c %a "$tmp/d022:644")"
     run_i386 "$replay" --plugin "$plugin" --digests - "$c" > "$tmp/stdout" 2> "$tmp/stderr" || fail "--digests -"
-    [ "$(head -1 "$tmp/stdout")" = "#format: index, type, time, size, md5" ] && ! grep -q identical "$tmp/stdout" &&
-        grep -q ": identical: " "$tmp/stderr" || fail "the digests are not alone on standard output"
-    name="$tmp/$(printf 'c\001\351\377"\\.pcapng')"
-    cp "$c" "$name"
-    run_i386 "$replay" --plugin "$plugin" --json "$name" > "$tmp/json" || fail "--json of an odd name"
-    python3 -c 'import json, sys; json.loads(open(sys.argv[1], "rb").read().decode("utf-8", "strict"))' "$tmp/json" ||
-        fail "--json is no valid JSON in UTF-8: $(cat -v "$tmp/json")" ;;
+    cmp -s "$tmp/stdout" "$tmp/d022:644" && [ "$(cut -d: -f1 "$tmp/stderr")" = "vrn3-replay" ] &&
+        grep -q ": identical: " "$tmp/stderr" || fail "the digests are not alone on standard output" ;;
+replay-report)
+    # The verdicts, whole, against the capture's own figures: the packets it holds in and out.
+    capture
+    c="$tmp/c.pcapng"
+    figures() { # inputs outputs packets of a capture, from its packet headers
+        python3 - "$1" <<'PY'
+import struct, sys
+data, at, counts = open(sys.argv[1], "rb").read(), 0, [0, 0, 0]
+while at < len(data):
+    kind, length = struct.unpack_from("<II", data, at)
+    if kind == 6:
+        path, direction = data[at + 40], data[at + 41]
+        counts[direction] += path != 3
+        counts[2] += 1
+    at += length
+print(*counts)
+PY
+    }
+    read -r ins outs packets <<<"$(figures "$c")"
+    [ "$(run_i386 "$replay" --plugin "$plugin" "$c")" = "vrn3-replay: $c: identical: $ins blocks in, $outs blocks out" ] ||
+        fail "the summary: $(run_i386 "$replay" --plugin "$plugin" "$c")"
+    # Captures whose end lost or gained an output: the last one dropped, or the last one twice.
+    python3 - "$c" "$tmp/lost.pcapng" "$tmp/gained.pcapng" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+blocks, at = [], 0
+while at < len(data):
+    blocks.append(data[at:at + struct.unpack_from("<I", data, at + 4)[0]])
+    at += len(blocks[-1])
+last = max(i for i, b in enumerate(blocks) if b[0] == 6 and b[41] == 1)
+def write(name, packets, count):
+    end = bytearray(blocks[-1])
+    struct.pack_into("<Q", end, 24, count)
+    open(name, "wb").write(b"".join(packets) + bytes(end))
+packets = [b for b in blocks[:-1]]
+write(sys.argv[2], packets[:last] + packets[last + 1:], sum(b[0] == 6 for b in packets) - 1)
+again = bytearray(packets[last])
+struct.pack_into("<I", again, 28, struct.unpack_from("<I", again, 28)[0] + 1) # its sequence number
+write(sys.argv[3], packets[:last + 1] + [bytes(again)] + packets[last + 1:], sum(b[0] == 6 for b in packets) + 1)
+PY
+    for case in lost gained; do
+        code=0; run_i386 "$replay" --plugin "$plugin" "$tmp/$case.pcapng" > "$tmp/$case.out" || code=$?
+        [ "$code" = 9 ] || fail "$case: exit $code"
+    done
+    tail -1 "$tmp/gained.out" | grep -qx '  replayed  (nothing)' || fail "gained: $(cat "$tmp/gained.out")"
+    grep -qx '  captured  (nothing)' "$tmp/lost.out" || fail "lost: $(cat "$tmp/lost.out")"
+    # The lost block is the one the replay still sends, after the three blocks before it; the gained
+    # one follows its original.
+    [ "$(sed -n 6p "$tmp/lost.out")" = "  replayed  $(sed -n 5p "$tmp/gained.out" | sed 's/^  captured  packet [0-9]*  //')" ] &&
+        [ "$(sed -n 3,4p "$tmp/lost.out")" = "$(sed -n 2,3p "$tmp/gained.out")" ] &&
+        [ "$(wc -l < "$tmp/lost.out")" = 6 ] || fail "lost: $(cat "$tmp/lost.out" "$tmp/gained.out")"
+    read -r ins outs packets <<<"$(figures "$tmp/lost.pcapng")"
+    [ "$(head -1 "$tmp/lost.out")" = "vrn3-replay: $tmp/lost.pcapng: differs at output block $outs (after $ins blocks in)" ] ||
+        fail "lost: $(head -1 "$tmp/lost.out")"
+    # JSON: strict UTF-8 whatever the name's bytes (invalid ones as the code point of their value,
+    # overlong forms and surrogates among them), its fields the verdict's.
+    name="$tmp/$(printf 'c\001\351\377\300\257\355\240\200\340\200\257\303\303"\\\177\303\251.pcapng')"
+    cp "$tmp/lost.pcapng" "$name"
+    code=0; run_i386 "$replay" --plugin "$plugin" --json "$name" > "$tmp/json" || code=$?
+    [ "$code" = 9 ] || fail "--json of a differing capture: exit $code"
+    python3 - "$tmp/json" "$name" "$ins" "$outs" "$packets" "$tmp/lost.out" <<'PY' || fail "--json: $(cat -v "$tmp/json")"
+import json, os, sys
+doc = json.loads(open(sys.argv[1], "rb").read().decode("utf-8", "strict"))
+name = os.fsencode(sys.argv[2]).decode("utf-8", "surrogateescape")
+name = "".join(chr(ord(ch) - 0xDC00) if 0xDC80 <= ord(ch) <= 0xDCFF else ch for ch in name)
+text = open(sys.argv[6]).read().splitlines()
+ins, outs, packets = map(int, sys.argv[3:6])
+expected = {"capture": name, "identical": False, "inputs": ins, "outputs": outs, "partial": False,
+            "last_packet": packets, "difference": {"index": outs, "captured": None, "replayed": text[5][12:]}}
+assert doc == expected, (doc, expected)
+PY
+    head -c 700 "$c" > "$tmp/cut.pcapng" # the configuration and a part of the next packet
+    run_i386 "$replay" --plugin "$plugin" --json --partial "$tmp/cut.pcapng" > "$tmp/json" || fail "--json --partial"
+    python3 - "$tmp/json" "$tmp/cut.pcapng" <<'PY' || fail "--json --partial: $(cat "$tmp/json")"
+import json, sys
+doc = json.loads(open(sys.argv[1], "rb").read().decode("utf-8", "strict"))
+assert doc == {"capture": sys.argv[2], "identical": True, "inputs": 0, "outputs": 0, "partial": True, "last_packet": 1}, doc
+PY
+    ;;
 dissector)
     # Every field of a header, a sound record, a chunk request, a tag and an event list is named.
     tshark="$8" dissector="$9" every="${10}"
