@@ -49,7 +49,7 @@ host/CBrick.cpp @@ else if (block.GetType() == kCodeNtfy) @@ else if (block.GetT
 host/CBrick.cpp @@ if (d->stopped) @@ if (false)
 host/CBrick.cpp @@ if (previous == nullptr || previous == this) @@ if (previous == nullptr)
 host/CBrick.cpp @@ return d->created && std::memcmp(&input, &d->config.input, sizeof input) == 0; @@ return std::memcmp(&input, &d->config.input, sizeof input) == 0;
-host/CPipeline.cpp @@ if (pending.fetch_sub(1) == 1) { @@ if (pending.fetch_sub(1) == 0) {
+host/CPipeline.cpp @@ d->idle.wait(lock, [this] { return d->pending.load() == 0; }); @@ d->idle.wait(lock, [this] { return d->pending.load() <= 1; });
 host/CPipeline.cpp @@ if (!failure) @@ if (true)
 host/CPipeline.cpp @@ std::swap(failure, d->failure); @@ failure = d->failure;
 host/CPipeline.cpp @@ if (!threaded) { @@ if (threaded) {
@@ -117,13 +117,9 @@ tools/vrn3-play/WavFile.cpp @@ if (channels != 1) @@ if (channels > 2)
 tools/vrn3-play/WavFile.cpp @@ if (declared > fileSize) @@ if (false)
 tools/vrn3-play/PlayerSink.cpp @@ else if (mForward && mOpenTagKind != kEndOfStreamTagKind) @@ else if (mForward)
 tools/vrn3-play/SoundSpool.cpp @@ std::stable_sort(mChunks.begin(), mChunks.end(), [](const Chunk& a, const Chunk& b) { return a.first < b.first; }); @@ std::stable_sort(mChunks.begin(), mChunks.end(), [](const Chunk& a, const Chunk& b) { return a.first > b.first; });
-tools/vrn3-play/OutputFile.cpp @@ if (exists && !S_ISREG(info.st_mode)) @@ if (false)
 tools/vrn3-play/ArchiveSource.cpp @@ if (i < other.size()) @@ if (false)
-tools/vrn3-play/main.cpp @@ return failure.Code(); @@ return kExitOk;
 tools/vrn3-play/WavFile.cpp @@ Put32(out, static_cast<uint32_t>(uint64_t{rate} * blockAlign / SamplesIn(blockAlign))); @@ Put32(out, static_cast<uint32_t>(uint64_t{rate} * blockAlign / 505));
 tools/vrn3-play/WavFile.cpp @@ Put16(out, blockAlign); @@ Put16(out, 256);
-tools/common/OutputFile.cpp @@ 0666 & ~mask @@ mask
-tools/common/OutputFile.cpp @@ const bool known = replacing && stat(target.c_str(), &info) == 0; @@ const bool known = !replacing && stat(target.c_str(), &info) == 0;
 tools/common/OutputFile.cpp @@ mKind = known ? "replaced file" : "new file"; @@ mKind = "new file";
 tools/common/OutputPlan.cpp @@ if (stat(path.c_str(), &info) == 0) @@ if (lstat(path.c_str(), &info) == 0)
 tools/common/OutputPlan.cpp @@ return exists == other.exists && (exists ? device == other.device && inode == other.inode : name == other.name); @@ return exists == other.exists && exists && device == other.device && inode == other.inode;
