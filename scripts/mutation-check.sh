@@ -33,11 +33,11 @@ BRICK_TESTS='^(SoundPlugin|ExtractParamStr|HeaderParameters|FrameRate|StreamNumb
 HOST_TESTS='^(CBrick|CPipeline|CCriticalSection|cMemBlock|cStructBlock|cCommandBlock|SoundPlugin|Conservation|ThreadedStress)\.'
 declare -A TESTS_FOR=(
     [blocks]="$HOST_TESTS"
-    [host]="$HOST_TESTS"
+    [host]="$HOST_TESTS|^CPluginLibrary\\.|^tools_vrn3_play_plugin\$"
     [stream]="$BRICK_TESTS"
     [sound]="$BRICK_TESTS"
     [records]="$BRICK_TESTS"
-    [tools/vrn3-play]='^WavFile\.|^tools_vrn3_play_(sample|long|streams|inputs|plugin|cli|io|signals)$'
+    [tools/vrn3-play]='^WavFile\.|^tools_vrn3_play_(sample|long|streams|inputs|plugin|cli|summary|io|plan|modes|targets|unwritable|kept|commit|descriptors|signals)$'
     [capture]='^Capture\.|^capture_'
     [tools/vrn3-replay]='^capture_(replay|fault|cut|replay-cli|replay-report|digests-.*)$'
     [tools/common]='^WavFile\.|^tools_vrn3_play_|^capture_(replay|fault|replay-cli|replay-report|digests-.*)$'
@@ -49,7 +49,18 @@ host/CBrick.cpp @@ else if (block.GetType() == kCodeNtfy) @@ else if (block.GetT
 host/CBrick.cpp @@ if (d->stopped) @@ if (false)
 host/CBrick.cpp @@ if (previous == nullptr || previous == this) @@ if (previous == nullptr)
 host/CBrick.cpp @@ return d->created && std::memcmp(&input, &d->config.input, sizeof input) == 0; @@ return std::memcmp(&input, &d->config.input, sizeof input) == 0;
-host/CPipeline.cpp @@ if (pending.fetch_sub(1) == 1) { @@ if (pending.fetch_sub(1) == 0) {
+host/CPipeline.cpp @@ d->idle.wait(lock, [this] { return d->pending.load() == 0; }); @@ d->idle.wait(lock, [this] { return d->pending.load() <= 1; });
+host/CPipeline.cpp @@ if (!failure) @@ if (true)
+host/CPipeline.cpp @@ std::swap(failure, d->failure); @@ failure = d->failure;
+host/CPipeline.cpp @@ if (!threaded) { @@ if (threaded) {
+host/CPluginLibrary.cpp @@ return path.find('/') == std::string::npos ? "./" + path : path; @@ return path;
+host/CPluginLibrary.cpp @@ throw Error(Error::kFactory, why); @@ throw Error(Error::kOpen, why);
+host/CPluginLibrary.cpp @@ if (!image.QtCore().empty() && image.QtCore() != VRN3_HOST_QT_SONAME) @@ if (image.QtCore() != VRN3_HOST_QT_SONAME)
+host/CPluginLibrary.cpp @@ if (!image.IsElf()) @@ if (false)
+host/CPluginImage.cpp @@ if (!file.Read(0, sizeof start, start) || std::memcmp(start, ELFMAG, SELFMAG) != 0) @@ if (!file.Read(0, sizeof start, start))
+host/CPluginImage.cpp @@ const size_t digits = name.find_first_not_of("0123456789", 5); @@ const size_t digits = name.find_first_not_of("0123456789", 6);
+host/CPluginImage.cpp @@ return mIsElf && mClass == kHostClass && mData == ELFDATA2LSB && mMachine == kHostMachine; @@ return mIsElf && mClass == kHostClass && mMachine == kHostMachine;
+host/CPluginImage.cpp @@ machine == EM_X86_64 ? "x86-64" : number; @@ machine == EM_X86_64 ? "x86-64" : "another machine";
 host/CCriticalSection.cpp @@ if (timeout == 0) @@ if (timeout == 1)
 host/CCriticalSection.cpp @@ seen = state.exchange(kContended, std::memory_order_acquire); // others @@ seen = state.exchange(kLocked, std::memory_order_acquire); // others
 capture/CCaptureRecorder.cpp @@ const TCapturePacket capture{mPackets + 1, type, size, path, direction, form, 0}; @@ const TCapturePacket capture{mPackets, type, size, path, direction, form, 0};
@@ -106,11 +117,23 @@ tools/vrn3-play/WavFile.cpp @@ if (channels != 1) @@ if (channels > 2)
 tools/vrn3-play/WavFile.cpp @@ if (declared > fileSize) @@ if (false)
 tools/vrn3-play/PlayerSink.cpp @@ else if (mForward && mOpenTagKind != kEndOfStreamTagKind) @@ else if (mForward)
 tools/vrn3-play/SoundSpool.cpp @@ std::stable_sort(mChunks.begin(), mChunks.end(), [](const Chunk& a, const Chunk& b) { return a.first < b.first; }); @@ std::stable_sort(mChunks.begin(), mChunks.end(), [](const Chunk& a, const Chunk& b) { return a.first > b.first; });
-tools/vrn3-play/OutputFile.cpp @@ if (exists && !S_ISREG(info.st_mode)) @@ if (false)
 tools/vrn3-play/ArchiveSource.cpp @@ if (i < other.size()) @@ if (false)
-tools/vrn3-play/main.cpp @@ return failure.Code(); @@ return kExitOk;
 tools/vrn3-play/WavFile.cpp @@ Put32(out, static_cast<uint32_t>(uint64_t{rate} * blockAlign / SamplesIn(blockAlign))); @@ Put32(out, static_cast<uint32_t>(uint64_t{rate} * blockAlign / 505));
 tools/vrn3-play/WavFile.cpp @@ Put16(out, blockAlign); @@ Put16(out, 256);
+tools/common/OutputFile.cpp @@ mKind = known ? "replaced file" : "new file"; @@ mKind = "new file";
+tools/common/OutputPlan.cpp @@ if (stat(path.c_str(), &info) == 0) @@ if (lstat(path.c_str(), &info) == 0)
+tools/common/OutputPlan.cpp @@ return exists == other.exists && (exists ? device == other.device && inode == other.inode : name == other.name); @@ return exists == other.exists && exists && device == other.device && inode == other.inode;
+tools/common/OutputPlan.cpp @@ if (!bothStandard && (ia.null || !(ia == ib))) @@ if (!bothStandard && !(ia == ib))
+tools/common/OutputPlan.cpp @@ const bool standard = bothStandard || ia == OfDescriptor(STDOUT_FILENO); @@ const bool standard = bothStandard;
+tools/common/JsonWriter.cpp @@ else if ((c < 0x20 || c == 0x7F || length == 0) && @@ else if ((c < 0x20 || c == 0x7F) &&
+tools/common/JsonWriter.cpp @@ const bool valid = code >= least[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF); @@ const bool valid = code >= least[length] && code <= 0x10FFFF;
+tools/common/JsonWriter.cpp @@ const bool valid = code >= least[length] && @@ const bool valid = code >= least[1] &&
+tools/common/PluginLibrary.cpp @@ if (e.step == CPluginLibrary::Error::kOpen) @@ if (true)
+tools/vrn3-play/main.cpp @@ if (std::fflush(stdout) != 0 || std::ferror(stdout)) @@ if (false)
+tools/vrn3-play/main.cpp @@ if (settings.trace == "-" && (std::fflush(stderr) != 0 || std::ferror(stderr))) @@ if (false)
+tools/vrn3-play/Summary.cpp @@ .Unsigned("samples", r.samples) @@ .Unsigned("samples", r.records)
+tools/vrn3-play/Summary.cpp @@ r.inputSeekable ? "file" : "stream" @@ "file"
+tools/vrn3-play/Summary.cpp @@ "[" + std::to_string(r.firstTime) @@ "[" + std::to_string(r.chunks)
 stream/CVRN3Stream.cpp @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, startKind, @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, mTagStreamKind + 0 * startKind,
 stream/CVRN3Stream.cpp @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, 0); @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, static_cast<uint32_t>(mStreamNumber));
 stream/CVRN3Stream.cpp @@ const uint32_t length = asked < payload ? asked : payload; @@ const uint32_t length = payload + 0 * asked;

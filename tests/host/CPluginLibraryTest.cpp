@@ -1,6 +1,7 @@
 // The plug-in loader's refusals, on small hand-made ELF files: another class, byte order or
 // machine, another Qt Core among the needed libraries, and damaged headers and tables. Each is
 // refused with a message naming the plug-in's side and the host's, before the loader sees the file.
+// Then the plug-ins that pass that check and still do not resolve.
 // (The real cross-flavour loads are scripts/flavour-check.sh's, with both builds.)
 #include "host/CPluginImage.h"
 #include "host/CPluginLibrary.h"
@@ -113,7 +114,10 @@ TEST(CPluginLibrary, RefusesAnotherMachineAnotherQtOrADamagedFileNamingBothSides
           "this host for " + host}},
         {"another machine", {}, [](HandMadeElf& e) { e.header.e_machine = EM_AARCH64; }, SIZE_MAX,
          {"built for " + CPluginImage::Machine(CPluginImage::kHostClass, ELFDATA2LSB, EM_AARCH64), "this host for " + host}},
-        {"big-endian", {}, [](HandMadeElf& e) { e.header.e_ident[EI_DATA] = ELFDATA2MSB; }, SIZE_MAX, {"big-endian", host}},
+        // the host's machine number as a big-endian file stores it
+        {"big-endian", {},
+         [](HandMadeElf& e) { e.header.e_ident[EI_DATA] = ELFDATA2MSB, e.header.e_machine = CPluginImage::kHostMachine << 8; },
+         SIZE_MAX, {"built for " + CPluginImage::Machine(CPluginImage::kHostClass, ELFDATA2MSB, CPluginImage::kHostMachine), host}},
         {"the other Qt", qt, nullptr, SIZE_MAX, {"built on " + kOtherQt + ", this host on " + kHostQt}},
         {"header cut short", qt, nullptr, 24, damaged},
         {"program headers past the end", qt, [](HandMadeElf& e) { e.header.e_phoff = 0x7FFFFFF0; }, SIZE_MAX, damaged},
@@ -143,6 +147,42 @@ TEST(CPluginLibrary, RefusesAnotherMachineAnotherQtOrADamagedFileNamingBothSides
         }
         std::remove(path.c_str());
     }
+}
+
+// A plug-in that does not resolve fails at its step with the loader's own words: a missing file,
+// a file that is no ELF file, a bare name (a file in the working folder, never one the loader
+// searches its path for: there is no libc.so.6 here), a library without the factory. One with
+// the factory loads, and its factory is the one called.
+TEST(CPluginLibrary, APluginThatDoesNotResolveFailsAtItsStepWithTheLoadersWords)
+{
+    using Step = CPluginLibrary::Error::EStep;
+    const std::string missing = ::testing::TempDir() + "vrn3-no-such-plugin.so";
+    const std::string text = Written(std::string(4096, 't'));
+    const struct {
+        std::string path;
+        Step step;
+        std::string said;
+    } cases[] = {
+        {missing, CPluginLibrary::Error::kOpen, missing + ": cannot open shared object file: No such file or directory"},
+        {text, CPluginLibrary::Error::kOpen, text + ": invalid ELF header"},
+        {"libc.so.6", CPluginLibrary::Error::kOpen, "./libc.so.6: cannot open shared object file"},
+        {VRN3_TEST_NOFACTORY_PLUGIN, CPluginLibrary::Error::kFactory, "undefined symbol: CreateBrick"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        try {
+            CPluginLibrary plugin(c.path);
+            ADD_FAILURE() << "loaded";
+        } catch (const CPluginLibrary::Error& e) {
+            EXPECT_EQ(c.step, e.step);
+            EXPECT_NE(std::string::npos, std::string(e.what()).find(c.said)) << e.what() << "\n lacks: " << c.said;
+        }
+    }
+    std::remove(text.c_str());
+    CPluginLibrary refusing(VRN3_TEST_REFUSING_PLUGIN);
+    EXPECT_EQ(nullptr, refusing.CreateBrick(TBrickConfig{}));
+    EXPECT_EQ(0, refusing.Close());
+    EXPECT_EQ(nullptr, refusing.Factory());
 }
 
 } // namespace

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <new>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 using namespace kit;
@@ -19,7 +19,7 @@ using namespace kit;
 namespace {
 
 // Forwards data downstream and commands upstream, answers every `answerEvery`-th data block with
-// a chunk request upstream, runs out of memory on data numbered `failOn`, logs its calls when
+// a chunk request upstream, fails (naming itself) on data numbered `failOn`, logs its calls when
 // given a log, and notices overlapping calls and data numbers that go back (a number carries its
 // producer in the top byte and rises per producer).
 class RelayBrick : public CBrick {
@@ -32,7 +32,7 @@ public:
         const uint32_t n = RecordOf<cTagBlock>(block).streamNumber;
         return Call("data " + std::to_string(n), [&] {
             if (n == failOn)
-                throw std::bad_alloc();
+                throw std::runtime_error(mName + " fails on " + std::to_string(n));
             uint32_t& last = mLastPerProducer[n >> 24];
             outOfOrder = outOfOrder || (n & 0xFFFFFF) < last;
             last = n & 0xFFFFFF;
@@ -173,32 +173,42 @@ TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDeliver
     EXPECT_EQ(0, pipeline.PendingBlocks());
 }
 
-// Also: destroying the pipeline destroys its bricks and drops the blocks still queued.
-TEST(CPipeline, AHandlersExceptionReachesTheOwnerAndLeavesTheCountsRight)
+// The owner sees the first failure either way: A fails on data 1 before it forwards data 2, on
+// which B then fails. Threaded, B's later failure is dropped; synchronous, the run stops at A's,
+// and B's comes out of the next run. Each failed block is counted as delivered. Also: destroying
+// the pipeline destroys its bricks and drops the blocks still queued.
+TEST(CPipeline, TheFirstHandlerFailureReachesTheOwnerInBothModesAndTheCountsStayRight)
 {
     const int destroyed = RelayBrick::destroyed;
     const cTagBlock queued = Numbered(4);
     for (bool threaded : {false, true}) {
+        SCOPED_TRACE(threaded ? "threaded" : "synchronous");
         CPipeline pipeline;
-        auto* brick = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick("A")));
-        brick->failOn = 1;
-        for (uint32_t n : {1u, 2u, 1u, 3u})
-            brick->enqueueData(Numbered(n));
-        if (threaded) {
+        auto* a = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick("A")));
+        auto* b = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick("B")));
+        a->failOn = 1;
+        b->failOn = 2;
+        for (uint32_t n : {1u, 2u, 3u})
+            a->enqueueData(Numbered(n));
+        if (threaded)
             pipeline.Start();
-            EXPECT_THROW(pipeline.WaitIdle(), std::bad_alloc); // the first one, once idle
-            pipeline.WaitIdle();
-            pipeline.Stop();
-        } else {
-            EXPECT_THROW(pipeline.RunUntilIdle(), std::bad_alloc);
-            EXPECT_THROW(pipeline.RunUntilIdle(), std::bad_alloc);
-            EXPECT_EQ(1u, pipeline.RunUntilIdle());
+        std::vector<std::string> seen;
+        for (int run = 0; run < 3; ++run) {
+            try {
+                threaded ? pipeline.WaitIdle() : static_cast<void>(pipeline.RunUntilIdle());
+                seen.push_back("none");
+            } catch (const std::runtime_error& e) {
+                seen.push_back(e.what());
+            }
         }
-        EXPECT_EQ(2, brick->data.load());
+        const std::string second = threaded ? "none" : "B fails on 2";
+        EXPECT_EQ((std::vector<std::string>{"A fails on 1", second, "none"}), seen);
+        pipeline.Stop();
+        EXPECT_EQ((std::vector<int>{2, 1}), (std::vector<int>{a->data, b->data}));
         EXPECT_EQ(0, pipeline.PendingBlocks());
-        brick->enqueueData(queued); // never delivered
+        a->enqueueData(queued); // never delivered
     }
-    EXPECT_EQ(destroyed + 2, RelayBrick::destroyed);
+    EXPECT_EQ(destroyed + 4, RelayBrick::destroyed);
     EXPECT_EQ(1u, Peek::Count(queued)) << "the queues let go of the block";
 }
 

@@ -150,14 +150,17 @@ inputs)
         grep -Eq "chunks      (96|97) requested" "$W/log" || fail "1 Hz: $(grep chunks "$W/log"), not one a record"
         cmp -s <(tail -c +61 "$W/slow.wav") <(tail -c +61 "$W/slow.out.wav") || fail "1 Hz $direction: other sound"
     done
-    cp "$SAMPLE" "$W/out/same.wav"
-    play "$W/out/same.wav" -o "$W/out/same.wav" 2> "$W/stderr" && fail "wrote over its input"
-    grep -q "is the input" "$W/stderr" || fail "no message for output = input"
-    cmp -s "$SAMPLE" "$W/out/same.wav" || fail "the input was changed"
     ;;
 plugin)
-    refuse 5 "cannot load the plug-in: .*nothing.so" --plugin "$W/nothing.so" "$SAMPLE" -o "$W/out/x.wav"
-    refuse 5 "no factory CreateBrick" --plugin "$NOFACTORY" "$SAMPLE" -o "$W/out/x.wav"
+    # A plug-in that does not resolve, each with its own words: missing, another machine's (a copy
+    # of a library with its ELF machine made aarch64's), without the factory; then a factory that refuses.
+    cp "$NOFACTORY" "$W/arm.so" && printf '\267\000' | dd of="$W/arm.so" bs=1 seek=18 conv=notrunc status=none
+    refuse 5 "^vrn3-play: cannot load the plug-in: $W/nothing.so: cannot open shared object file: No such file" \
+        --plugin "$W/nothing.so" "$SAMPLE" -o "$W/out/x.wav"
+    refuse 5 "^vrn3-play: cannot load the plug-in: $W/arm.so: not loaded: the plug-in is built for [0-9]*-bit little-endian machine 183, this host for " \
+        --plugin "$W/arm.so" "$SAMPLE" -o "$W/out/x.wav"
+    refuse 5 "^vrn3-play: $NOFACTORY: no factory CreateBrick in the plug-in ($NOFACTORY: undefined symbol: CreateBrick)$" \
+        --plugin "$NOFACTORY" "$SAMPLE" -o "$W/out/x.wav"
     refuse 5 "refused the brick configuration" --plugin "$REFUSING" "$SAMPLE" -o "$W/out/x.wav"
     refuse 8 "out of memory" --plugin "$REFUSING" --stream 8 "$SAMPLE" -o "$W/out/x.wav"
     ;;
@@ -198,9 +201,63 @@ ROWS
     play "$W/in.wav" -o "$W/x.wav" -q > "$W/log" 2>&1 && [ ! -s "$W/log" ] || fail "-q printed: $(cat "$W/log")"
     play "$W/in.wav" -o "$W/x.wav" --trace > "$W/log" 2> "$W/trace" || fail "--trace"
     grep -q "snd3" "$W/log" || [ "$(grep -c "snd3" "$W/trace")" -lt 100 ] && fail "trace not alone on stderr"
-    cp "$SAMPLE" "$W/$(printf 'in\351\377"\\\001.wav')"
-    play "$W/"in?????.wav -o "$W/x.wav" --json | python3 -m json.tool > "$W/json" || fail "--json is no JSON object"
-    grep -q '"records": 96' "$W/json" || fail "--json lacks the records: $(cat "$W/json")"
+    ;;
+summary)
+    # The summary's figures are the input's own, read from its WAV header (rate, block align, data
+    # bytes, fact samples; a record a block, the last one's time), and the options as given; the
+    # text and the JSON say the same. The JSON is one line of strict UTF-8 whatever bytes the names
+    # hold: UTF-8 kept, every other byte escaped on its own.
+    "$SOX" -V1 -n -r 11025 -c 1 -e ima-adpcm "$W/b.wav" synth 7 sine 500
+    cp "$SAMPLE" "$W/$(printf 'a \303\274\351\377"\\\001\177\340\200\257\355\240\200.wav')"
+    # figures file | input | options, run in $W
+    while IFS='|' read -r figures input options; do
+        (cd "$W" && eval "play $input -o o.wav $options --json") > "$W/json" || fail "--json for $input $options"
+        (cd "$W" && eval "play $input -o o.wav $options -v") > "$W/text" || fail "-v for $input $options"
+        (cd "$W" && python3 - $figures $input "$options" json text) <<'PY' || fail "the summary of $input $options"
+import json, math, os, re, struct, sys
+figures, name, options, json_file, text_file = sys.argv[1:6]
+def unchanged_or_escaped(error):  # each byte that is not UTF-8 stands for the character of its value
+    return ''.join(chr(b) for b in error.object[error.start:error.end]), error.end
+import codecs; codecs.register_error('bytewise', unchanged_or_escaped)
+shown = os.fsencode(name).decode('utf-8', 'bytewise')
+wav = open(figures, 'rb').read()
+at, chunks = 12, {}
+while at + 8 <= len(wav):
+    size = struct.unpack_from('<I', wav, at + 4)[0]
+    chunks[wav[at:at + 4]] = (wav[at + 8:at + 8 + size], size)
+    at += 8 + size + (size & 1)
+rate, align = struct.unpack_from('<I', chunks[b'fmt '][0], 4)[0], struct.unpack_from('<H', chunks[b'fmt '][0], 12)[0]
+data, samples = chunks[b'data'][1], struct.unpack_from('<I', chunks[b'fact'][0])[0]
+records = -(-data // align)
+last = (records - 1) * ((align - 4) * 2 + 1) * 1000 // rate
+raw = open(json_file, 'rb').read()
+assert raw.count(b'\n') == 1 and raw.endswith(b'}\n'), raw
+got = json.loads(raw.decode('utf-8', 'strict'))
+fragment = int(re.search(r'--fragment (\d+)', options).group(1)) if '--fragment' in options else 100
+want = {'input': shown, 'output': 'o.wav', 'plugin': got['plugin'], 'stream': 1,
+        'direction': 'backward' if '--reverse' in options else 'forward', 'fragment': fragment,
+        'threaded': '--threaded' in options,
+        'config': {'codec': 'ima1', 'sample_rate': rate, 'bytes_per_sample': 2, 'channels': 1,
+                   'chunk_length': 3000, 'data_type': 'SCDA'},
+        'records': records, 'bytes': data, 'samples': samples, 'chunks': got['chunks'],
+        'time_span_ms': [0, last], 'wall_time_s': got['wall_time_s']}
+assert got == want, (got, want)
+text = open(text_file, 'rb').read().decode('utf-8', 'surrogateescape').splitlines()
+fragments = 'whole records' if fragment == 0 else 'fragments of %d bytes' % fragment
+want = ['vrn3-play: %s -> o.wav' % name, '  plug-in     ' + got['plugin'],
+        '  input       %s, %d Hz, block align %d, %d bytes of sound, fact %d samples'
+        % ('stream' if name == '-' else 'file', rate, align, data, samples),
+        '  stream      1, %s, %s, %s' % (want['direction'], fragments, 'threaded' if want['threaded'] else 'synchronous'),
+        '  SCfg        codec ima1, %d Hz, 2 bytes/sample, 1 channel(s), chunk 3000, data SCDA' % rate,
+        '  extracted   %d records, %d bytes, %d samples (%.3f s of sound)' % (records, data, samples, samples / rate),
+        '  chunks      %d requested' % got['chunks'], '  time span   0 .. %d ms' % last]
+assert text[:8] == want and text[9] == '  written     o.wav (replaced file)' and len(text) == 10, (text, want)
+PY
+    done <<'ROWS'
+a*.wav|a*.wav|
+b.wav|b.wav|--threaded --fragment 0 --reverse
+b.wav|-|--fragment 65535 < <(cat b.wav)
+ROWS
     ;;
 io)
     # Standard output and input, pipes with sizes a streaming writer leaves, a FIFO, a link.
@@ -225,9 +282,11 @@ io)
     play "$SAMPLE" -o "$name" -q && [ -f "$name" ] || fail "a 255-byte output name"
     ;;
 plan)
-    # Before any work, one line and exit 2: an output that is the input (also through a link), two
+    # Before any work, one line and exit 2: an output that is the input by any path (its name, ./,
+    # a symbolic link, also from another folder or as the input, a hard link, standard input), two
     # outputs on one file, standard output taken twice. Every file stays as it was.
     cp "$SAMPLE" "$W/x.wav" && ln -s x.wav "$W/link.wav" && ln "$W/x.wav" "$W/hard.wav"
+    mkdir "$W/sub" && ln -s ../x.wav "$W/sub/up.wav"
     # pattern | arguments, run in $W with standard output going to the file $W/stdout
     while IFS='|' read -r pattern args; do
         echo old > "$W/o.wav" && rm -f "$W/y.wav" "$W/c.x" "$W/t.x"
@@ -237,12 +296,21 @@ plan)
         cmp -s "$SAMPLE" "$W/x.wav" && [ "$(cat "$W/o.wav")" = old ] && [ ! -s "$W/stdout" ] || fail "$args changed a file"
         [ ! -e "$W/y.wav" ] && [ ! -e "$W/c.x" ] && [ ! -e "$W/t.x" ] || fail "$args wrote: $(ls "$W")"
     done <<'ROWS'
---capture x.wav: is the input file|-q x.wav -o y.wav --capture x.wav
---digests x.wav: is the input file|-q x.wav -o y.wav --digests x.wav
---trace link.wav: is the input file|-q x.wav -o y.wav --trace=link.wav
---capture hard.wav: is the input file|-q x.wav -o y.wav --capture hard.wav
+-o x.wav: is the input file|-q x.wav -o x.wav
+-o ./x.wav: is the input file|-q x.wav -o ./x.wav
 -o link.wav: is the input file|-q x.wav -o link.wav
+-o sub/up.wav: is the input file|-q x.wav -o sub/up.wav
+-o x.wav: is the input file|-q link.wav -o x.wav
 -o hard.wav: is the input file|-q - -o hard.wav < x.wav
+--capture x.wav: is the input file|-q x.wav -o y.wav --capture x.wav
+--capture ./link.wav: is the input file|-q x.wav -o y.wav --capture ./link.wav
+--capture hard.wav: is the input file|-q x.wav -o y.wav --capture hard.wav
+--digests x.wav: is the input file|-q x.wav -o y.wav --digests x.wav
+--digests link.wav: is the input file|-q x.wav -o y.wav --digests link.wav
+--digests ./hard.wav: is the input file|-q x.wav -o y.wav --digests ./hard.wav
+--trace ./x.wav: is the input file|-q x.wav -o y.wav --trace=./x.wav
+--trace link.wav: is the input file|-q x.wav -o y.wav --trace=link.wav
+--trace hard.wav: is the input file|-q x.wav -o y.wav --trace=hard.wav
 -o o.wav and --capture o.wav: one file for two outputs|-q x.wav -o o.wav --capture o.wav
 -o o.wav and --digests ./o.wav: one file|-q x.wav -o o.wav --digests ./o.wav
 -o o.wav and --trace o.wav: one file|-q x.wav -o o.wav --trace=o.wav
@@ -286,6 +354,57 @@ ROWS
     [ -e "$W/locked" ] && chattr -i "$W/fixed.wav" "$W/locked"
     [ -z "$problems" ] || fail "${problems#; }"
     [ ! -e "$W/y.wav" ] || fail "a run whose other target failed wrote y.wav"
+    ;;
+modes)
+    # Under the umasks 022 and 077, every output made anew gets 0666 less the umask, and every
+    # replaced one keeps the mode its target had (0640, which neither umask gives); each is the new one.
+    for mask in 022 077; do
+        want=$(printf %o $((0666 & ~8#$mask)))
+        rm -rf "$W/m" && mkdir "$W/m"
+        for kind in new replaced; do
+            rc=0; (umask "$mask" && play "$SAMPLE" -o "$W/m/x.wav" --capture "$W/m/c.pcapng" --digests "$W/m/d.txt" \
+                --trace="$W/m/t.txt") > "$W/log" || rc=$?
+            [ "$rc" = 0 ] && grep -q "^  written     $W/m/x.wav ($kind file)$" "$W/log" || fail "umask $mask, $kind: exit $rc"
+            for name in x.wav c.pcapng d.txt t.txt; do
+                [ "$(stat -c %a "$W/m/$name")" = "$want" ] && [ "$(head -c 3 "$W/m/$name")" != old ] ||
+                    fail "umask $mask, $kind $name: mode $(stat -c %a "$W/m/$name"), not $want"
+                echo old > "$W/m/$name" && chmod 640 "$W/m/$name"
+            done
+            want=640
+        done
+    done
+    ;;
+unwritable)
+    # An output or a listing that cannot be written (a full device, a folder, a missing folder;
+    # standard output or error full) fails the run: exit 4, its line first, the old WAV as it was and
+    # no temporary file left.
+    mkdir "$W/folder"
+    # pattern | arguments, run in $W with standard output going to $W/stdout
+    while IFS='|' read -r pattern args; do
+        echo old > "$W/x.wav"
+        rc=0; (cd "$W" && eval "play $args") > "$W/stdout" 2> "$W/stderr" || rc=$?
+        [ "$rc" = 4 ] && [ "$(head -1 "$W/stderr")" = "vrn3-play: $pattern" ] && [ "$(cat "$W/x.wav")" = old ] &&
+            [ -z "$(ls -A "$W" "$W/folder" | grep '^\.vrn3-')" ] || fail "exit $rc for $args: $(cat "$W/stderr")"
+    done <<ROWS
+/dev/full: cannot write: No space left on device|"$SAMPLE" -o /dev/full
+folder: cannot write: Is a directory|"$SAMPLE" -o folder
+none/x.wav: cannot write: No such file or directory|"$SAMPLE" -o none/x.wav
+/dev/full: cannot write: No space left on device|"$SAMPLE" -o x.wav --trace=/dev/full
+folder: cannot write: Is a directory|"$SAMPLE" -o x.wav --trace=folder
+none/t.txt: cannot write: No such file or directory|"$SAMPLE" -o x.wav --trace=none/t.txt
+/dev/full: cannot write: No space left on device|"$SAMPLE" -o x.wav --digests /dev/full
+folder: cannot write: Is a directory|"$SAMPLE" -o x.wav --digests folder
+none/d.txt: cannot write: No such file or directory|"$SAMPLE" -o x.wav --digests none/d.txt
+/dev/full: cannot write the capture: No space left on device|"$SAMPLE" -o x.wav --capture /dev/full
+folder: cannot write: Is a directory|"$SAMPLE" -o x.wav --capture folder
+none/c.pcapng: cannot write: No such file or directory|"$SAMPLE" -o x.wav --capture none/c.pcapng
+cannot write the summary: No space left on device|"$SAMPLE" -o x.wav > /dev/full
+cannot write the summary: No space left on device|"$SAMPLE" -o x.wav --json > /dev/full
+standard output: cannot write: No space left on device|"$SAMPLE" -o - > /dev/full
+standard output: cannot write: No space left on device|-q "$SAMPLE" -o x.wav --digests - > /dev/full
+ROWS
+    rc=0; play "$SAMPLE" -o "$W/x.wav" --trace -q 2> /dev/full || rc=$?
+    [ "$rc" = 4 ] && [ "$(cat "$W/x.wav")" = old ] || fail "a trace into a full standard error: exit $rc"
     ;;
 kept)
     # A run that fails, at once or after the play, leaves every old file as it was: the WAV, the
@@ -379,14 +498,10 @@ exitcodes)
         [ "$1" != 0 ] && [ "$(cat "$W/out/x.wav")" = old ] && [ "$(ls -A "$W/out")" = x.wav ] ||
             fail "$2: exit $1; $(ls -A "$W/out")"
     }
-    for point in stdout json trace-file trace-stderr pipe spool-folder 1 8 24 40 56; do
+    for point in pipe spool-folder 1 8 24 40 56; do
         rm -rf "$W/out" && mkdir "$W/out" && echo old > "$W/out/x.wav"
         rc=0
         case $point in
-        stdout) play "$SAMPLE" -o "$W/out/x.wav" > /dev/full 2> /dev/null || rc=$? ;;
-        json) play "$SAMPLE" -o "$W/out/x.wav" --json > /dev/full 2> /dev/null || rc=$? ;;
-        trace-file) play "$SAMPLE" -o "$W/out/x.wav" --trace=/dev/full -q 2> /dev/null || rc=$? ;;
-        trace-stderr) play "$SAMPLE" -o "$W/out/x.wav" --trace -q 2> /dev/full || rc=$? ;;
         pipe) play "$SAMPLE" -o "$W/out/x.wav" --trace -q 2>&1 > /dev/null | head -1 > /dev/null || rc=${PIPESTATUS[0]} ;;
         spool-folder) TMPDIR="$W/none" play "$SAMPLE" -o "$W/out/x.wav" -q 2> "$W/stderr" || rc=$?
             grep -q "spool file of the sound in $W/none: No such file" "$W/stderr" || fail "spool folder unnamed" ;;

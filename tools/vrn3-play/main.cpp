@@ -174,6 +174,8 @@ void Plan(Settings& settings, OutputPlan& plan)
 }
 
 // Prints the summary, and checks that the trace on stderr is whole; either failing fails the run.
+// Where an output takes standard output the summary goes to stderr, and what standard output
+// cannot take is that output's.
 void PrintSummary(const Settings& settings, const PlayReport& report, bool stdoutTaken)
 {
     if (settings.trace == "-" && (std::fflush(stderr) != 0 || std::ferror(stderr)))
@@ -184,7 +186,8 @@ void PrintSummary(const Settings& settings, const PlayReport& report, bool stdou
     else if (!settings.quiet)
         summary.PrintText(stdoutTaken ? stderr : stdout, settings.verbose);
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw Failure(kExitOutput, std::string("cannot write the summary: ") + std::strerror(errno));
+        throw Failure(kExitOutput, std::string(stdoutTaken ? "standard output: cannot write: " : "cannot write the summary: ") +
+                                       std::strerror(errno));
 }
 
 } // namespace
