@@ -12,11 +12,11 @@
 # (the fastest of its slices). Each round runs every pipeline and ours once, one after the other,
 # so that they share the machine's state; the fastest round of each is kept.
 #
-# The amd64 GStreamer is installed with apt-get where it is missing (gstreamer1.0-tools). For an
-# i386 build, an i386 GStreamer is unpacked into build/deps/gstreamer-i386 (apt-get download and
-# dpkg-deb -x, as scripts/setup.sh makes the i386 sysroot; the machine's package state is left
-# alone) and run through the build's i386 emulator where the kernel needs one: such a row is
-# marked emulated, its times are the emulator's.
+# GStreamer of the build's flavour is unpacked into build/deps/gstreamer-<flavour> (apt-get
+# download and dpkg-deb -x, as scripts/setup.sh makes the i386 sysroot; the machine's package
+# state is left alone) and run with its own loader and libraries: amd64 from the machine's own
+# package lists, i386 from scripts/setup.sh's private i386 lists, through the build's i386
+# emulator where the kernel needs one: such a row is marked emulated, its times are the emulator's.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -38,45 +38,53 @@ PIPELINES=(identity none queue) # the element between source and sink, if any
 
 say() { echo "gstreamer-compare: $*" >&2; }
 
+# GStreamer's command-line tool and the libraries it loads, of either flavour.
+GST_PACKAGES=(gstreamer1.0-tools libgstreamer1.0-0 libglib2.0-0 libffi8 libpcre2-8-0 libmount1
+              libselinux1 libblkid1 libunwind8 libdw1 libelf1 zlib1g liblzma5 libbz2-1.0 libzstd1
+              libcap2 libgcc-s1 libc6)
+
+# Unpacks GStreamer into GST_ROOT once: unpack_gstreamer [apt-get options...]
+unpack_gstreamer() {
+    [ ! -x "$GST_ROOT/usr/bin/gst-launch-1.0" ] || return 0
+    say "unpacking the $FLAVOUR GStreamer into $GST_ROOT"
+    mkdir -p "$GST_ROOT/debs"
+    (cd "$GST_ROOT/debs" && apt-get "$@" download -q "${GST_PACKAGES[@]}" > /dev/null)
+    for deb in "$GST_ROOT"/debs/*.deb; do dpkg-deb -x "$deb" "$GST_ROOT"; done
+}
+
 # The flavour of the build's benchmark: 1 in the ELF class byte is 32-bit.
 if [ "$(od -An -tu1 -j4 -N1 "$BENCH" | tr -d ' ')" = 1 ]; then
     FLAVOUR=i386
+    TRIPLET=i386-linux-gnu
+    LOADER=lib/ld-linux.so.2
     EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD" 2> /dev/null || true)"
     GST_ROOT="$ROOT/build/deps/gstreamer-i386"
-    if [ ! -x "$GST_ROOT/usr/bin/gst-launch-1.0" ]; then
-        say "unpacking an i386 GStreamer into $GST_ROOT"
-        mkdir -p "$GST_ROOT/debs"
-        # scripts/setup.sh's private i386 package lists (build/deps/apt): the machine's own apt
-        # state and architectures are left alone.
-        APTD="$ROOT/build/deps/apt"
-        [ -f "$APTD/sources.list" ] || { say "no private i386 package lists in $APTD (run scripts/setup.sh)"; exit 1; }
-        (cd "$GST_ROOT/debs" && apt-get -oAPT::Architecture=i386 -oAPT::Architectures=i386 \
-            -oDir::State::Lists="$APTD/lists" -oDir::Cache="$APTD/cache" \
-            -oDir::Etc::SourceList="$APTD/sources.list" -oDir::Etc::SourceParts="$APTD/sources.list.d" \
-            -oAPT::Sandbox::User=root download -q gstreamer1.0-tools libgstreamer1.0-0 libglib2.0-0 \
-            libffi8 libpcre2-8-0 libmount1 libselinux1 libblkid1 libunwind8 libdw1 libelf1 zlib1g \
-            liblzma5 libbz2-1.0 libzstd1 libcap2 libgcc-s1 libc6 > /dev/null)
-        for deb in "$GST_ROOT"/debs/*.deb; do dpkg-deb -x "$deb" "$GST_ROOT"; done
-    fi
-    LIBS="$GST_ROOT/usr/lib/i386-linux-gnu:$GST_ROOT/lib/i386-linux-gnu"
-    GST=(${EMULATOR:+"$EMULATOR"} ${EMULATOR:+-L} ${EMULATOR:+"$GST_ROOT"} "$GST_ROOT/lib/ld-linux.so.2"
-         --library-path "$LIBS" "$GST_ROOT/usr/bin/gst-launch-1.0")
-    export GST_PLUGIN_SYSTEM_PATH_1_0="$GST_ROOT/usr/lib/i386-linux-gnu/gstreamer-1.0"
-    export GST_PLUGIN_SCANNER_1_0="$GST_ROOT/usr/lib/i386-linux-gnu/gstreamer1.0/gstreamer-1.0/gst-plugin-scanner"
-    export GST_REGISTRY_1_0="$GST_ROOT/registry.bin"
-    OURS=(${EMULATOR:+"$EMULATOR"} "$BENCH")
+    # scripts/setup.sh's private i386 package lists (build/deps/apt): the machine's own apt
+    # state and architectures are left alone.
+    APTD="$ROOT/build/deps/apt"
+    [ -x "$GST_ROOT/usr/bin/gst-launch-1.0" ] || [ -f "$APTD/sources.list" ] ||
+        { say "no private i386 package lists in $APTD (run scripts/setup.sh)"; exit 1; }
+    unpack_gstreamer -oAPT::Architecture=i386 -oAPT::Architectures=i386 \
+        -oDir::State::Lists="$APTD/lists" -oDir::Cache="$APTD/cache" \
+        -oDir::Etc::SourceList="$APTD/sources.list" -oDir::Etc::SourceParts="$APTD/sources.list.d" \
+        -oAPT::Sandbox::User=root
     NOTE="${EMULATOR:+ (emulated: times of the emulator, not judged)}"
 else
     FLAVOUR=amd64
-    if ! command -v gst-launch-1.0 > /dev/null; then
-        say "installing gstreamer1.0-tools"
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends gstreamer1.0-tools > /dev/null
-    fi
-    GST=(gst-launch-1.0)
-    export GST_REGISTRY_1_0="${TMPDIR:-/tmp}/vrn3-gstreamer-compare-registry.bin"
-    OURS=("$BENCH")
+    TRIPLET=x86_64-linux-gnu
+    LOADER=lib/x86_64-linux-gnu/ld-linux-x86-64.so.2
+    EMULATOR=""
+    GST_ROOT="$ROOT/build/deps/gstreamer-amd64"
+    unpack_gstreamer -oAPT::Sandbox::User="$(id -un)"
     NOTE=""
 fi
+LIBS="$GST_ROOT/usr/lib/$TRIPLET:$GST_ROOT/lib/$TRIPLET"
+GST=(${EMULATOR:+"$EMULATOR"} ${EMULATOR:+-L} ${EMULATOR:+"$GST_ROOT"} "$GST_ROOT/$LOADER"
+     --library-path "$LIBS" "$GST_ROOT/usr/bin/gst-launch-1.0")
+export GST_PLUGIN_SYSTEM_PATH_1_0="$GST_ROOT/usr/lib/$TRIPLET/gstreamer-1.0"
+export GST_PLUGIN_SCANNER_1_0="$GST_ROOT/usr/lib/$TRIPLET/gstreamer1.0/gstreamer-1.0/gst-plugin-scanner"
+export GST_REGISTRY_1_0="$GST_ROOT/registry.bin"
+OURS=(${EMULATOR:+"$EMULATOR"} "$BENCH")
 
 # CPU seconds (user and system, all threads) of one run of the given command.
 cpu_seconds() {

@@ -20,7 +20,9 @@ void RunOnCreateOnce(CBrick* brick, CBrickPrivate* d)
     }
 }
 
-void Handle(CBrick* brick, cMemBlock& block, bool control)
+// Inline in the delivery, where the block is a plain handle of the queue: its type is then read
+// from its node directly instead of through the handle's virtual table.
+__attribute__((always_inline)) inline void Handle(CBrick* brick, cMemBlock& block, bool control)
 {
     if (control)
         brick->onCtrl(block);
