@@ -81,7 +81,8 @@ set(VRN3_PLAY_INSTALL_RPATH "$ORIGIN/../${VRN3_INSTALL_LIBDIR}")
 # Debug information names source files relative to the source tree and the build tree, as
 # Debian's builds do, and the sysroot's headers by their paths on an i386 system, so that no
 # folder of the build machine shows in an installed file or a debug package. (The last map
-# that matches wins.)
+# that matches wins.) The maps go to the links as well: objects optimised at link time get their
+# debug information there, named after the folder the link runs in.
 set(_vrn3_prefix_maps "-ffile-prefix-map=${PROJECT_BINARY_DIR}/=" "-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=")
 if(VRN3_SYSROOT)
     get_filename_component(_vrn3_sysroot_real "${VRN3_SYSROOT}" REALPATH)
@@ -91,6 +92,7 @@ foreach(_vrn3_target vrn3host vrn3capture vrn3capturereader vrn3stream VRN3Sound
         vrn3capturetools vrn3-play vrn3-replay)
     if(TARGET ${_vrn3_target})
         target_compile_options(${_vrn3_target} PRIVATE ${_vrn3_prefix_maps})
+        target_link_options(${_vrn3_target} PRIVATE ${_vrn3_prefix_maps})
     endif()
 endforeach()
 
