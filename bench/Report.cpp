@@ -113,7 +113,10 @@ std::vector<Report::Target> Report::Targets() const
     for (ScenarioId id : {ScenarioId::kA160, ScenarioId::kA1K, ScenarioId::kA4K, ScenarioId::kB1K4, ScenarioId::kD1K})
         allocs = std::max(allocs, Of(id).allocsPerRecord);
     const double fragmentCost = Of(ScenarioId::kC64).nsPerRecord / Of(ScenarioId::kC64).wholeNsPerRecord;
-    const double twoThreads = Of(ScenarioId::kE1).nsPerRecord / Of(ScenarioId::kE2).nsPerRecord;
+    // Records a second of two chains, each thread on a core of its own, against one chain's: both
+    // from CPU time a record, so that a busy machine does not decide it. 2 when the chains never
+    // slow each other down; they share each record type's pool, so they do.
+    const double twoThreads = 2 * Of(ScenarioId::kE1).nsPerRecord / Of(ScenarioId::kE2).nsPerRecord;
     const double hourGrowth =
         static_cast<double>(Of(ScenarioId::kF60).peakBytes) / static_cast<double>(Of(ScenarioId::kF1).peakBytes);
     return {
@@ -125,7 +128,7 @@ std::vector<Report::Target> Report::Targets() const
         Judged("A 160 B / rule floor", ratio(ScenarioId::kA160), kMaxRuleRatio, true, true),
         Judged("A 1 KiB / rule floor", ratio(ScenarioId::kA1K), kMaxRuleRatio, true, true),
         Judged("C ns/byte 64 frags / 1 frag", fragmentCost, kMaxFragmentCost, true, true),
-        Judged("E two threads / one thread", twoThreads, kMinTwoThreads, false, true),
+        Judged("E two chains / one, records a second", twoThreads, kMinTwoThreads, false, true),
         Judged("A 160 B chain instructions a record", mChainInstructions, kMaxChainInstructions, true, false),
         Judged("A 160 B / GStreamer identity buffer", Of(ScenarioId::kA160).nsPerRecord / mGStreamerNs,
                kMaxOfGStreamer, true, true),

@@ -1,6 +1,8 @@
 // The benchmark's scenarios (see Scenarios.h).
 #include "Scenarios.h"
 
+#include "StartGate.h"
+
 #include "records/DataPathBlocks.h"
 
 #include <algorithm>
@@ -181,9 +183,13 @@ Result Parallel(const Scenario& s, CSoundChain::CreateBrickFn create, int thread
         }
     };
     return drive(recordsEach * threads, [&](bool) {
+        StartGate gate(threads);
         std::vector<std::thread> workers;
         for (int t = 0; t < threads; ++t)
-            workers.emplace_back(run, t);
+            workers.emplace_back([&, t] {
+                gate.Pass(t);
+                run(t);
+            });
         for (std::thread& w : workers)
             w.join();
         return uint64_t{0};

@@ -69,6 +69,12 @@ public:
             node* mAt;
         };
 
+        // The cache line of the processors this runs on. Each pool starts on a line of its own
+        // and fits in it: every thread that makes or drops blocks of the type takes the pool's
+        // lock, so the line moves between processors with it, and a pool that straddled two lines
+        // or shared one with another pool's state would make each such move cost two.
+        static constexpr std::size_t kLineBytes = 64;
+
         chainlist() : mLock(false), mFront(nullptr), mCount(0) {}
         chainlist(const chainlist&) = delete;
         chainlist& operator=(const chainlist&) = delete;
@@ -117,6 +123,7 @@ public:
         node* mFront;  // most recently pooled storage, or null
         size_t mCount; // storage in the pool
     };
+    static_assert(sizeof(chainlist) <= chainlist::kLineBytes, "a pool fits in one cache line");
 
     ~node() override {}
 
@@ -184,7 +191,7 @@ public:
 
     T mData;
 
-    static chainlist mChain;
+    alignas(chainlist::kLineBytes) static chainlist mChain;
 
 private:
     node() {}
@@ -237,4 +244,5 @@ private:
 };
 
 template <class T, uint32_t code>
-typename cStructBlock<T, code>::node::chainlist cStructBlock<T, code>::node::mChain;
+alignas(cStructBlock<T, code>::node::chainlist::kLineBytes) typename cStructBlock<T, code>::node::chainlist
+    cStructBlock<T, code>::node::mChain;
