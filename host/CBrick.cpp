@@ -74,14 +74,6 @@ bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
     return Deliver(brick, d, block, control);
 }
 
-// True when a brick that one thread feeds and runs has nothing to deliver from `queue` and its
-// onCreate is not due: a pipeline asks each brick again until all are idle, and the answer then
-// costs a few loads instead of a delivery's set-up.
-inline bool Idle(const CBrickPrivate* d, const cBlockQueue& queue)
-{
-    return d->oneThread && queue.isEmpty() && (d->onCreateRan || !d->created);
-}
-
 // Queues a block, the queue lock held or not needed. A block counts as pending only once it is
 // queued: when the queue cannot grow, the exception passes on and nothing has changed.
 __attribute__((always_inline)) inline bool Queue(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
@@ -125,12 +117,12 @@ CBrick::~CBrick()
 
 bool CBrick::DoCtrl()
 {
-    return !Idle(d, d->control) && DeliverFront(this, d, true);
+    return DeliverFront(this, d, true);
 }
 
 bool CBrick::DoData()
 {
-    return !Idle(d, d->data) && DeliverFront(this, d, false);
+    return DeliverFront(this, d, false);
 }
 
 bool CBrick::ConnectAfter(CBrick* previous)
