@@ -12,12 +12,12 @@ namespace {
 
 std::atomic<uint32_t> gNextSignature{1};
 
-void RunOnCreateOnce(CBrick* brick, CBrickPrivate* d)
+// The brick's onCreate, at the first delivery asked of it after Create. Out of line and cold:
+// every later delivery only tests the flag.
+__attribute__((noinline, cold)) void RunOnCreate(CBrick* brick, CBrickPrivate* d)
 {
-    if (d->created && !d->onCreateRan) {
-        d->onCreateRan = true;
-        brick->onCreate(d->config);
-    }
+    d->onCreateRan = true;
+    brick->onCreate(d->config);
 }
 
 // Inline in the delivery, where the block is a plain handle of the queue: its type is then read
@@ -52,26 +52,40 @@ __attribute__((always_inline)) inline bool Deliver(CBrick* brick, CBrickPrivate*
     return true;
 }
 
-// Delivers the front block of one of the brick's queues to its handler. The block is taken
-// out under the queue lock and handled after it is given back, so senders never wait for a
-// handler; the queue's handle moves to the handler. A brick that one thread feeds and runs
-// takes no lock. False when the queue was empty.
-bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
+// Delivers the front block of a brick that threads share: the block is taken out under the
+// queue lock and handled after it is given back, so senders never wait for a handler.
+__attribute__((noinline)) bool DeliverFrontLocked(CBrick* brick, CBrickPrivate* d, cBlockQueue& queue, bool control)
 {
-    RunOnCreateOnce(brick, d);
-    cBlockQueue& queue = control ? d->control : d->data;
-    if (d->oneThread) {
-        if (queue.isEmpty())
-            return false;
-        cMemBlock block = queue.takeFirst();
-        return Deliver(brick, d, block, control);
-    }
     std::unique_lock<std::mutex> lock(d->mutex);
     if (queue.isEmpty())
         return false;
     cMemBlock block = queue.takeFirst();
     lock.unlock();
     return Deliver(brick, d, block, control);
+}
+
+// Delivers the front block of a queue that is not empty, of a brick that one thread feeds and
+// runs: no lock is taken.
+__attribute__((noinline)) bool DeliverTaken(CBrick* brick, CBrickPrivate* d, cBlockQueue& queue, bool control)
+{
+    cMemBlock block = queue.takeFirst();
+    return Deliver(brick, d, block, control);
+}
+
+// Delivers the front block of one of the brick's queues to its handler; the queue's handle
+// moves to the handler. False when the queue was empty. Inline in DoCtrl and DoData, so that
+// finding the queue of a brick that one thread runs empty (a pipeline's last question to each
+// brick) costs a few loads and no call.
+__attribute__((always_inline)) inline bool DeliverFront(CBrick* brick, CBrickPrivate* d, bool control)
+{
+    if (__builtin_expect(d->created && !d->onCreateRan, 0))
+        RunOnCreate(brick, d);
+    cBlockQueue& queue = control ? d->control : d->data;
+    if (!d->oneThread)
+        return DeliverFrontLocked(brick, d, queue, control);
+    if (queue.isEmpty())
+        return false;
+    return DeliverTaken(brick, d, queue, control);
 }
 
 // Queues a block, the queue lock held or not needed. A block counts as pending only once it is
@@ -86,18 +100,24 @@ __attribute__((always_inline)) inline bool Queue(CBrickPrivate* d, cBlockQueue& 
     return true;
 }
 
-// A brick that one thread feeds and runs takes no lock and wakes nobody. Otherwise the brick's
-// thread is woken while the queue lock is still held, so race checkers see every wake-up
-// ordered with the queue change it announces.
-bool Push(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
+// Queues a block to a brick that threads share. The brick's thread is woken while the queue
+// lock is still held, so race checkers see every wake-up ordered with the queue change it
+// announces.
+__attribute__((noinline)) bool PushLocked(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
 {
-    if (d->oneThread)
-        return Queue(d, queue, block);
     const std::lock_guard<std::mutex> lock(d->mutex);
     if (!Queue(d, queue, block))
         return false;
     d->wake.notify_one();
     return true;
+}
+
+// A brick that one thread feeds and runs takes no lock and wakes nobody.
+bool Push(CBrickPrivate* d, cBlockQueue& queue, const cMemBlock& block)
+{
+    if (!d->oneThread)
+        return PushLocked(d, queue, block);
+    return Queue(d, queue, block);
 }
 
 } // namespace
