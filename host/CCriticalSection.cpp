@@ -32,6 +32,14 @@
 
 namespace {
 
+// On i386 the slow paths take their arguments in registers: a function whose arguments are on the
+// stack can end in a jump only to one that needs no more stack arguments than it has.
+#if defined(__i386__)
+#define VRN3_SLOW_PATH __attribute__((noinline, regparm(3)))
+#else
+#define VRN3_SLOW_PATH __attribute__((noinline))
+#endif
+
 // kFree: nobody holds it; kLocked: held, nobody sleeps; kContended: held, maybe sleepers.
 enum : int { kFree = 0, kLocked = 1, kContended = 2 };
 
@@ -45,14 +53,17 @@ void FutexWait(std::atomic<int>* word, int expected)
 }
 
 // Out of line, as LockContended is: the fast paths of Lock and Unlock then need no register
-// saved and, on i386, no GOT pointer set up for the system call's PLT entry.
-__attribute__((noinline, cold)) void FutexWake(std::atomic<int>* word)
+// saved and, on i386, no GOT pointer set up for the system call's PLT entry. Returns true, Unlock's
+// result, so that Unlock ends in a jump here rather than a call that needs a frame.
+VRN3_SLOW_PATH bool FutexWake(std::atomic<int>* word)
 {
     syscall(SYS_futex, reinterpret_cast<int*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    return true;
 }
 
-// The slow path of Lock, once the first attempt found the lock held.
-__attribute__((noinline, cold)) bool LockContended(std::atomic<int>& state, unsigned long timeout)
+// The slow path of Lock, once the first attempt found the lock held. Lock ends in a jump here, so
+// its own fast path keeps no frame.
+VRN3_SLOW_PATH bool LockContended(std::atomic<int>& state, unsigned long timeout)
 {
     for (int i = 0; i < kSpinTries; ++i) {
         int expected = kFree;
@@ -92,17 +103,20 @@ CCriticalSection::~CCriticalSection()
 bool CCriticalSection::Lock(unsigned long timeout)
 {
     int expected = kFree;
-    const bool held = mState.compare_exchange_strong(expected, kLocked, std::memory_order_acquire) ||
-                      LockContended(mState, timeout);
-    if (held)
-        VRN3_LOCK_ACQUIRED(this);
-    return held;
+    if (__builtin_expect(!mState.compare_exchange_strong(expected, kLocked, std::memory_order_acquire), 0)) {
+        const bool held = LockContended(mState, timeout); // a jump where nothing is annotated
+        if (held)
+            VRN3_LOCK_ACQUIRED(this);
+        return held;
+    }
+    VRN3_LOCK_ACQUIRED(this);
+    return true;
 }
 
 bool CCriticalSection::Unlock()
 {
     VRN3_LOCK_RELEASED(this);
-    if (mState.exchange(kFree, std::memory_order_release) == kContended)
-        FutexWake(&mState);
+    if (__builtin_expect(mState.exchange(kFree, std::memory_order_release) == kContended, 0))
+        return FutexWake(&mState);
     return true;
 }
