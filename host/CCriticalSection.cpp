@@ -103,14 +103,11 @@ CCriticalSection::~CCriticalSection()
 bool CCriticalSection::Lock(unsigned long timeout)
 {
     int expected = kFree;
-    if (__builtin_expect(!mState.compare_exchange_strong(expected, kLocked, std::memory_order_acquire), 0)) {
-        const bool held = LockContended(mState, timeout); // a jump where nothing is annotated
-        if (held)
-            VRN3_LOCK_ACQUIRED(this);
-        return held;
-    }
-    VRN3_LOCK_ACQUIRED(this);
-    return true;
+    const bool held = mState.compare_exchange_strong(expected, kLocked, std::memory_order_acquire) ||
+                      LockContended(mState, timeout);
+    if (held)
+        VRN3_LOCK_ACQUIRED(this);
+    return held;
 }
 
 bool CCriticalSection::Unlock()
