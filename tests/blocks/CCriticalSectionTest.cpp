@@ -40,10 +40,19 @@ std::atomic<void*> gWord{nullptr};          // its futex word, as the lock named
 
 using TSyscall = long (*)(long, ...);
 
+// The C library's syscall(). Looked up without a guarded static: two threads that both found it
+// unset would have one wait for the other's lookup in a futex call made through syscall(), that
+// is through this replacement, which would ask for it again, and again. Both lookups find the
+// same function, so either may store it.
 TSyscall RealSyscall()
 {
-    static const TSyscall real = reinterpret_cast<TSyscall>(dlsym(RTLD_NEXT, "syscall"));
-    return real;
+    static std::atomic<TSyscall> real{nullptr}; // constant: initialised before anything runs
+    TSyscall found = real.load(std::memory_order_acquire);
+    if (found == nullptr) {
+        found = reinterpret_cast<TSyscall>(dlsym(RTLD_NEXT, "syscall"));
+        real.store(found, std::memory_order_release);
+    }
+    return found;
 }
 
 bool OnWatchedLock(void* word)
