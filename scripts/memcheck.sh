@@ -2,40 +2,29 @@
 # Runs every test program of a build dir under valgrind memcheck; fails on any error and on any
 # byte definitely or indirectly lost, and ends with one line of totals (programs, errors, bytes
 # lost).
-#   scripts/memcheck.sh [build-dir]        (default build/release; sanitizer builds cannot run here)
+#   scripts/memcheck.sh [--check-launch] [build-dir]   (default build/release; not a sanitizer build)
 # An amd64 build (build/release-64) runs natively on every machine of ours, its programs started
-# as they are. i386 memcheck needs a loader whose symbols it can read: the programs start through
-# the one in build/deps/valgrind-root (made by scripts/setup.sh), with the sysroot's and the
-# build's library folders on its --library-path. Logs go to <build-dir>/memcheck/.
+# as they are; an i386 one through the loader of build/deps/valgrind-root (scripts/valgrind-launch.sh
+# says how), only where the kernel runs i386 programs. --check-launch only starts every program
+# through that launch line, where valgrind itself cannot run them too (under the emulator). Logs
+# go to <build-dir>/memcheck/.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+check_launch=0
+[ "${1:-}" != --check-launch ] || { check_launch=1; shift; }
 BUILD="$(cd "${1:-$ROOT/build/release}" && pwd)"
-VG_ROOT="$ROOT/build/deps/valgrind-root"
-SYSROOT="$ROOT/build/deps/sysroot"
-LOADER="$VG_ROOT/lib/i386-linux-gnu/ld-linux.so.2"
 
-amd64=0
-grep -q '^CMAKE_TOOLCHAIN_FILE:.*amd64-toolchain' "$BUILD/CMakeCache.txt" 2>/dev/null && amd64=1
-if [ "$amd64" = 0 ]; then
-    [ -x "$LOADER" ] || bash "$ROOT/scripts/setup.sh"
-fi
-if [ "$amd64" = 0 ] && [ -n "$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD" 2>/dev/null)" ]; then
-    echo "memcheck: $BUILD runs its i386 programs under an emulator, where valgrind cannot run them" >&2
-    exit 2
-fi
+. "$ROOT/scripts/valgrind-launch.sh"
+valgrind_launch "$BUILD"
 if grep -qE '^VRN3_(SANITIZE|TSAN):BOOL=ON' "$BUILD/CMakeCache.txt" 2>/dev/null; then
     echo "memcheck: $BUILD is a sanitizer build; use a plain one" >&2
     exit 2
 fi
-
-# Library folders: the valgrind root's libc first, then the system's 32-bit runtime, the sysroot,
-# and every folder of the build that holds a shared library of ours.
-libdirs="$VG_ROOT/lib/i386-linux-gnu:/usr/lib32:$SYSROOT/usr/lib/i386-linux-gnu:$SYSROOT/lib/i386-linux-gnu"
-[ "$amd64" = 0 ] || libdirs=""
-while IFS= read -r dir; do
-    libdirs="${libdirs:+$libdirs:}$dir"
-done < <(find "$BUILD" -name '*.so*' -type f -printf '%h\n' | sort -u)
+if [ "$check_launch" = 0 ] && [ -n "$emulator" ]; then
+    echo "memcheck: $BUILD runs its i386 programs under an emulator, where valgrind cannot run them" >&2
+    exit 2
+fi
 
 LOGS="$BUILD/memcheck"
 mkdir -p "$LOGS"
@@ -44,9 +33,10 @@ mapfile -t programs < <(find "$BUILD" -name '*\[1\]_include.cmake' -printf '%h/%
     sed -E 's/\[1\]_include\.cmake$//' | while read -r p; do [ -x "$p" ] && echo "$p"; done | sort)
 [ "${#programs[@]}" -gt 0 ] || { echo "memcheck: no test programs in $BUILD" >&2; exit 2; }
 
-# How a program starts: amd64 as it is, i386 through the valgrind root's loader.
-launch=()
-[ "$amd64" = 1 ] || launch=("$LOADER" --library-path "$libdirs")
+if [ "$check_launch" = 1 ]; then
+    valgrind_check_launch memcheck "${programs[@]}"
+    exit
+fi
 
 failed=0 errors=0 lost_bytes=0
 for program in "${programs[@]}"; do
