@@ -25,6 +25,13 @@ uint32_t U32(const std::vector<uint8_t>& bytes, size_t at)
 
 } // namespace
 
+CaptureReader::CaptureReader(std::FILE* in, const std::string& name, bool partial)
+    : mIn(in), mName(name), mTakePartial(partial)
+{
+    if (mIn == nullptr)
+        throw CaptureError(mName + ": nothing to read: the file was not opened");
+}
+
 bool CaptureReader::Next(CapturePacket& packet)
 {
     uint32_t type;

@@ -38,11 +38,9 @@ struct CapturePacket {
 class CaptureReader {
 public:
     // Reads from `in` (not owned; open for reading); `name` goes into the messages. With
-    // `partial`, a capture cut short ends at its last whole packet instead of failing.
-    CaptureReader(std::FILE* in, const std::string& name, bool partial = false)
-        : mIn(in), mName(name), mTakePartial(partial)
-    {
-    }
+    // `partial`, a capture cut short ends at its last whole packet instead of failing. Throws
+    // CaptureError for a null `in` (a file that could not be opened), naming `name`.
+    CaptureReader(std::FILE* in, const std::string& name, bool partial = false);
 
     // The next packet into `packet`; false at the end of the capture. Throws CaptureError (or
     // std::bad_alloc).

@@ -15,9 +15,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <stdexcept>
 #include <set>
 
 namespace {
@@ -69,12 +73,23 @@ std::string RecordEveryKind()
     return bytes;
 }
 
+// A stream holding `bytes`, read from its start: an unnamed file of the test's own, so that no
+// device or other file is opened; the test fails here, saying why, if it cannot be made.
+using Stream = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+Stream StreamOf(const std::string& bytes)
+{
+    Stream in(std::tmpfile(), std::fclose);
+    if (!in || std::fwrite(bytes.data(), 1, bytes.size(), in.get()) != bytes.size() || std::fseek(in.get(), 0, SEEK_SET) != 0)
+        throw std::runtime_error(std::string("cannot make the capture's stream: ") + std::strerror(errno));
+    return in;
+}
+
 // Reads a capture through, checking that each block made again from its packet flattens to the
 // same bytes; returns the reader's message, empty when the capture was read whole.
 std::string ReadAll(const std::string& bytes, std::vector<std::string>* kinds = nullptr)
 {
-    std::FILE* in = bytes.empty() ? std::fopen("/dev/null", "rb") : fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
-    CaptureReader reader(in, "cap");
+    const Stream in = StreamOf(bytes);
+    CaptureReader reader(in.get(), "cap");
     CapturePacket packet;
     std::string error;
     try {
@@ -91,7 +106,6 @@ std::string ReadAll(const std::string& bytes, std::vector<std::string>* kinds = 
     } catch (const CaptureError& e) {
         error = e.what();
     }
-    std::fclose(in);
     return error;
 }
 
@@ -282,8 +296,8 @@ TEST(Capture, RecordsEveryPacketFieldByField)
 // a cut capture taken with `partial`; or its message.
 std::string Read(const std::string& bytes, bool partial = false)
 {
-    std::FILE* in = bytes.empty() ? std::fopen("/dev/null", "rb") : fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
-    CaptureReader reader(in, "cap", partial);
+    const Stream in = StreamOf(bytes);
+    CaptureReader reader(in.get(), "cap", partial);
     CapturePacket packet;
     std::string outcome;
     try {
@@ -293,7 +307,6 @@ std::string Read(const std::string& bytes, bool partial = false)
     } catch (const CaptureError& e) {
         outcome = e.what();
     }
-    std::fclose(in);
     return outcome;
 }
 
@@ -351,6 +364,13 @@ TEST(Capture, DamagedCapturesNameThePacket)
         EXPECT_EQ(Read(c.bytes), c.outcome) << c.name;
     EXPECT_EQ(Read(good.substr(0, tagAt + 20), true), "1: partial");
     EXPECT_EQ(Read(good.substr(0, endAt), true), "1: 2:Tag  partial");
+    // A file that could not be opened reaches the reader as no stream: refused, never read.
+    try {
+        CaptureReader(nullptr, "gone.pcapng");
+        ADD_FAILURE() << "a null stream was taken";
+    } catch (const CaptureError& e) {
+        EXPECT_STREQ(e.what(), "gone.pcapng: nothing to read: the file was not opened");
+    }
 }
 
 // A record that holds pointers is only ever made from its flattened form, never from raw bytes.
