@@ -13,6 +13,8 @@ tmp="$(mktemp -d)"
 # Only this shell removes the folder, never a child forked from it before it has exec'd.
 trap '[ "$BASHPID" != $$ ] || rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "${BASH_SOURCE[0]}")/../kit/devices.sh"
+devices "$tmp"
 
 capture() { run_i386 "$play" -q "$@" --capture "$tmp/c.pcapng" -o "$tmp/out.wav" "$sample"; }
 
@@ -113,11 +115,11 @@ replay-cli)
         [ "$rc" = "$code" ] && [ "$(cat "$tmp/stderr")" = "vrn3-replay: $message" ] ||
             fail "exit $rc for $args: $(cat "$tmp/stderr")"
     done <<ROWS
-4|cannot write the verdict: No space left on device|"$c" > /dev/full
-4|cannot write the verdict: No space left on device|--json "$c" > /dev/full
+4|cannot write the verdict: No space left on device|"$c" > "$full"
+4|cannot write the verdict: No space left on device|--json "$c" > "$full"
 4|cannot write the verdict: Bad file descriptor|"$c" >&-
 4|$tmp/no/d: cannot write: No such file or directory|"$c" --digests "$tmp/no/d"
-4|/dev/full: cannot write: No space left on device|"$c" --digests /dev/full
+4|$full: cannot write: No space left on device|"$c" --digests "$full"
 4|folder: cannot write: Is a directory|"$c" --digests folder
 2|--digests - and --json: standard output for two outputs; give each its own|"$c" --digests - --json
 2|--plugin: an empty name; give a file (see --help)|--plugin '' "$c"
@@ -128,8 +130,8 @@ replay-cli)
 2|--digests hard.pcapng: is the input file; choose another|c.pcapng --digests hard.pcapng
 2|--digests c.pcapng: is the input file; choose another|- --digests c.pcapng < c.pcapng
 2|unexpected argument: $c (see --help)|"$c" "$c"
-4|cannot write the version: No space left on device|--version > /dev/full
-4|cannot write the help: No space left on device|--help > /dev/full
+4|cannot write the version: No space left on device|--version > "$full"
+4|cannot write the help: No space left on device|--help > "$full"
 3|$tmp/none.pcapng: No such file or directory|"$tmp/none.pcapng"
 3|$tmp/out-config.pcapng: packet 1: the capture does not start with the brick's configuration|"$tmp/out-config.pcapng"
 5|cannot load the plug-in: $tmp/none.so: cannot open shared object file: No such file or directory|--plugin "$tmp/none.so" "$c"
@@ -141,10 +143,10 @@ ROWS
     [ "$code" = 5 ] && grep -q "^vrn3-replay: $VRN3_NOFACTORY_PLUGIN: no factory CreateBrick in the plug-in (" "$tmp/stderr" ||
         fail "a plug-in without a factory: exit $code, $(cat "$tmp/stderr")"
     [ "$(run_i386 "$replay" --version)" = "vrn3-replay 1.0.0" ] || fail "--version"
-    code=0; run_i386 "$replay" --plugin "$plugin" --digests - "$c" > /dev/full 2> "$tmp/stderr" || code=$?
+    code=0; run_i386 "$replay" --plugin "$plugin" --digests - "$c" > "$full" 2> "$tmp/stderr" || code=$?
     [ "$code" = 4 ] && [ "$(tail -1 "$tmp/stderr")" = "vrn3-replay: standard output: cannot write: No space left on device" ] ||
         fail "digests lost on a full standard output: exit $code, $(cat "$tmp/stderr")"
-    run_i386 "$replay" --plugin "$plugin" --json --digests /dev/null "$c" > /dev/null || fail "two outputs on the null device"
+    run_i386 "$replay" --plugin "$plugin" --json --digests "$null" "$c" > "$null" || fail "two outputs on the null device"
     # The digests file: a new one takes the umask's complement, a replaced one keeps its mode.
     for mask in 022:644 077:600; do
         (umask "${mask%:*}" && run_i386 "$replay" --plugin "$plugin" --digests "$tmp/d$mask" "$c" 2> /dev/null)
@@ -251,3 +253,4 @@ dissector)
     grep -q 'name="vrn3.event.text" showname="text: own"' <<<"$pdml" || fail "event texts" ;;
 *) fail "unknown case $case" ;;
 esac
+devices_intact
