@@ -71,7 +71,7 @@ cDataBlock MakeFragment(EFragmentKind kind, uint32_t size, uint8_t seed)
     for (uint32_t i = 0; i < size; ++i)
         bytes[i] = static_cast<uint8_t>(seed + i * 7);
     cDataBlock block = MakeSoundFragment(0, kind, bytes.data(), size);
-    block.SoleRecord().flags = FragmentFlags(kind, seed & 0x1F);
+    block.SoleRecord().flags = FragmentFlags(kind, seed & kSourceFlagsMask);
     return block;
 }
 

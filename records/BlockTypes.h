@@ -16,12 +16,12 @@ using cSoundBlock = cStructBlock<TSoundData, kCodeSCDA>;
 
 // Control and notification path: shared command records with a visited list (the event list's
 // block, cEventListBlock, is in HostRecords.h).
-using cChunkCmdBlock = cCommandBlock<TCmdRequestChunk, kCodeChun, CBrick*, 10>;
-using cPlayCmdBlock = cCommandBlock<TCmdPlay, kCodePlay, CBrick*, 10>;
-using cNotifyBlock = cCommandBlock<TNotifyBase, kCodeNtfy, CBrick*, 10>;
-using cSoundCfgBlock = cCommandBlock<TSoundStreamCfg, kCodeNtfy, CBrick*, 10>;
-using cMessageBlock = cCommandBlock<TNotifyMessage, kCodeNtfy, CBrick*, 10>;
-using cReadyBlock = cCommandBlock<TReadyNotification, kCodeNtfy, CBrick*, 10>;
-using cResetBlock = cCommandBlock<TVRN3ResetNotify, kCodeNtfy, CBrick*, 10>;
-using cTimeRangeBlock = cCommandBlock<TSrcTimeRange, kCodeNtfy, CBrick*, 10>;
-using cGistBlock = cCommandBlock<TActivityGist, kCodeNtfy, CBrick*, 10>;
+using cChunkCmdBlock = cCommandBlock<TCmdRequestChunk, kCodeChun>;
+using cPlayCmdBlock = cCommandBlock<TCmdPlay, kCodePlay>;
+using cNotifyBlock = cCommandBlock<TNotifyBase, kCodeNtfy>;
+using cSoundCfgBlock = cCommandBlock<TSoundStreamCfg, kCodeNtfy>;
+using cMessageBlock = cCommandBlock<TNotifyMessage, kCodeNtfy>;
+using cReadyBlock = cCommandBlock<TReadyNotification, kCodeNtfy>;
+using cResetBlock = cCommandBlock<TVRN3ResetNotify, kCodeNtfy>;
+using cTimeRangeBlock = cCommandBlock<TSrcTimeRange, kCodeNtfy>;
+using cGistBlock = cCommandBlock<TActivityGist, kCodeNtfy>;

@@ -37,7 +37,7 @@ struct TEventList {
 
 #pragma pack(pop)
 
-using cEventListBlock = cCommandBlock<TEventList, kCodeNtfy, CBrick*, 10>;
+using cEventListBlock = cCommandBlock<TEventList, kCodeNtfy>;
 
 static_assert(kCodeNtfy == 0x7966746Eu && kCodeEvt == 0x20747645u, "codes");
 static_assert(offsetof(TEventListEntry, streamNumber) == 8 && offsetof(TEventListEntry, text) == 12 &&

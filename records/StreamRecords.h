@@ -20,7 +20,7 @@
 // Description of one elementary stream in the header.
 struct STREAM_T {
     uint8_t reserved0;
-    uint8_t kind;            // the frame-rate arithmetic counts the entries whose kind is 1
+    uint8_t kind;            // kRatedStreamKind: counted by the frame-rate arithmetic
     std::string codec;       // its first four characters name the sound coding
     std::string reserved6;
     std::string params;      // blank-separated items such as "-rate=8000 -bits=16"
@@ -28,6 +28,8 @@ struct STREAM_T {
 
 // Number of stream entries in a header: one per stream number 0..255.
 constexpr int kStreamCount = 256;
+// The kind of a stream entry that takes a share of the base frame rate.
+constexpr uint8_t kRatedStreamKind = 1;
 
 // The stream header.
 struct HDR_T {
@@ -53,6 +55,8 @@ inline uint8_t FragmentFlags(uint8_t kind, uint8_t lowFlags = 0)
 {
     return static_cast<uint8_t>(kind << 6 | (lowFlags & 0x3F));
 }
+// The bits of a fragment's flags (4-0) that the sound made from it carries as its source flags.
+constexpr uint8_t kSourceFlagsMask = 0x1F;
 
 // One fragment of a video frame; the frame data follows (not read here).
 struct DATA_T_VIDEO {

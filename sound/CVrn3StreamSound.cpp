@@ -127,7 +127,7 @@ bool CVrn3StreamSound::OnDataBlock(const cDataBlock& record)
     data.sampleRate = mSampleRate;
     data.bytesPerSample = mBytesPerSample;
     data.channels = mChannels;
-    data.sourceFlags = record.Record().flags & 0x1Fu;
+    data.sourceFlags = record.Record().flags & kSourceFlagsMask;
     DelayableSend(sound);
     return true;
 }

@@ -281,17 +281,18 @@ void CVRN3Stream::ProcessEventList(const cEventListBlock& list)
         SendData(narrowed);
 }
 
-// Shares of the base rate of 75 for this stream: three streams of kind 1 split it one half
-// (stream 0) and two quarters; otherwise each of the streams of kind 1 takes one share.
+// Shares of the base rate of 75 for this stream: three rated streams split it one half (stream
+// 0) and two quarters; otherwise each rated stream takes one share.
 void CVRN3Stream::CalcFrameRateScales(const HDR_T& header, TStreamNumber stream)
 {
+    constexpr uint32_t kSplitStreams = 3, kHalf = 2, kQuarter = 4;
     uint32_t count = 0;
     for (const STREAM_T& entry : header.streams) {
-        if (entry.kind == 1)
+        if (entry.kind == kRatedStreamKind)
             ++count;
     }
-    if (count == 3)
-        mFrameRateScales = stream == 0 ? 2 : 4;
+    if (count == kSplitStreams)
+        mFrameRateScales = stream == 0 ? kHalf : kQuarter;
     else
         mFrameRateScales = count;
 }

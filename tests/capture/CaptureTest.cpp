@@ -234,7 +234,7 @@ TEST(Capture, RecordsEveryPacketFieldByField)
     header.Record().reserved4 = 5;
     header.Record().reserved8 = "r8";
     header.Record().streams[1].reserved0 = 6;
-    header.Record().streams[1].kind = 1;
+    header.Record().streams[1].kind = kRatedStreamKind;
     header.Record().streams[1].codec = "ima1";
     header.Record().streams[1].params = "-rate=8000";
     header.Record().reserved3596[8] = "last";

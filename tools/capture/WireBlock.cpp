@@ -21,7 +21,7 @@ struct TRawCommand {
 #pragma pack(pop)
 
 // A command block of any type and of any size up to its record's.
-class cRawCommandBlock : public cCommandBlock<TRawCommand, kCodeNtfy, CBrick*, 10> {
+class cRawCommandBlock : public cCommandBlock<TRawCommand, kCodeNtfy> {
 public:
     cRawCommandBlock(uint32_t type, const std::vector<uint8_t>& data)
     {
