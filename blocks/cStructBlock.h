@@ -63,9 +63,15 @@ public:
     // Data bytes after the record. Ask it only of blocks at least as large as the record.
     virtual uint32_t GetExtraSize() const { return mNode->mSize - static_cast<uint32_t>(sizeof(T)); }
 
-    // Typed access. Record() is GetData(): it may copy the node.
-    T& Record() { return *static_cast<T*>(GetData()); }
-    const T& Record() const { return Node()->mData; }
+    // Typed access. Record() of a non-const view is GetData(): a shared node is first copied into
+    // one this view holds alone, and the reference lives as long as the view. Of a const view it
+    // reads the shared node in place: no copy, valid while the view (or another handle) holds it.
+    // A temporary view has no Record(): its copy would go back to the pool at the end of the
+    // statement, leaving the reference on storage the next block of the type is made in. Read
+    // through the handle with RecordOf(block), or name a view.
+    T& Record() & { return *static_cast<T*>(GetData()); }
+    const T& Record() const& { return Node()->mData; }
+    T& Record() && = delete;
     // The record of a block this handle holds alone and knows it does (it made the block and has
     // not shared it): written in place, without the copy-on-write check and its lock.
     T& SoleRecord()
@@ -78,14 +84,15 @@ public:
     // keeps its handle while it reads.
     static const T& RecordOf(const cMemBlock& block) { return static_cast<const node*>(NodeOf(block))->mData; }
     static const uint8_t* ExtraOf(const cMemBlock& block) { return static_cast<const node*>(NodeOf(block))->Extra(); }
-    // The extra bytes, read only, and writable (after Record() or GetData() has made the node
-    // this handle's own).
+    // The extra bytes, read only, and writable: OwnExtra() first makes the node this view's own,
+    // copying a shared one as Record() does, so it too is refused on a temporary view.
     const uint8_t* Extra() const { return Node()->Extra(); }
-    uint8_t* OwnExtra()
+    uint8_t* OwnExtra() &
     {
         GetData();
         return Node()->Extra();
     }
+    uint8_t* OwnExtra() && = delete;
 
     // Sets the data size of a block that this handle holds alone and knows it does (as for
     // SoleRecord) to `size` bytes, in place: the bytes keep their places; nothing is allocated,

@@ -38,7 +38,7 @@ public:
                         static_cast<unsigned long long>(sound.Record().time), sound.GetExtraSize(),
                         static_cast<int>(sound.GetExtraSize()), reinterpret_cast<const char*>(sound.Extra()));
         } else if (block.GetType() == kCodeTag && block.GetSize() >= sizeof(TStreamTag)) {
-            const TStreamTag& tag = cTagBlock(block).Record();
+            const TStreamTag& tag = cTagBlock::RecordOf(block); // through the handle: shared, not copied
             std::printf("Tag : %.4s, time %llu\n", reinterpret_cast<const char*>(&tag.code),
                         static_cast<unsigned long long>(tag.time));
         }

@@ -10,9 +10,13 @@
 // address after the generic node header, and a command block (every control block and every
 // notification) keeps its list of the bricks that handled it there, before the record. So each
 // handler tests GetType(), for a notification the code in its first word (read through
-// cNotifyBlock), and GetSize(), and then reads the record through the view of its type:
-// cSoundCfgBlock(block).Record(), cTagBlock(block).Record(), ... A view shares the block's node;
-// nothing is copied.
+// cNotifyBlock), and GetSize(), and then reads the record in place, nothing copied: a command
+// block's through a view of its type, cSoundCfgBlock(block).Record() (a command view shares its
+// record and never copies it), a structure block's through a const view, const cSoundBlock
+// sound(block), or through the handle, cTagBlock::RecordOf(block). A non-const structure view's
+// Record() is for writing: it copies a shared node into the view's own, so on a temporary view,
+// whose copy would be gone with the statement, it does not compile. The sink keeps the chunk's
+// opening tag by its handle and reads it again once the brick has sent the closing one.
 #include <vrn3/host/CPipeline.h>
 #include <vrn3/host/CPluginLibrary.h>
 #include <vrn3/records/BlockTypes.h>
@@ -46,6 +50,12 @@ bool Holds(const cMemBlock& block)
     return block.GetSize() >= sizeof(T);
 }
 
+void PrintTag(const char* how, const TStreamTag& tag)
+{
+    std::printf("%-8s Tag : %s, time %llu, stream %u\n", how, Text(tag.code).c_str(), Number(tag.time),
+                tag.streamNumber);
+}
+
 // Before the brick: what it passes upstream reaches onCtrl.
 class Source : public CBrick {
 public:
@@ -74,9 +84,12 @@ public:
                         sound.GetExtraSize(), static_cast<int>(sound.GetExtraSize()),
                         reinterpret_cast<const char*>(sound.Extra()));
         } else if (block.GetType() == kCodeTag && Holds<TStreamTag>(block)) {
-            const TStreamTag& tag = cTagBlock(block).Record();
-            std::printf("data     Tag : %s, time %llu, stream %u\n", Text(tag.code).c_str(), Number(tag.time),
-                        tag.streamNumber);
+            const TStreamTag& tag = cTagBlock::RecordOf(block);
+            PrintTag("data", tag);
+            if (tag.code == kCodeTagS)
+                mOpening = block;
+            else if (tag.code == kCodeTagF && mOpening.GetType() == kCodeTag)
+                PrintTag("kept", cTagBlock::RecordOf(mOpening));
         } else {
             std::printf("data     %s, %u bytes\n", Text(block.GetType()).c_str(), block.GetSize());
         }
@@ -107,6 +120,11 @@ public:
         }
         return true;
     }
+
+private:
+    // The chunk's opening tag. The handle holds the tag's node, so what RecordOf reads through it
+    // stays this tag's own, whatever tags are made and released meanwhile.
+    cMemBlock mOpening;
 };
 
 // The archive's range, a reset (it empties the brick's queue: before the chunk) and an event list

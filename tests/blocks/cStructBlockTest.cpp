@@ -90,6 +90,42 @@ TEST(cStructBlock, AReusedNodeGetsAFreshRecord)
         << "code, kind and the last word cleared by the constructor; the stream number not";
 }
 
+// Whether each call compiles on an expression of type View (an rvalue when View is no reference).
+template <class View, class = void>
+struct CanRecord : std::false_type {};
+template <class View>
+struct CanRecord<View, std::void_t<decltype(std::declval<View>().Record())>> : std::true_type {};
+template <class View, class = void>
+struct CanOwnExtra : std::false_type {};
+template <class View>
+struct CanOwnExtra<View, std::void_t<decltype(std::declval<View>().OwnExtra())>> : std::true_type {};
+
+// A temporary view's Record() or OwnExtra() would point into a copy that goes back to the pool at
+// the end of the statement: neither compiles. A named view's do, and a const view's Record().
+static_assert(!CanRecord<cTagBlock>::value && !CanOwnExtra<cTagBlock>::value,
+              "a temporary view hands out no reference into its copy");
+static_assert(CanRecord<cTagBlock&>::value && CanRecord<const cTagBlock&>::value && CanOwnExtra<cTagBlock&>::value,
+              "named views read and write as before");
+
+// A host keeps a received tag's record, read in place through its handle or a const view, while
+// a writer's copy of the tag goes back to the pool and the next tag is made in that storage.
+TEST(cStructBlock, AKeptTagKeepsItsOwnTimeWhileAnotherTagIsMade)
+{
+    const cMemBlock received = Tag(kCodeTagS, 3000);
+    const TStreamTag& kept = cTagBlock::RecordOf(received);
+    const cTagBlock view(received);
+    const void* copy = nullptr;
+    {
+        cTagBlock writer(received);
+        writer.Record().kind = 2;
+        copy = Peek::Node(writer);
+    }
+    const cTagBlock other = Tag(kCodeTagF, 4242424242u);
+    EXPECT_EQ(copy, Peek::Node(other)) << "the writer's copy was reused";
+    EXPECT_TRUE(&kept == &view.Record() && Peek::Same(view, received)) << "read in place, not copied";
+    EXPECT_TRUE(kept.time == 3000 && kept.code == kCodeTagS && kept.kind == 7);
+}
+
 // HDR_T owns strings. A block with extra bytes behind the header must still copy the header by
 // assignment (each copy owning its strings) and only the extra bytes raw.
 TEST(cStructBlock, AHeaderWithExtraBytesIsCopiedByAssignment)

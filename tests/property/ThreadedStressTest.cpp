@@ -53,10 +53,13 @@ void Share(const std::vector<cMemBlock>& blocks, unsigned seed)
         assigned = blocks[(at + 1) % blocks.size()];
         assigned = assigned;
         mine.push_back(blocks[at]);
-        if (blocks[at].GetType() == kCodeSnd3)
-            cDataBlock(blocks[at]).Record().flags ^= 0x01; // written through GetData(): a copy of its own
-        else if (blocks[at].GetType() == kCodeTag)
-            cTagBlock(blocks[at]).Record().kind = seed;
+        if (blocks[at].GetType() == kCodeSnd3) {
+            cDataBlock own(blocks[at]);
+            own.Record().flags ^= 0x01; // written through GetData(): a copy of its own
+        } else if (blocks[at].GetType() == kCodeTag) {
+            cTagBlock own(blocks[at]);
+            own.Record().kind = seed;
+        }
     }
 }
 

@@ -59,7 +59,7 @@ void PlayerSink::OnBlock(const cMemBlock& block)
         const cSoundBlock sound(block);
         mSpool.Add(sound.Record().time, sound.Extra(), sound.GetExtraSize());
     } else if (type == kCodeTag && block.GetSize() >= sizeof(TStreamTag)) {
-        OnTag(cTagBlock(block).Record());
+        OnTag(cTagBlock::RecordOf(block));
     }
 }
 
