@@ -321,7 +321,7 @@ plan)
 -o - and --capture /dev/stdout: standard output|x.wav -o - --capture /dev/stdout
 -o - and --trace /dev/stdout: standard output|x.wav -o - --trace=/dev/stdout
 -o - and --json: standard output|x.wav -o - --json
--o stdout and --json: standard output|x.wav -o stdout --json
+-o stdout: is the file standard output goes to|x.wav -o stdout --json
 ROWS
     # The null device takes any number of outputs; digests on standard output move the summary to stderr.
     play -q "$SAMPLE" -o /dev/null --capture /dev/null --digests /dev/null || fail "outputs into /dev/null"
@@ -435,10 +435,14 @@ commit)
                 fail "signal $signal: an output is not the new one"
         done
     done
-    echo old > "$W/x.wav"
-    rc=0; VRN3_FAIL=rename:2:5 LD_PRELOAD="$FAILING_IO" play -q "$SAMPLE" -o "$W/x.wav" --digests "$W/d.txt" 2> "$W/stderr" || rc=$?
-    [ "$rc" = 4 ] && [ "$(cat "$W/x.wav")" = old ] && grep -q "x.wav: cannot write: Input/output error; already in place: $W/d.txt" "$W/stderr" ||
-        fail "a failed rename: exit $rc, $(cat "$W/stderr")"
+    # A replacement or a sync that fails puts back every target already replaced: all or nothing.
+    for failing in renameat:1 renameat:2 fsync:1 fsync:2; do
+        echo old > "$W/x.wav" && echo old > "$W/d.txt"
+        rc=0; VRN3_FAIL=$failing:5 LD_PRELOAD="$FAILING_IO" play -q "$SAMPLE" -o "$W/x.wav" --digests "$W/d.txt" 2> "$W/stderr" || rc=$?
+        [ "$rc" = 4 ] && [ "$(cat "$W/x.wav")" = old ] && [ "$(cat "$W/d.txt")" = old ] &&
+            grep -q "cannot write: Input/output error" "$W/stderr" || fail "a failed $failing: exit $rc, $(cat "$W/stderr")"
+        [ -z "$(ls -A "$W" | grep '^\.vrn3-')" ] || fail "a failed $failing left $(ls -A "$W")"
+    done
     ;;
 signals)
     # Every signal that ends a process, SIGKILL too, at a random point of a run: nothing is left

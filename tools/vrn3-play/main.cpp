@@ -12,6 +12,7 @@
 #include "CommandLine.h"
 #include "DeathCleanup.h"
 #include "Failure.h"
+#include "InputFile.h"
 #include "OutputPlan.h"
 #include "Player.h"
 #include "PluginLibrary.h"
@@ -22,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 
 #include <unistd.h>
@@ -156,10 +158,11 @@ int Parse(int argc, char** argv, Settings& settings)
 }
 
 // Names every file of the run in `plan`, and where each output goes in the options.
-void Plan(Settings& settings, OutputPlan& plan)
+void Plan(Settings& settings, const InputFile& input, OutputPlan& plan)
 {
     PlayOptions& options = settings.options;
-    plan.Input("INPUT", options.input);
+    plan.Reads("the input file", fileno(input.Stream()));
+    plan.ReadsNamed("the plug-in file", options.plugin);
     options.wav = plan.Add("-o", options.output);
     if (!settings.capture.empty())
         options.capture = plan.Add("--capture", settings.capture);
@@ -168,6 +171,8 @@ void Plan(Settings& settings, OutputPlan& plan)
     options.traceToStderr = settings.trace == "-";
     if (!settings.trace.empty() && !options.traceToStderr)
         options.trace = plan.Add("--trace", settings.trace);
+    if (options.traceToStderr)
+        plan.UsesStandardError("--trace");
     if (settings.json)
         plan.UsesStandardOutput("--json");
     plan.Check();
@@ -206,14 +211,20 @@ int main(int argc, char** argv)
     PlayOptions& options = settings.options;
     if (options.output.empty())
         options.output = DefaultOutput(options.input);
+    std::unique_ptr<InputFile> input;
     OutputPlan plan;
-    int code = Guarded([&] { Plan(settings, plan); });
+    int code = Guarded([&] {
+        input.reset(new InputFile(options.input));
+        Plan(settings, *input, plan);
+    });
     if (code != kExitOk)
         return code;
     options.progress = !settings.quiet && isatty(STDERR_FILENO) && !options.traceToStderr; // not into the trace
     code = Guarded([&] {
-        const PlayReport report = Player(options, plan).Run();
+        Player player(options, *input, plan);
+        const PlayReport report = player.Run();
         PrintSummary(settings, report, plan.OutputOnStandardOutput());
+        player.Finish();
         plan.Commit();
     });
     const std::string direct = plan.WrittenDirect();
