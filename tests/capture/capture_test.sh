@@ -128,6 +128,7 @@ replay-cli)
 2|--digests hard.pcapng: is the input file; choose another|c.pcapng --digests hard.pcapng
 2|--digests c.pcapng: is the input file; choose another|- --digests c.pcapng < c.pcapng
 2|unexpected argument: $c (see --help)|"$c" "$c"
+2|usage: vrn3-replay [OPTIONS] CAPTURE   (vrn3-replay --help tells more)|
 4|cannot write the version: No space left on device|--version > /dev/full
 4|cannot write the help: No space left on device|--help > /dev/full
 3|$tmp/none.pcapng: No such file or directory|"$tmp/none.pcapng"

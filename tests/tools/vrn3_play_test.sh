@@ -170,7 +170,9 @@ cli)
     grep -q "$(dirname "$PLAY")" "$W/help" && fail "--help shows the build tree"
     [ "$(play --version)" = "vrn3-play 1.0.0" ] || fail "--version"
     grep -Eq "INT|NUMBER|At Most" "$W/help" && fail "--help speaks the argument library's words"
-    refuse 2 "^Usage: vrn3-play"
+    refuse 2 "^vrn3-play: usage: vrn3-play"
+    grep -q "and 9" "$W/help" && fail "--help names exit 9, which vrn3-play never gives"
+    refuse 2 "unexpected argument: -o out/q.wav (see --help)" -- -dash.wav -o out/q.wav
     refuse 2 "--bogus" --bogus "$SAMPLE"
     for value in 70000 abc ""; do
         refuse 2 "'$value' is not a whole number from 0 to 65535" --fragment "$value" "$SAMPLE"

@@ -30,7 +30,7 @@
 
 namespace {
 
-const char* const kUsage = "Usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]   (vrn3-play --help tells more)\n";
+const char* const kUsage = "usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]   (vrn3-play --help tells more)";
 
 const char* const kHelp =
     "Usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]\n"
@@ -150,11 +150,7 @@ int Parse(int argc, char** argv, Settings& settings)
         }
     }
     const int parsed = line.Parse(argc, argv);
-    if (parsed < 0 && options.input.empty()) {
-        std::fputs(kUsage, stderr);
-        return kExitUsage;
-    }
-    return parsed;
+    return parsed < 0 && options.input.empty() ? line.Usage() : parsed;
 }
 
 // Names every file of the run in `plan`, and where each output goes in the options.

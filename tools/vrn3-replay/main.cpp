@@ -27,7 +27,7 @@
 
 namespace {
 
-const char* const kUsage = "Usage: vrn3-replay [OPTIONS] CAPTURE   (vrn3-replay --help tells more)\n";
+const char* const kUsage = "usage: vrn3-replay [OPTIONS] CAPTURE   (vrn3-replay --help tells more)";
 
 const char* const kHelp =
     "Usage: vrn3-replay [OPTIONS] CAPTURE\n"
