@@ -45,7 +45,9 @@ const char* const kHelp =
     "  -h, --help        print this and stop\n"
     "  --version         print the version and stop\n"
     "\n"
-    "The digests file is written beside its target and takes its place once the verdict is written.\n"
+    "The digests file is written beside its target and takes its place once the verdict is written;\n"
+    "it may not be the capture or the plug-in by any name, and standard output (-, /dev/stdout, or\n"
+    "the pipe it is) takes the digests or --json.\n"
     "\n";
 
 struct Settings {
