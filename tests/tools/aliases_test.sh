@@ -156,6 +156,15 @@ targets() {
 WAYS=(name dot dotdot slashes symlink chain hardlink devfd procfd append readwrite)
 [ -n "${VRN3_I386_EMULATOR:-}" ] || WAYS+=(own)
 
+# until_reading PID: waits until the program, its FIFO input opened, waits to read it: its plan is
+# made then.
+until_reading() {
+    until grep -q pipe_read "/proc/$1/wchan" 2> /dev/null; do
+        kill -0 "$1" 2> /dev/null || fail "the program ended before it read its input"
+        sleep 0.01
+    done
+}
+
 case "$CASE" in
 names)
     table "${WAYS[@]}" ;;
@@ -198,12 +207,7 @@ race)
                 feed=c.pcapng keep=c.pcapng kind=rdigests
             fi
             pid=$!
-            # Once the program has opened its input and waits to read it, it has made its plan.
-            exec 3> "$T/in.fifo"
-            until grep -q pipe_read "/proc/$pid/wchan" 2> /dev/null; do
-                kill -0 "$pid" 2> /dev/null || fail "$program ended before it read its input"
-                sleep 0.01
-            done
+            exec 3> "$T/in.fifo" && until_reading "$pid"
             before="$(kept "$keep")"
             (cd "$T" && eval "$swap")
             cat "$T/$feed" >&3 && exec 3>&-
@@ -216,7 +220,18 @@ race)
             fi
             echo "race ($program, $swap): exit $rc, $keep as it was"
         done
-    done ;;
+    done
+    # The target made a folder while the play waits: the run fails (4) and no other target is replaced.
+    fresh && mkfifo "$T/in.fifo" && echo old > "$T/o.wav" && echo old > "$T/d.txt"
+    (cd "$T" && exec ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$PLAY" -q in.fifo -o o.wav --digests d.txt) 2> "$W/err.log" &
+    pid=$!
+    exec 3> "$T/in.fifo" && until_reading "$pid"
+    rm "$T/o.wav" && mkdir "$T/o.wav"
+    cat "$SAMPLE" >&3 && exec 3>&-
+    rc=0 && wait "$pid" || rc=$?
+    [ "$rc" = 4 ] && [ -d "$T/o.wav" ] && [ "$(cat "$T/d.txt")" = old ] && ! ls -A "$T" | grep -q '^\.vrn3-' ||
+        fail "a target made a folder: exit $rc, $(ls -A "$T"), $(cat "$W/err.log")"
+    echo "race (a target made a folder): exit $rc, every other target as it was" ;;
 *) fail "no case $CASE" ;;
 esac
 [ -c /dev/null ] && [ -c /dev/full ] && [ -c /dev/zero ] || fail "a device was replaced"
