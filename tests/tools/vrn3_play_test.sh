@@ -356,6 +356,9 @@ ROWS
     [ -e "$W/locked" ] && chattr -i "$W/fixed.wav" "$W/locked"
     [ -z "$problems" ] || fail "${problems#; }"
     [ ! -e "$W/y.wav" ] || fail "a run whose other target failed wrote y.wav"
+    # A capture opens its target anew: standard output appending to a file would lose the file.
+    echo old > "$W/kept" && rc=0 && play -q "$SAMPLE" -o "$W/y.wav" --capture - >> "$W/kept" 2> "$W/stderr" || rc=$?
+    [ "$rc" = 4 ] && [ "$(cat "$W/kept")" = old ] && [ ! -e "$W/y.wav" ] || fail "--capture - >> a file: exit $rc, $(cat "$W/stderr")"
     ;;
 modes)
     # Under the umasks 022 and 077, every output made anew gets 0666 less the umask, and every

@@ -286,8 +286,15 @@ std::FILE* OutputFile::Stream()
 
 std::string OutputFile::Path() const
 {
-    if (mStandard)
+    if (mStandard) {
+        // A writer that opens by name starts the file anew: a file standard output appends to, or
+        // is part way into, would lose what it holds.
+        const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+        if (mIdentity.regular && (flags < 0 || (flags & O_APPEND) != 0 || lseek(STDOUT_FILENO, 0, SEEK_CUR) != 0))
+            throw Failure(kExitOutput, "standard output: a file written from its middle or appended to, which this "
+                                       "output would empty first; name the file instead");
         return "/dev/stdout";
+    }
     if (ProcMounted())
         return ProcName(mFd);
     return mDirect ? mPath : mFolderPath + "/" + mTemp;

@@ -52,8 +52,9 @@ public:
     // A buffered stream on the file, made on the first call and owned by the OutputFile; what is
     // written to it is checked in Prepare.
     std::FILE* Stream();
-    // A name by which a writer that opens files by name reaches the new file itself (or the
-    // direct target's open descriptor).
+    // A name by which a writer that opens files by name (and empties them) reaches the new file
+    // itself (or the direct target's open descriptor). Throws Failure(kExitOutput) for standard
+    // output on a regular file it appends to or is part way into.
     std::string Path() const;
     // Finishes the file: flushes it, syncs it to disk, closes it and gives an unnamed one a
     // temporary name. Throws Failure(kExitOutput); nothing of the new file then stays.
