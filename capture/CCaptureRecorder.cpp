@@ -96,9 +96,12 @@ CCaptureRecorder::CCaptureRecorder(const std::string& path) : mFile(std::fopen(p
         Write(&interface, sizeof interface);
 }
 
+// A recorder that goes without Close leaves no end record: its host did not see the recording
+// through, and a reader must take the capture for one cut short.
 CCaptureRecorder::~CCaptureRecorder()
 {
-    Close();
+    if (mFile != nullptr)
+        std::fclose(mFile);
 }
 
 void CCaptureRecorder::Configured(const TBrickConfig& config)

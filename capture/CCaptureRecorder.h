@@ -7,7 +7,8 @@
 // clock's (steady_clock, nanoseconds since an arbitrary start), so it only orders and spaces
 // packets. Its data is a TCapturePacket header followed by the block's data as CBlockWire
 // carries it. Close ends the file with an end record (an interface statistics block counting the
-// packets), so that a capture cut short (a killed host, a full disk) can be told from a whole one;
+// packets), so that a capture cut short (a killed host, a full disk, a run that failed) can be
+// told from a whole one: a recorder destroyed without Close ends the file without it;
 // CaptureReader, beside this file, reads captures back. tools/capture/vrn3-capture.lua decodes
 // the packets in Wireshark.
 //

@@ -44,6 +44,7 @@ bool Fails(const char* name, unsigned call)
 
 VRN3_FAILING(ssize_t, write, -1, (int fd, const void* data, size_t size), (fd, data, size))
 VRN3_FAILING(int, close, -1, (int fd), (fd))
+VRN3_FAILING(int, fsync, -1, (int fd), (fd))
 VRN3_FAILING(int, linkat, -1, (int fromDir, const char* from, int toDir, const char* to, int flags),
              (fromDir, from, toDir, to, flags))
 VRN3_FAILING(size_t, fwrite, 0, (const void* data, size_t size, size_t n, FILE* file), (data, size, n, file))
@@ -52,13 +53,13 @@ VRN3_FAILING(int, fflush, EOF, (FILE * file), (file))
 VRN3_FAILING(int, fclose, EOF, (FILE * file), (file))
 VRN3_FAILING(int, fseeko64, -1, (FILE * file, off64_t offset, int whence), (file, offset, whence))
 
-extern "C" __attribute__((visibility("default"))) int rename(const char* from, const char* to)
+extern "C" __attribute__((visibility("default"))) int renameat(int fromDir, const char* from, int toDir, const char* to)
 {
     static std::atomic<unsigned> calls{0};
-    if (Fails("rename", ++calls))
+    if (Fails("renameat", ++calls))
         return -1;
-    static const auto next = reinterpret_cast<int (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "rename"));
-    const int done = next(from, to);
+    static const auto next = reinterpret_cast<int (*)(int, const char*, int, const char*)>(dlsym(RTLD_NEXT, "renameat"));
+    const int done = next(fromDir, from, toDir, to);
     const char* signal = std::getenv("VRN3_SIGNAL_AFTER_RENAME");
     if (done == 0 && signal != nullptr)
         std::raise(std::atoi(signal));

@@ -170,7 +170,9 @@ cli)
     grep -q "$(dirname "$PLAY")" "$W/help" && fail "--help shows the build tree"
     [ "$(play --version)" = "vrn3-play 1.0.0" ] || fail "--version"
     grep -Eq "INT|NUMBER|At Most" "$W/help" && fail "--help speaks the argument library's words"
-    refuse 2 "^Usage: vrn3-play"
+    refuse 2 "^vrn3-play: usage: vrn3-play"
+    grep -q "and 9" "$W/help" && fail "--help names exit 9, which vrn3-play never gives"
+    refuse 2 "unexpected argument: -o out/q.wav (see --help)" -- -dash.wav -o out/q.wav
     refuse 2 "--bogus" --bogus "$SAMPLE"
     for value in 70000 abc ""; do
         refuse 2 "'$value' is not a whole number from 0 to 65535" --fragment "$value" "$SAMPLE"
@@ -321,7 +323,7 @@ plan)
 -o - and --capture /dev/stdout: standard output|x.wav -o - --capture /dev/stdout
 -o - and --trace /dev/stdout: standard output|x.wav -o - --trace=/dev/stdout
 -o - and --json: standard output|x.wav -o - --json
--o stdout and --json: standard output|x.wav -o stdout --json
+-o stdout: is the file standard output goes to|x.wav -o stdout --json
 ROWS
     # The null device takes any number of outputs; digests on standard output move the summary to stderr.
     play -q "$SAMPLE" -o /dev/null --capture /dev/null --digests /dev/null || fail "outputs into /dev/null"
@@ -354,6 +356,9 @@ ROWS
     [ -e "$W/locked" ] && chattr -i "$W/fixed.wav" "$W/locked"
     [ -z "$problems" ] || fail "${problems#; }"
     [ ! -e "$W/y.wav" ] || fail "a run whose other target failed wrote y.wav"
+    # A capture opens its target anew: standard output appending to a file would lose the file.
+    echo old > "$W/kept" && rc=0 && play -q "$SAMPLE" -o "$W/y.wav" --capture - >> "$W/kept" 2> "$W/stderr" || rc=$?
+    [ "$rc" = 4 ] && [ "$(cat "$W/kept")" = old ] && [ ! -e "$W/y.wav" ] || fail "--capture - >> a file: exit $rc, $(cat "$W/stderr")"
     ;;
 modes)
     # Under the umasks 022 and 077, every output made anew gets 0666 less the umask, and every
@@ -435,10 +440,14 @@ commit)
                 fail "signal $signal: an output is not the new one"
         done
     done
-    echo old > "$W/x.wav"
-    rc=0; VRN3_FAIL=rename:2:5 LD_PRELOAD="$FAILING_IO" play -q "$SAMPLE" -o "$W/x.wav" --digests "$W/d.txt" 2> "$W/stderr" || rc=$?
-    [ "$rc" = 4 ] && [ "$(cat "$W/x.wav")" = old ] && grep -q "x.wav: cannot write: Input/output error; already in place: $W/d.txt" "$W/stderr" ||
-        fail "a failed rename: exit $rc, $(cat "$W/stderr")"
+    # A replacement or a sync that fails puts back every target already replaced: all or nothing.
+    for failing in renameat:1 renameat:2 fsync:1 fsync:2; do
+        echo old > "$W/x.wav" && echo old > "$W/d.txt"
+        rc=0; VRN3_FAIL=$failing:5 LD_PRELOAD="$FAILING_IO" play -q "$SAMPLE" -o "$W/x.wav" --digests "$W/d.txt" 2> "$W/stderr" || rc=$?
+        [ "$rc" = 4 ] && [ "$(cat "$W/x.wav")" = old ] && [ "$(cat "$W/d.txt")" = old ] &&
+            grep -q "cannot write: Input/output error" "$W/stderr" || fail "a failed $failing: exit $rc, $(cat "$W/stderr")"
+        [ -z "$(ls -A "$W" | grep '^\.vrn3-')" ] || fail "a failed $failing left $(ls -A "$W")"
+    done
     ;;
 signals)
     # Every signal that ends a process, SIGKILL too, at a random point of a run: nothing is left

@@ -22,10 +22,8 @@ int CommandLine::Parse(int argc, char** argv)
     try {
         mApp.parse(argc, argv);
     } catch (const CLI::RequiredError&) {
-        if (!mWantsHelp && !mWantsVersion) { // a missing input does not stop --help or --version
-            std::fputs(mUsage.c_str(), stderr);
-            return kExitUsage;
-        }
+        if (!mWantsHelp && !mWantsVersion) // a missing input does not stop --help or --version
+            return Usage();
     } catch (const CLI::ParseError& e) {
         Say(Reworded(e) + " (see --help)");
         return kExitUsage;
@@ -35,6 +33,12 @@ int CommandLine::Parse(int argc, char** argv)
     if (mWantsVersion)
         return Print(mProgram + " " + mVersion + "\n", "the version");
     return -1;
+}
+
+int CommandLine::Usage() const
+{
+    Say(mUsage);
+    return kExitUsage;
 }
 
 void CommandLine::Say(const std::string& message) const
@@ -51,6 +55,18 @@ int CommandLine::Print(const std::string& text, const char* what) const
     return kExitOutput;
 }
 
+// The words left over, in the order given: CLI11's message lists them backward and with the "--"
+// that ended the options; `shown` (its list) is the fallback when none is kept.
+std::string CommandLine::Extras(const std::string& shown) const
+{
+    std::string words;
+    for (const std::string& word : mApp.remaining()) {
+        if (word != "--")
+            words += (words.empty() ? "" : " ") + word;
+    }
+    return words.empty() ? shown : words;
+}
+
 // CLI11's message of a parse error in our words. Its messages start with the option's name and a
 // colon where there is one.
 std::string CommandLine::Reworded(const CLI::ParseError& error) const
@@ -60,7 +76,7 @@ std::string CommandLine::Reworded(const CLI::ParseError& error) const
     const std::string name = colon == std::string::npos ? text : text.substr(0, colon);
     const std::string rest = colon == std::string::npos ? "" : text.substr(colon + 2);
     if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr)
-        return "unexpected argument: " + rest;
+        return "unexpected argument: " + Extras(rest);
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr)
         return text.find("At Most") != std::string::npos ? name + " given more than once" : name + " needs a value";
     if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr ||

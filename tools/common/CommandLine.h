@@ -14,7 +14,8 @@
 
 class CommandLine {
 public:
-    // `help`: the whole text --help prints; `usage`: the line printed when the input is missing.
+    // `help`: the whole text --help prints; `usage`: the line printed, after the program's name,
+    // when the input is missing.
     CommandLine(const std::string& program, const std::string& version, const std::string& help,
                 const std::string& usage);
 
@@ -25,6 +26,8 @@ public:
     int Parse(int argc, char** argv);
     // Prints "<program>: <message>" on stderr.
     void Say(const std::string& message) const;
+    // Prints the usage line; returns the exit code of a wrong command line.
+    int Usage() const;
 
     // Refuses an empty value (a file name, a plug-in).
     static CLI::Validator NonEmpty();
@@ -35,6 +38,7 @@ public:
 private:
     int Print(const std::string& text, const char* what) const;
     std::string Reworded(const CLI::ParseError& error) const;
+    std::string Extras(const std::string& shown) const;
 
     std::string mProgram, mVersion, mHelp, mUsage;
     bool mWantsHelp = false, mWantsVersion = false;

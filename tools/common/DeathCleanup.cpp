@@ -10,8 +10,10 @@
 
 namespace {
 
-// The registered names and whether each slot holds one; they change only with the signals held back.
+// The registered names, their folders and whether each slot holds one; they change only with the
+// signals held back.
 char gPaths[DeathCleanup::kMaxNames][PATH_MAX];
+int gFolders[DeathCleanup::kMaxNames];
 volatile sig_atomic_t gRegistered[DeathCleanup::kMaxNames] = {};
 
 // Every signal whose default action ends the process, but SIGXFSZ (ignored) and the two that
@@ -69,12 +71,13 @@ void DeathCleanup::MakeStandardDescriptorsValid()
     }
 }
 
-int DeathCleanup::Register(const char* path)
+int DeathCleanup::Register(int folder, const char* name)
 {
     for (int slot = 0; slot < kMaxNames; ++slot) {
         if (gRegistered[slot])
             continue;
-        std::strncpy(gPaths[slot], path, PATH_MAX - 1);
+        std::strncpy(gPaths[slot], name, PATH_MAX - 1);
+        gFolders[slot] = folder;
         gRegistered[slot] = 1;
         return slot;
     }
@@ -90,7 +93,7 @@ void DeathCleanup::Forget(int slot)
 void DeathCleanup::Remove(int slot)
 {
     if (slot >= 0 && gRegistered[slot])
-        unlink(gPaths[slot]);
+        unlinkat(gFolders[slot], gPaths[slot], 0);
     Forget(slot);
 }
 

@@ -4,7 +4,7 @@
 // The output and the spool are unnamed files (O_TMPFILE) wherever the file system allows, and
 // those vanish with the process however it dies, SIGKILL included. A name exists only where a
 // file system lacks unnamed files, and for the few system calls that link the finished outputs
-// into place; those names (one an output) are registered here, and every signal whose default
+// into place; those names (one an output, each in the folder its output holds open) are registered here, and every signal whose default
 // action ends the process removes them and then dies of the signal as it would have. SIGXFSZ is ignored instead,
 // so a write beyond the file size limit fails with EFBIG and is reported like any full disk.
 // The calls that create or retire the name run inside a Blocked scope, so no handler sees a
@@ -27,9 +27,10 @@ public:
     // Names registered at once at the most: one for each output a run writes.
     static constexpr int kMaxNames = 8;
 
-    // Registers a name to remove on death (copied; at most PATH_MAX bytes); returns its slot, -1
+    // Registers `name` in the open folder `folder` to remove on death (the name copied, at most
+    // PATH_MAX bytes; the folder held open by the caller while registered); returns its slot, -1
     // when every slot is taken (the name then stays on a death). Call inside Blocked.
-    static int Register(const char* path);
+    static int Register(int folder, const char* name);
     // Forgets the name in `slot` without removing it; call inside Blocked.
     static void Forget(int slot);
     // Removes the name in `slot` and forgets it; call inside Blocked.

@@ -26,7 +26,11 @@ const char* ExitCodes::Rule(EExitCode code)
 
 std::string ExitCodes::Table(std::initializer_list<EExitCode> codes)
 {
-    std::string table = "Exit codes (any but 0 and 9 leaves every file the run would replace as it was):\n";
+    bool verdict = false;
+    for (EExitCode code : codes)
+        verdict = verdict || code == kExitDiffers;
+    std::string table = std::string("Exit codes (any but 0") + (verdict ? " and 9" : "") +
+                        " leaves every file the run would replace as it was):\n";
     for (EExitCode code : codes)
         table += "  " + std::to_string(static_cast<int>(code)) + "  " + Rule(code) + "\n";
     return table;

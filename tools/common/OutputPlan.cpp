@@ -1,93 +1,31 @@
-// Telling whether two names are one file, and committing a run's outputs together.
+// Telling what each file of a run is, and committing a run's outputs together.
 #include "OutputPlan.h"
 
 #include "DeathCleanup.h"
 #include "Failure.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
+#include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-// The null device's numbers: any number of outputs may go there.
-constexpr unsigned kNullMajor = 1, kNullMinor = 3;
-
-// What a name (or a standard descriptor, for "-") is: a file's device and inode when it exists,
-// else its name with links and folders resolved.
-struct Identity {
-    bool exists = false;
-    bool regular = false;
-    bool null = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::string name;
-
-    bool operator==(const Identity& other) const
-    {
-        return exists == other.exists && (exists ? device == other.device && inode == other.inode : name == other.name);
-    }
-};
-
-Identity Of(const struct stat& info)
+OutputPlan::~OutputPlan()
 {
-    Identity identity;
-    identity.exists = true;
-    identity.regular = S_ISREG(info.st_mode);
-    identity.null = S_ISCHR(info.st_mode) && major(info.st_rdev) == kNullMajor && minor(info.st_rdev) == kNullMinor;
-    identity.device = info.st_dev;
-    identity.inode = info.st_ino;
-    return identity;
+    mFiles.clear(); // before the held descriptors, so that none is reused while a file goes
+    for (int fd : mHeld)
+        close(fd);
 }
 
-Identity Named(const std::string& name)
+void OutputPlan::Reads(const std::string& what, int fd)
 {
-    Identity identity;
-    identity.name = name;
-    return identity;
+    mReads.push_back(Read{what, FileIdentity::OfDescriptor(fd)});
 }
 
-Identity OfDescriptor(int fd)
+void OutputPlan::ReadsNamed(const std::string& what, const std::string& path)
 {
-    struct stat info;
-    return fstat(fd, &info) == 0 ? Of(info) : Named("<closed " + std::to_string(fd) + ">");
-}
-
-// A name not made yet: its folder resolved, its last component as it is.
-std::string Resolved(const std::string& path)
-{
-    const std::string target = OutputFile::Target(path);
-    const size_t slash = target.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    char* real = realpath(folder.c_str(), nullptr);
-    const std::string name = (real != nullptr ? std::string(real) : folder) + "/" + target.substr(slash + 1);
-    std::free(real);
-    return name;
-}
-
-Identity OfPath(const std::string& path, int standard)
-{
-    if (path == "-")
-        return OfDescriptor(standard);
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0)
-        return Of(info);
-    return Named(Resolved(path));
-}
-
-std::string Shown(const std::string& option, const std::string& path)
-{
-    return option + (path.empty() ? "" : " " + path);
-}
-
-} // namespace
-
-void OutputPlan::Input(const std::string& option, const std::string& path)
-{
-    mInput = Entry{option, path, false};
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    mHeld.push_back(fd);
+    Reads(what, fd);
 }
 
 size_t OutputPlan::Add(const std::string& option, const std::string& path)
@@ -101,48 +39,108 @@ void OutputPlan::UsesStandardOutput(const std::string& option)
     mOutputs.push_back(Entry{option, "-", true});
 }
 
+void OutputPlan::UsesStandardError(const std::string& option)
+{
+    mStandardErrorUser = option;
+}
+
 bool OutputPlan::OutputOnStandardOutput() const
 {
-    const Identity standard = OfDescriptor(STDOUT_FILENO);
-    for (const Entry& entry : mOutputs) {
-        if (!entry.document && (entry.path == "-" || (!standard.null && OfPath(entry.path, STDOUT_FILENO) == standard)))
+    for (const std::unique_ptr<OutputFile>& file : mFiles) {
+        if (file && file->IsStandardOutput())
             return true;
     }
     return false;
 }
 
-// Why `a` and `b` cannot both be written, or empty.
-std::string OutputPlan::Clash(const Entry& a, const Entry& b) const
+std::string OutputPlan::ReadBy(const FileIdentity& identity) const
 {
-    const bool bothStandard = a.path == "-" && b.path == "-";
-    const Identity ia = OfPath(a.path, STDOUT_FILENO), ib = OfPath(b.path, STDOUT_FILENO);
-    if (!bothStandard && (ia.null || !(ia == ib)))
-        return "";
-    const bool standard = bothStandard || ia == OfDescriptor(STDOUT_FILENO);
-    return Shown(a.option, a.document ? "" : a.path) + " and " + Shown(b.option, b.document ? "" : b.path) + ": " +
-           (standard ? "standard output" : "one file") + " for two outputs; give each its own";
+    for (const Read& read : mReads) {
+        if (!identity.null && identity == read.identity)
+            return read.what;
+    }
+    return std::string();
 }
 
-void OutputPlan::Check() const
+std::string OutputPlan::Shown(size_t index) const
 {
-    const Identity input = OfPath(mInput.path, STDIN_FILENO);
-    for (size_t i = 0; i < mOutputs.size(); ++i) {
-        const Entry& output = mOutputs[i];
-        // Only a file can be destroyed by writing it; standard output is never the input.
-        if (!output.document && output.path != "-" && input.regular && OfPath(output.path, STDOUT_FILENO) == input)
-            throw Failure(kExitUsage, Shown(output.option, output.path) + ": is the input file; choose another");
-        for (size_t j = 0; j < i; ++j) {
-            const std::string clash = Clash(mOutputs[j], output);
-            if (!clash.empty())
-                throw Failure(kExitUsage, clash);
-        }
+    const Entry& entry = mOutputs[index];
+    return entry.option + (entry.document ? "" : " " + entry.path);
+}
+
+// Standard output (always written: a summary, a verdict, or an output) and standard error, when a
+// trace goes there, may not be a file the run reads (a terminal read and written is no file).
+void OutputPlan::CheckStandardStreams() const
+{
+    const FileIdentity outIdentity = FileIdentity::OfDescriptor(STDOUT_FILENO);
+    const FileIdentity errIdentity = FileIdentity::OfDescriptor(STDERR_FILENO);
+    const std::string out = outIdentity.regular ? ReadBy(outIdentity) : "";
+    if (!out.empty())
+        throw Failure(kExitUsage, "standard output is " + out + "; send it elsewhere");
+    const std::string err = errIdentity.regular ? ReadBy(errIdentity) : "";
+    if (!mStandardErrorUser.empty() && !err.empty())
+        throw Failure(kExitUsage, mStandardErrorUser + ": standard error is " + err + "; send it elsewhere");
+}
+
+void OutputPlan::CheckOutput(size_t index) const
+{
+    const std::unique_ptr<OutputFile>& file = mFiles[index];
+    const bool standard = !file || file->IsStandardOutput();
+    const FileIdentity identity = file ? file->Identity() : FileIdentity();
+    const std::string read = file ? ReadBy(identity) : "";
+    if (!read.empty())
+        throw Failure(kExitUsage, Shown(index) + ": is " + read + "; choose another");
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        const FileIdentity stream = FileIdentity::OfDescriptor(fd);
+        if (!standard && stream.regular && identity == stream)
+            throw Failure(kExitUsage, Shown(index) + ": is the file standard " + (fd == STDOUT_FILENO ? "output" : "error") +
+                                          " goes to; write " + (fd == STDOUT_FILENO ? "- instead" : "elsewhere"));
     }
+    for (size_t j = 0; j < index; ++j) {
+        const bool otherStandard = !mFiles[j] || mFiles[j]->IsStandardOutput();
+        const bool same = standard ? otherStandard : mFiles[j] && !identity.null && identity == mFiles[j]->Identity();
+        if (same)
+            throw Failure(kExitUsage, Shown(j) + " and " + Shown(index) + ": " +
+                                          (standard ? "standard output" : "one file") + " for two outputs; give each its own");
+    }
+}
+
+void OutputPlan::Check()
+{
+    CheckStandardStreams();
+    for (const Entry& entry : mOutputs)
+        mFiles.emplace_back(entry.document ? nullptr : new OutputFile(entry.path));
+    for (size_t i = 0; i < mFiles.size(); ++i)
+        CheckOutput(i);
 }
 
 void OutputPlan::Open()
 {
-    for (const Entry& entry : mOutputs)
-        mFiles.emplace_back(entry.document ? nullptr : new OutputFile(entry.path));
+    for (const std::unique_ptr<OutputFile>& file : mFiles) {
+        if (file)
+            file->Open();
+    }
+}
+
+// Every target, as it is now, is still none of the files the run reads and no other output's.
+void OutputPlan::CheckAgain() const
+{
+    for (size_t i = 0; i < mFiles.size(); ++i) {
+        if (!mFiles[i] || mFiles[i]->Direct())
+            continue;
+        const FileIdentity now = mFiles[i]->Current();
+        const std::string read = ReadBy(now);
+        for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+            if (read.empty() && now == FileIdentity::OfDescriptor(fd))
+                throw Failure(kExitOutput, Shown(i) + ": is now the file a standard stream goes to; nothing replaced");
+        }
+        if (!read.empty())
+            throw Failure(kExitOutput, Shown(i) + ": is now " + read + "; nothing replaced");
+        for (size_t j = 0; j < i; ++j) {
+            if (mFiles[j] && !mFiles[j]->Direct() && mFiles[j]->Current() == now)
+                throw Failure(kExitOutput, Shown(j) + " and " + Shown(i) + ": now one file; nothing replaced");
+        }
+    }
 }
 
 void OutputPlan::Commit()
@@ -152,19 +150,26 @@ void OutputPlan::Commit()
             file->Prepare();
     }
     DeathCleanup::HoldForGood();
-    std::string placed;
-    // Last added, first placed: the main output (added first) goes last, so that a rename that
-    // fails leaves it as it was.
-    for (auto it = mFiles.rbegin(); it != mFiles.rend(); ++it) {
-        const std::unique_ptr<OutputFile>& file = *it;
-        if (!file)
-            continue;
-        try {
-            file->Commit();
-        } catch (const Failure& failure) {
-            throw Failure(kExitOutput, failure.what() + (placed.empty() ? "" : "; already in place:" + placed));
+    CheckAgain();
+    try {
+        for (const std::unique_ptr<OutputFile>& file : mFiles) {
+            if (file)
+                file->Keep();
         }
-        placed += (placed.empty() ? " " : ", ") + file->Name();
+        for (const std::unique_ptr<OutputFile>& file : mFiles) {
+            if (file)
+                file->Replace();
+        }
+    } catch (const Failure& failure) {
+        for (const std::unique_ptr<OutputFile>& file : mFiles) {
+            if (file)
+                file->Undo();
+        }
+        throw Failure(kExitOutput, failure.what() + std::string("; nothing replaced"));
+    }
+    for (const std::unique_ptr<OutputFile>& file : mFiles) {
+        if (file)
+            file->Finish();
     }
 }
 

@@ -91,12 +91,10 @@ void Write(OutputFile& output, SoundSpool& spool, const WavFile& wav, uint32_t r
 
 // Plays the archive through source -> plug-in brick -> sink; rethrows what a brick's handler
 // caught, once the pipeline is gone.
-Outcome Play(const PlayOptions& options, OutputPlan& plan, WavFile& wav, PluginLibrary& plugin, SoundSpool& spool)
+Outcome Play(const PlayOptions& options, OutputPlan& plan, WavFile& wav, PluginLibrary& plugin, SoundSpool& spool,
+             CaptureTaps& taps)
 {
     Tracer tracer(options.traceToStderr ? stderr : options.trace != kNoOutput ? plan.File(options.trace).Stream() : nullptr);
-    const bool capturing = options.capture != kNoOutput;
-    CaptureTaps taps(capturing ? plan.File(options.capture).Path() : "", capturing ? plan.File(options.capture).Name() : "",
-                     options.digests != kNoOutput ? plan.File(options.digests).Stream() : nullptr);
     if (!taps.Problem().empty())
         throw Failure(kExitOutput, taps.Problem());
     CPipeline pipeline;
@@ -128,18 +126,24 @@ Outcome Play(const PlayOptions& options, OutputPlan& plan, WavFile& wav, PluginL
         if (error)
             std::rethrow_exception(error);
     }
-    const std::string captured = taps.Close();
-    if (!captured.empty())
-        throw Failure(kExitOutput, captured);
+    if (!taps.Problem().empty())
+        throw Failure(kExitOutput, taps.Problem());
     return Outcome{sink->HasConfig(), sink->Config(), sink->ChunksRequested(), sink->Finished(),
                    sink->Problem(), sink->LastRequest(), took.count()};
 }
 
 } // namespace
 
+Player::Player(const PlayOptions& options, const InputFile& input, OutputPlan& plan)
+    : mOptions(options), mInput(input), mPlan(plan)
+{
+}
+
+Player::~Player() = default;
+
 PlayReport Player::Run()
 {
-    const InputFile input(mOptions.input);
+    const InputFile& input = mInput;
     WavFile wav(input.Stream(), input.Name(), input.Seekable());
     if (mOptions.reverse && !input.Seekable())
         throw Failure(kExitInput, input.Name() + ": playing backward needs a file to seek in, not a pipe; "
@@ -149,7 +153,11 @@ PlayReport Player::Run()
     OutputFile& output = mPlan.File(mOptions.wav);
     SoundSpool spool;
     PluginLibrary plugin(mOptions.plugin);
-    const Outcome out = Play(mOptions, mPlan, wav, plugin, spool);
+    const bool capturing = mOptions.capture != kNoOutput;
+    mTaps.reset(new CaptureTaps(capturing ? mPlan.File(mOptions.capture).Path() : "",
+                                capturing ? mPlan.File(mOptions.capture).Name() : "",
+                                mOptions.digests != kNoOutput ? mPlan.File(mOptions.digests).Stream() : nullptr));
+    const Outcome out = Play(mOptions, mPlan, wav, plugin, spool, *mTaps);
     Check(out, spool, mOptions.stream, wav.BlockAlign());
     const uint64_t fact = wav.FactSamples();
     PlayReport report;
@@ -170,4 +178,11 @@ PlayReport Player::Run()
     report.seconds = out.seconds;
     report.outputKind = output.Kind();
     return report;
+}
+
+void Player::Finish()
+{
+    const std::string problem = mTaps ? mTaps->Close() : std::string();
+    if (!problem.empty())
+        throw Failure(kExitOutput, problem);
 }

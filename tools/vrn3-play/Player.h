@@ -7,10 +7,12 @@
 // rate is the one the plug-in announced, whose block align is the input's, and whose "fact"
 // count is the input's when it has one. The input is read and the sound spooled chunk by chunk,
 // so memory does not grow with the input. Every problem ends in a Failure (or std::bad_alloc).
-// The outputs are the caller's OutputPlan's: Run opens them once the input is known to be a WAV
-// it can play, and the caller commits them once whatever else can fail (the summary) has been
-// written. The pipeline, and with it every brick and block, is gone before the plug-in is
-// unloaded.
+// The input is the caller's, opened before the plan so that the plan knows it by what it is. The
+// outputs are the caller's OutputPlan's: Run opens them once the input is known to be a WAV it
+// can play; the caller calls Finish, which ends the capture with its end record, once whatever
+// else can fail (the summary) has been written, and then commits them, so that a capture streamed
+// to standard output or a FIFO ends whole only when the run succeeds. The pipeline, and with it
+// every brick and block, is gone before the plug-in is unloaded.
 #pragma once
 
 #include "records/StreamRecords.h"
@@ -20,6 +22,8 @@
 #include <memory>
 #include <string>
 
+class CaptureTaps;
+class InputFile;
 class OutputPlan;
 
 // An output's index in the run's OutputPlan, or none.
@@ -62,13 +66,19 @@ struct PlayReport {
 
 class Player {
 public:
-    // `plan` (not owned) holds the outputs the options name.
-    Player(const PlayOptions& options, OutputPlan& plan) : mOptions(options), mPlan(plan) {}
+    // `input` and `plan` (not owned) are the file to play and the outputs the options name.
+    Player(const PlayOptions& options, const InputFile& input, OutputPlan& plan);
+    ~Player();
 
-    // Plays and writes the outputs, all but putting them in place. Throws Failure or std::bad_alloc.
+    // Plays and writes the outputs, all but the capture's end and putting them in place. Throws
+    // Failure or std::bad_alloc.
     PlayReport Run();
+    // Ends the capture whole. Throws Failure(kExitOutput).
+    void Finish();
 
 private:
     PlayOptions mOptions;
+    const InputFile& mInput;
     OutputPlan& mPlan;
+    std::unique_ptr<CaptureTaps> mTaps; // lives from the play to Finish; a capture not finished stays cut short
 };

@@ -12,6 +12,7 @@
 #include "CommandLine.h"
 #include "DeathCleanup.h"
 #include "Failure.h"
+#include "InputFile.h"
 #include "OutputPlan.h"
 #include "Player.h"
 #include "PluginLibrary.h"
@@ -22,13 +23,14 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 
 #include <unistd.h>
 
 namespace {
 
-const char* const kUsage = "Usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]   (vrn3-play --help tells more)\n";
+const char* const kUsage = "usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]   (vrn3-play --help tells more)";
 
 const char* const kHelp =
     "Usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]\n"
@@ -45,9 +47,10 @@ const char* const kHelp =
     "  --fragment BYTES   the largest fragment payload, 0 to 65535, 0 for whole records (default 100)\n"
     "  --reverse          play the archive backward (needs a file, not a pipe)\n"
     "  --threaded         run every brick on a thread of its own\n"
-    "  --trace[=FILE]     one line per block crossing the plug-in brick's boundaries, on stderr or into FILE\n"
+    "  --trace[=FILE]     one line per block crossing the plug-in brick's boundaries, on stderr (also\n"
+    "                     --trace=-) or into FILE\n"
     "  --capture FILE     record every block crossing the plug-in brick into FILE (pcapng; vrn3-replay\n"
-    "                     replays it, Wireshark reads it)\n"
+    "                     replays it, Wireshark reads it); - is standard output\n"
     "  --digests FILE     one framemd5 line per block the plug-in sends downstream (index, type, time,\n"
     "                     size, MD5) into FILE; - is standard output\n"
     "  -q, --quiet        print nothing but errors\n"
@@ -57,8 +60,10 @@ const char* const kHelp =
     "  --version          print the version and stop\n"
     "\n"
     "Every output (the WAV, the capture, the digests, the trace file) is written beside its target\n"
-    "and takes its place only when the run succeeds; a device or a FIFO is written as it is. No\n"
-    "output may be the input or another output, and standard output takes one of them (or --json).\n"
+    "and takes its place, with the others, only when the run succeeds; a device or a FIFO is\n"
+    "written as it is. No output may be the input, the plug-in or another output by any name, a\n"
+    "target the user may not replace is refused before the play, and standard output (-,\n"
+    "/dev/stdout, or the pipe it is) takes one of them (or --json).\n"
     "The text summary goes to stderr when an output goes to standard output.\n"
     "The spool of the extracted sound goes to $TMPDIR, or /tmp.\n"
     "\n";
@@ -148,18 +153,15 @@ int Parse(int argc, char** argv, Settings& settings)
         }
     }
     const int parsed = line.Parse(argc, argv);
-    if (parsed < 0 && options.input.empty()) {
-        std::fputs(kUsage, stderr);
-        return kExitUsage;
-    }
-    return parsed;
+    return parsed < 0 && options.input.empty() ? line.Usage() : parsed;
 }
 
 // Names every file of the run in `plan`, and where each output goes in the options.
-void Plan(Settings& settings, OutputPlan& plan)
+void Plan(Settings& settings, const InputFile& input, OutputPlan& plan)
 {
     PlayOptions& options = settings.options;
-    plan.Input("INPUT", options.input);
+    plan.Reads("the input file", fileno(input.Stream()));
+    plan.ReadsNamed("the plug-in file", options.plugin);
     options.wav = plan.Add("-o", options.output);
     if (!settings.capture.empty())
         options.capture = plan.Add("--capture", settings.capture);
@@ -168,6 +170,8 @@ void Plan(Settings& settings, OutputPlan& plan)
     options.traceToStderr = settings.trace == "-";
     if (!settings.trace.empty() && !options.traceToStderr)
         options.trace = plan.Add("--trace", settings.trace);
+    if (options.traceToStderr)
+        plan.UsesStandardError("--trace");
     if (settings.json)
         plan.UsesStandardOutput("--json");
     plan.Check();
@@ -206,14 +210,20 @@ int main(int argc, char** argv)
     PlayOptions& options = settings.options;
     if (options.output.empty())
         options.output = DefaultOutput(options.input);
+    std::unique_ptr<InputFile> input;
     OutputPlan plan;
-    int code = Guarded([&] { Plan(settings, plan); });
+    int code = Guarded([&] {
+        input.reset(new InputFile(options.input));
+        Plan(settings, *input, plan);
+    });
     if (code != kExitOk)
         return code;
     options.progress = !settings.quiet && isatty(STDERR_FILENO) && !options.traceToStderr; // not into the trace
     code = Guarded([&] {
-        const PlayReport report = Player(options, plan).Run();
+        Player player(options, *input, plan);
+        const PlayReport report = player.Run();
         PrintSummary(settings, report, plan.OutputOnStandardOutput());
+        player.Finish();
         plan.Commit();
     });
     const std::string direct = plan.WrittenDirect();

@@ -54,20 +54,15 @@ void Deliver(CBrick* brick, const CapturePacket& packet, const std::string& capt
 
 } // namespace
 
-Replayer::Replayer(const std::string& capture, const std::string& plugin, std::FILE* digests, bool partial)
-    : mStandardInput(capture == "-"), mCapture(mStandardInput ? "standard input" : capture), mPlugin(plugin),
-      mDigests(digests), mPartial(partial)
+Replayer::Replayer(std::FILE* capture, const std::string& name, const std::string& plugin, std::FILE* digests,
+                   bool partial)
+    : mFile(capture), mCapture(name), mPlugin(plugin), mDigests(digests), mPartial(partial)
 {
 }
 
 ReplayResult Replayer::Run()
 {
-    const bool standard = mStandardInput;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(standard ? stdin : std::fopen(mCapture.c_str(), "rb"),
-                                                                standard ? [](std::FILE*) { return 0; } : std::fclose);
-    if (!file)
-        throw CaptureError(mCapture + ": " + std::strerror(errno));
-    CaptureReader reader(file.get(), mCapture, mPartial);
+    CaptureReader reader(mFile, mCapture, mPartial);
     CapturePacket first;
     if (!reader.Next(first))
         throw CaptureError(mCapture + ": packet 1: the capture holds no packet");

@@ -53,10 +53,10 @@ public:
     // Matching blocks kept before a difference.
     static constexpr size_t kContext = 3;
 
-    // `capture` "-" is standard input. `digests` (not owned; may be null) gets a BlockDigest line
-    // for every block the brick sends downstream. With `partial`, a capture cut short is replayed
-    // as far as it goes.
-    Replayer(const std::string& capture, const std::string& plugin, std::FILE* digests, bool partial);
+    // `capture` (not owned) is the open capture, `name` its name in messages. `digests` (not
+    // owned; may be null) gets a BlockDigest line for every block the brick sends downstream.
+    // With `partial`, a capture cut short is replayed as far as it goes.
+    Replayer(std::FILE* capture, const std::string& name, const std::string& plugin, std::FILE* digests, bool partial);
 
     ReplayResult Run();
 
@@ -70,7 +70,7 @@ private:
     bool NoMoreSent(ReplayResult& result);
     void Keep(const ReplayBlock& block, ReplayResult& result);
 
-    bool mStandardInput;
+    std::FILE* mFile;
     std::string mCapture; // the name messages use
     std::string mPlugin;
     std::FILE* mDigests;

@@ -23,10 +23,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
-const char* const kUsage = "Usage: vrn3-replay [OPTIONS] CAPTURE   (vrn3-replay --help tells more)\n";
+const char* const kUsage = "usage: vrn3-replay [OPTIONS] CAPTURE   (vrn3-replay --help tells more)";
 
 const char* const kHelp =
     "Usage: vrn3-replay [OPTIONS] CAPTURE\n"
@@ -44,7 +45,9 @@ const char* const kHelp =
     "  -h, --help        print this and stop\n"
     "  --version         print the version and stop\n"
     "\n"
-    "The digests file is written beside its target and takes its place once the verdict is written.\n"
+    "The digests file is written beside its target and takes its place once the verdict is written;\n"
+    "it may not be the capture or the plug-in by any name, and standard output (-, /dev/stdout, or\n"
+    "the pipe it is) takes the digests or --json.\n"
     "\n";
 
 struct Settings {
@@ -93,13 +96,41 @@ std::string Json(const std::string& capture, const ReplayResult& result)
     return json.Text() + "\n";
 }
 
-// Replays, prints the verdict and puts the digests in place; returns the exit code.
-int Replay(const Settings& settings, OutputPlan& plan)
+// The capture, opened before the plan so that the plan knows it by what it is.
+using CaptureFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+CaptureFile OpenCapture(const std::string& capture)
 {
+    if (capture == "-")
+        return CaptureFile(stdin, [](std::FILE*) { return 0; });
+    CaptureFile file(std::fopen(capture.c_str(), "rb"), std::fclose);
+    if (!file)
+        throw CaptureError(capture + ": " + std::strerror(errno));
+    return file;
+}
+
+// Names every file of the run in `plan` and checks them.
+void Plan(Settings& settings, std::FILE* capture, OutputPlan& plan)
+{
+    plan.Reads("the input file", fileno(capture));
+    plan.ReadsNamed("the plug-in file", settings.plugin);
+    if (!settings.digests.empty())
+        settings.digestsOutput = plan.Add("--digests", settings.digests);
+    if (settings.json)
+        plan.UsesStandardOutput("--json");
+    plan.Check();
+}
+
+// Replays, prints the verdict and puts the digests in place; returns the exit code.
+int Replay(Settings& settings)
+{
+    const CaptureFile capture = OpenCapture(settings.capture);
+    OutputPlan plan;
+    Plan(settings, capture.get(), plan);
     plan.Open();
     std::FILE* digests = settings.digestsOutput == SIZE_MAX ? nullptr : plan.File(settings.digestsOutput).Stream();
-    const ReplayResult result = Replayer(settings.capture, settings.plugin, digests, settings.partial).Run();
     const std::string name = settings.capture == "-" ? "standard input" : settings.capture;
+    const ReplayResult result = Replayer(capture.get(), name, settings.plugin, digests, settings.partial).Run();
     std::FILE* out = !settings.json && plan.OutputOnStandardOutput() ? stderr : stdout;
     errno = 0;
     const std::string verdict = settings.json ? Json(name, result) : Verdict(name, result);
@@ -109,10 +140,10 @@ int Replay(const Settings& settings, OutputPlan& plan)
     return result.identical ? kExitOk : kExitDiffers;
 }
 
-int Guarded(const Settings& settings, OutputPlan& plan)
+int Guarded(Settings& settings)
 {
     try {
-        return Replay(settings, plan);
+        return Replay(settings);
     } catch (const CaptureError& e) {
         std::fprintf(stderr, "vrn3-replay: %s\n", e.what());
         return kExitInput;
@@ -142,17 +173,5 @@ int main(int argc, char** argv)
     const int parsed = line.Parse(argc, argv);
     if (parsed >= 0)
         return parsed;
-    OutputPlan plan;
-    try {
-        plan.Input("CAPTURE", settings.capture);
-        if (!settings.digests.empty())
-            settings.digestsOutput = plan.Add("--digests", settings.digests);
-        if (settings.json)
-            plan.UsesStandardOutput("--json");
-        plan.Check();
-    } catch (const Failure& failure) {
-        line.Say(failure.what());
-        return failure.Code();
-    }
-    return Guarded(settings, plan);
+    return Guarded(settings);
 }
