@@ -12,6 +12,8 @@ W="$(mktemp -d)"
 trap '[ "$BASHPID" != $$ ] || rm -rf "$W"' EXIT
 
 fail() { echo "FAIL ($CASE): $*" >&2; exit 1; }
+. "$(dirname "${BASH_SOURCE[0]}")/../kit/devices.sh"
+mkdir "$W/dev" && devices "$W/dev"
 play() { ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$PLAY" "$@"; }
 # poke FILE OFFSET VALUE: writes VALUE as a little-endian 32-bit word into FILE at OFFSET.
 poke() { python3 -c 'import sys, struct; f = open(sys.argv[1], "r+b"); f.seek(int(sys.argv[2])); f.write(struct.pack("<I", int(sys.argv[3])))' "$@"; }
@@ -192,8 +194,8 @@ cli)
 2|--trace: an empty name|--trace= "$SAMPLE" -o "$W/x.wav"
 2|--output given more than once|"$SAMPLE" -o "$W/x.wav" -o "$W/y.wav"
 2|unexpected argument|"$SAMPLE" "$SAMPLE"
-4|cannot write the help: No space left|--help > /dev/full
-4|cannot write the version: No space left|--version > /dev/full
+4|cannot write the help: No space left|--help > "$full"
+4|cannot write the version: No space left|--version > "$full"
 ROWS
     [ ! -e "$W/x.wav" ] && [ ! -e "$W/y.wav" ] || fail "a refused command line wrote a file"
     cp "$SAMPLE" "$W/in.wav"
@@ -326,7 +328,7 @@ plan)
 -o stdout: is the file standard output goes to|x.wav -o stdout --json
 ROWS
     # The null device takes any number of outputs; digests on standard output move the summary to stderr.
-    play -q "$SAMPLE" -o /dev/null --capture /dev/null --digests /dev/null || fail "outputs into /dev/null"
+    play -q "$SAMPLE" -o "$null" --capture "$null" --digests "$null" || fail "outputs into /dev/null"
     play "$SAMPLE" -o "$W/y.wav" --digests - > "$W/stdout" 2> "$W/stderr" || fail "--digests -"
     [ "$(head -1 "$W/stdout")" = "#format: index, type, time, size, md5" ] && ! grep -q written "$W/stdout" &&
         grep -q "^  written" "$W/stderr" || fail "the digests are not alone on standard output"
@@ -391,24 +393,24 @@ unwritable)
         [ "$rc" = 4 ] && [ "$(head -1 "$W/stderr")" = "vrn3-play: $pattern" ] && [ "$(cat "$W/x.wav")" = old ] &&
             [ -z "$(ls -A "$W" "$W/folder" | grep '^\.vrn3-')" ] || fail "exit $rc for $args: $(cat "$W/stderr")"
     done <<ROWS
-/dev/full: cannot write: No space left on device|"$SAMPLE" -o /dev/full
+$full: cannot write: No space left on device|"$SAMPLE" -o "$full"
 folder: cannot write: Is a directory|"$SAMPLE" -o folder
 none/x.wav: cannot write: No such file or directory|"$SAMPLE" -o none/x.wav
-/dev/full: cannot write: No space left on device|"$SAMPLE" -o x.wav --trace=/dev/full
+$full: cannot write: No space left on device|"$SAMPLE" -o x.wav --trace="$full"
 folder: cannot write: Is a directory|"$SAMPLE" -o x.wav --trace=folder
 none/t.txt: cannot write: No such file or directory|"$SAMPLE" -o x.wav --trace=none/t.txt
-/dev/full: cannot write: No space left on device|"$SAMPLE" -o x.wav --digests /dev/full
+$full: cannot write: No space left on device|"$SAMPLE" -o x.wav --digests "$full"
 folder: cannot write: Is a directory|"$SAMPLE" -o x.wav --digests folder
 none/d.txt: cannot write: No such file or directory|"$SAMPLE" -o x.wav --digests none/d.txt
-/dev/full: cannot write the capture: No space left on device|"$SAMPLE" -o x.wav --capture /dev/full
+$full: cannot write the capture: No space left on device|"$SAMPLE" -o x.wav --capture "$full"
 folder: cannot write: Is a directory|"$SAMPLE" -o x.wav --capture folder
 none/c.pcapng: cannot write: No such file or directory|"$SAMPLE" -o x.wav --capture none/c.pcapng
-cannot write the summary: No space left on device|"$SAMPLE" -o x.wav > /dev/full
-cannot write the summary: No space left on device|"$SAMPLE" -o x.wav --json > /dev/full
-standard output: cannot write: No space left on device|"$SAMPLE" -o - > /dev/full
-standard output: cannot write: No space left on device|-q "$SAMPLE" -o x.wav --digests - > /dev/full
+cannot write the summary: No space left on device|"$SAMPLE" -o x.wav > "$full"
+cannot write the summary: No space left on device|"$SAMPLE" -o x.wav --json > "$full"
+standard output: cannot write: No space left on device|"$SAMPLE" -o - > "$full"
+standard output: cannot write: No space left on device|-q "$SAMPLE" -o x.wav --digests - > "$full"
 ROWS
-    rc=0; play "$SAMPLE" -o "$W/x.wav" --trace -q 2> /dev/full || rc=$?
+    rc=0; play "$SAMPLE" -o "$W/x.wav" --trace -q 2> "$full" || rc=$?
     [ "$rc" = 4 ] && [ "$(cat "$W/x.wav")" = old ] || fail "a trace into a full standard error: exit $rc"
     ;;
 kept)
@@ -567,4 +569,5 @@ memory)
     fail "unknown case"
     ;;
 esac
+devices_intact
 echo "ok ($CASE)"
