@@ -94,7 +94,8 @@ void Write(OutputFile& output, SoundSpool& spool, const WavFile& wav, uint32_t r
 Outcome Play(const PlayOptions& options, OutputPlan& plan, WavFile& wav, PluginLibrary& plugin, SoundSpool& spool,
              CaptureTaps& taps)
 {
-    Tracer tracer(options.traceToStderr ? stderr : options.trace != kNoOutput ? plan.File(options.trace).Stream() : nullptr);
+    Tracer tracer(options.traceToStderr ? stderr
+                  : options.trace != OutputPlan::kNoOutput ? plan.File(options.trace).Stream() : nullptr);
     if (!taps.Problem().empty())
         throw Failure(kExitOutput, taps.Problem());
     CPipeline pipeline;
@@ -153,10 +154,11 @@ PlayReport Player::Run()
     OutputFile& output = mPlan.File(mOptions.wav);
     SoundSpool spool;
     PluginLibrary plugin(mOptions.plugin);
-    const bool capturing = mOptions.capture != kNoOutput;
+    const bool capturing = mOptions.capture != OutputPlan::kNoOutput;
+    const bool digesting = mOptions.digests != OutputPlan::kNoOutput;
     mTaps.reset(new CaptureTaps(capturing ? mPlan.File(mOptions.capture).Path() : "",
                                 capturing ? mPlan.File(mOptions.capture).Name() : "",
-                                mOptions.digests != kNoOutput ? mPlan.File(mOptions.digests).Stream() : nullptr));
+                                digesting ? mPlan.File(mOptions.digests).Stream() : nullptr));
     const Outcome out = Play(mOptions, mPlan, wav, plugin, spool, *mTaps);
     Check(out, spool, mOptions.stream, wav.BlockAlign());
     const uint64_t fact = wav.FactSamples();

@@ -15,6 +15,8 @@
 // every brick and block, is gone before the plug-in is unloaded.
 #pragma once
 
+#include "OutputPlan.h"
+
 #include "records/StreamRecords.h"
 
 #include <cstdint>
@@ -24,10 +26,6 @@
 
 class CaptureTaps;
 class InputFile;
-class OutputPlan;
-
-// An output's index in the run's OutputPlan, or none.
-constexpr size_t kNoOutput = SIZE_MAX;
 
 struct PlayOptions {
     std::string input;
@@ -39,10 +37,10 @@ struct PlayOptions {
     bool threaded = false;
     bool progress = false;        // show progress on stderr
     bool traceToStderr = false;   // the block lines go to stderr (else to the trace output, if any)
-    size_t wav = kNoOutput;       // the outputs, by their index in the plan
-    size_t trace = kNoOutput;     // the block lines
-    size_t capture = kNoOutput;   // a pcapng file recording what crosses the plug-in brick
-    size_t digests = kNoOutput;   // the digest lines of the blocks it sends downstream
+    size_t wav = OutputPlan::kNoOutput;     // the outputs, by their index in the plan
+    size_t trace = OutputPlan::kNoOutput;   // the block lines
+    size_t capture = OutputPlan::kNoOutput; // a pcapng file recording what crosses the plug-in brick
+    size_t digests = OutputPlan::kNoOutput; // the digest lines of the blocks it sends downstream
 };
 
 struct PlayReport {
