@@ -162,8 +162,8 @@ int main(int argc, char** argv)
     DeathCleanup::Install();
     Settings settings;
     CommandLine line("vrn3-replay", VRN3_TOOLS_VERSION,
-                     kHelp + ExitCodes::Table({kExitOk, kExitUsage, kExitInput, kExitOutput, kExitPlugin, kExitMemory,
-                                               kExitDiffers}),
+                     kHelp + ExitCodes::Table({kExitOk, kExitUsage, kExitInput, kExitOutput, kExitPlugin, kExitProtocol,
+                                               kExitMemory, kExitDiffers}),
                      kUsage);
     CLI::App& app = line.App();
     const CLI::Validator name = CommandLine::NonEmpty();
