@@ -71,7 +71,7 @@ void Summary::PrintJson(std::FILE* out) const
         .Unsigned("fragment", mOptions.fragment).Bool("threaded", mOptions.threaded).Raw("config", config.Text())
         .Unsigned("records", r.records).Unsigned("bytes", r.bytes).Unsigned("samples", r.samples)
         .Unsigned("chunks", r.chunks)
-        .Raw("time_span_ms", "[" + std::to_string(r.firstTime) + ", " + std::to_string(r.lastTime) + "]")
+        .Raw("time_span_ms", JsonWriter::Array({std::to_string(r.firstTime), std::to_string(r.lastTime)}))
         .Real("wall_time_s", r.seconds, "%.6f");
     std::fprintf(out, "%s\n", summary.Text().c_str());
 }
