@@ -27,12 +27,16 @@
 class CaptureTaps;
 class InputFile;
 
+// The largest fragment payload when the command line names none: small enough that the records
+// of a usual WAV (blocks of 256 bytes and more) come in several fragments, as archives carry them.
+constexpr uint16_t kDefaultFragment = 100;
+
 struct PlayOptions {
     std::string input;
     std::string output;
     std::string plugin;
     int stream = 1;
-    uint16_t fragment = 0;
+    uint16_t fragment = kDefaultFragment;
     bool reverse = false;
     bool threaded = false;
     bool progress = false;        // show progress on stderr

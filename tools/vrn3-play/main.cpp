@@ -34,7 +34,7 @@ namespace {
 
 const char* const kUsage = "usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]   (vrn3-play --help tells more)";
 
-const char* const kHelp =
+const std::string kHelp =
     "Usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]\n"
     "\n"
     "Plays a mono IMA ADPCM WAV file as a VRN3 archive through the VRN3 sound stream plug-in and\n"
@@ -46,7 +46,8 @@ const char* const kHelp =
     "  --plugin FILE      the plug-in library to load (default: the one installed beside the\n"
     "                     program, ../lib/i386-linux-gnu/vrn3/plugins/, or the one built beside it)\n"
     "  --stream N         the number of the stream the plug-in extracts (default 1, the sound)\n"
-    "  --fragment BYTES   the largest fragment payload, 0 to 65535, 0 for whole records (default 100)\n"
+    "  --fragment BYTES   the largest fragment payload, 0 to 65535, 0 for whole records (default " +
+    std::to_string(kDefaultFragment) + ")\n"
     "  --reverse          play the archive backward (needs a file, not a pipe)\n"
     "  --threaded         run every brick on a thread of its own\n"
     "  --trace[=FILE]     one line per block crossing the plug-in brick's boundaries, on stderr (also\n"
@@ -202,7 +203,6 @@ int main(int argc, char** argv)
     std::set_terminate(OnTerminate);
     Settings settings;
     settings.options.plugin = PluginLibrary::BesideProgram();
-    settings.options.fragment = 100;
     const int parsed = Parse(argc, argv, settings);
     if (parsed >= 0)
         return parsed;
