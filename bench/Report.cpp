@@ -153,28 +153,28 @@ void Report::PrintTargets() const
 
 void Report::PrintJson() const
 {
-    std::printf("{\n  \"flavour\": \"%s\",\n  \"machine\": %s,\n  \"emulated\": %s,\n  \"scenarios\": [", Flavour(),
-                JsonWriter::Quoted(MachineName()).c_str(), mEmulated ? "true" : "false");
-    const char* separator = "\n";
+    std::vector<std::string> scenarios;
     for (const Scenario& s : AllScenarios()) {
         const auto found = mResults.find(s.id);
         if (found == mResults.end())
             continue;
         const Result& r = found->second;
-        std::printf("%s    {\"name\": %s, \"ns_per_record\": %s, \"lock_pairs_per_record\": %s, "
-                    "\"allocs_per_record\": %s, \"rule_floor_ratio\": %s, \"digest\": \"%016" PRIx64 "\"}",
-                    separator, JsonWriter::Quoted(s.name).c_str(), JsonWriter::Number(r.nsPerRecord).c_str(),
-                    JsonWriter::Number(r.lockPairsPerRecord).c_str(), JsonWriter::Number(r.allocsPerRecord).c_str(),
-                    JsonWriter::Number(RuleRatio(s, r)).c_str(), r.digest);
-        separator = ",\n";
+        char digest[17];
+        std::snprintf(digest, sizeof digest, "%016" PRIx64, r.digest);
+        JsonWriter scenario;
+        scenario.String("name", s.name).Real("ns_per_record", r.nsPerRecord)
+            .Real("lock_pairs_per_record", r.lockPairsPerRecord).Real("allocs_per_record", r.allocsPerRecord)
+            .Real("rule_floor_ratio", RuleRatio(s, r)).String("digest", digest);
+        scenarios.push_back(scenario.Text());
     }
-    std::printf("\n  ],\n  \"targets\": [");
-    separator = "\n";
+    std::vector<std::string> targets;
     for (const Target& t : Targets()) {
-        std::printf("%s    {\"name\": %s, \"value\": %s, \"limit\": %s, \"verdict\": %s}", separator,
-                    JsonWriter::Quoted(t.name).c_str(), JsonWriter::Number(t.value).c_str(), JsonWriter::Number(t.limit).c_str(),
-                    JsonWriter::Quoted(t.verdict).c_str());
-        separator = ",\n";
+        JsonWriter target;
+        target.String("name", t.name).Real("value", t.value).Real("limit", t.limit).String("verdict", t.verdict);
+        targets.push_back(target.Text());
     }
-    std::printf("\n  ]\n}\n");
+    JsonWriter report;
+    report.String("flavour", Flavour()).String("machine", MachineName()).Bool("emulated", mEmulated)
+        .Raw("scenarios", JsonWriter::Array(scenarios, "  ")).Raw("targets", JsonWriter::Array(targets, "  "));
+    std::printf("%s\n", report.Lines().c_str());
 }

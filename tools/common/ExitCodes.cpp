@@ -1,4 +1,4 @@
-// The exit codes' rules, as both programs' help prints them.
+// The exit codes' rules, worded once, as both programs' help prints them.
 #include "ExitCodes.h"
 
 #include "Failure.h"
@@ -17,7 +17,8 @@ const char* ExitCodes::Rule(EExitCode code)
     case kExitOutput: return "an output (a file, standard output, the spool) cannot be written";
     case kExitPlugin: return "the plug-in cannot be loaded, has no factory, or refused the configuration";
     case kExitNoSound: return "the chosen stream carries no IMA ADPCM sound";
-    case kExitProtocol: return "the plug-in stopped answering or broke the protocol";
+    case kExitProtocol:
+        return "the plug-in stopped answering or broke the protocol, or the run failed in a way no other code names";
     case kExitMemory: return "out of memory";
     case kExitDiffers: return "the replay differs: the first differing block is printed (its outputs are written)";
     }

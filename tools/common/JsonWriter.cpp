@@ -55,10 +55,35 @@ std::string JsonWriter::Number(double value, const char* format)
     return text;
 }
 
+std::string JsonWriter::Array(const std::vector<std::string>& values, const char* indent)
+{
+    const std::string line = indent == nullptr ? "" : "\n" + std::string(indent) + "  ";
+    std::string array = "[";
+    for (size_t i = 0; i < values.size(); ++i)
+        array += (i == 0 ? line : indent == nullptr ? ", " : "," + line) + values[i];
+    return array + (indent == nullptr ? "" : "\n" + std::string(indent)) + "]";
+}
+
 JsonWriter& JsonWriter::Raw(const char* name, const std::string& json)
 {
-    mFields += (mFields.empty() ? "" : ", ") + Quoted(name) + ": " + json;
+    mFields.push_back(Quoted(name) + ": " + json);
     return *this;
+}
+
+std::string JsonWriter::Text() const
+{
+    std::string text = "{";
+    for (size_t i = 0; i < mFields.size(); ++i)
+        text += (i == 0 ? "" : ", ") + mFields[i];
+    return text + "}";
+}
+
+std::string JsonWriter::Lines() const
+{
+    std::string text = "{";
+    for (size_t i = 0; i < mFields.size(); ++i)
+        text += (i == 0 ? "\n  " : ",\n  ") + mFields[i];
+    return text + "\n}";
 }
 
 JsonWriter& JsonWriter::String(const char* name, const std::string& text)

@@ -4,6 +4,8 @@
 
 #include "DeathCleanup.h"
 #include "Failure.h"
+#include "PathName.h"
+#include "UnnamedFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -29,25 +31,14 @@ constexpr int kNameTries = 100;
 const char kHiddenPrefix[] = ".vrn3-";
 constexpr size_t kHiddenRandom = 6;
 
-std::string Folder(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string Base(const std::string& path)
-{
-    return path.substr(path.find_last_of('/') + 1);
-}
-
 // Whether the link `link` is this process's descriptor 1 (/proc/self/fd/1, reached also from
 // /dev/stdout and /dev/fd/1).
 bool IsStandardOutputLink(const std::string& link)
 {
-    char* real = realpath(Folder(link).c_str(), nullptr);
+    char* real = realpath(PathName::Folder(link).c_str(), nullptr);
     const bool ours = real != nullptr && std::string(real) == "/proc/" + std::to_string(getpid()) + "/fd";
     std::free(real);
-    return ours && Base(link) == "1";
+    return ours && PathName::Base(link) == "1";
 }
 
 // The file a path names, with every symbolic link of its last component followed (it may not
@@ -65,7 +56,7 @@ std::string Followed(std::string path, bool& standard)
         if (length < 0)
             return path;
         const std::string to(link.data(), static_cast<size_t>(length));
-        path = to[0] == '/' ? to : Folder(path) + "/" + to;
+        path = to[0] == '/' ? to : PathName::Folder(path) + "/" + to;
     }
     errno = ELOOP;
     return std::string();
@@ -97,7 +88,7 @@ std::string ProcName(int fd)
 OutputFile::OutputFile(const std::string& path) : mPath(path)
 {
     struct stat named;
-    const bool exists = path != "-" && stat(path.c_str(), &named) == 0;
+    const bool exists = !StandardStream::Named(path) && stat(path.c_str(), &named) == 0;
     Resolve(exists ? &named : nullptr);
 }
 
@@ -121,11 +112,12 @@ void OutputFile::Resolve(const struct stat* named)
     const FileIdentity standard = FileIdentity::OfDescriptor(STDOUT_FILENO);
     const FileIdentity direct = named != nullptr ? FileIdentity::Of(*named) : FileIdentity();
     bool viaStandard = false;
-    const std::string target = mPath == "-" ? "" : Followed(mPath, viaStandard);
-    if (mPath == "-" || viaStandard || (named != nullptr && !direct.regular && !direct.null && direct == standard)) {
+    const bool givenStandard = StandardStream::Named(mPath);
+    const std::string target = givenStandard ? "" : Followed(mPath, viaStandard);
+    if (givenStandard || viaStandard || (named != nullptr && !direct.regular && !direct.null && direct == standard)) {
         mStandard = mDirect = true;
         mFd = STDOUT_FILENO;
-        mKind = "standard output";
+        mKind = StandardStream::kOutputWords;
         mIdentity = standard;
         return;
     }
@@ -139,8 +131,8 @@ void OutputFile::Resolve(const struct stat* named)
     }
     if (target.empty())
         Fail(errno);
-    HoldFolder(Folder(target));
-    mName = Base(target);
+    HoldFolder(PathName::Folder(target));
+    mName = PathName::Base(target);
     struct stat existing, folder;
     const bool there = fstatat(mFolder, mName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (!there && errno != ENOENT)
@@ -213,10 +205,9 @@ void OutputFile::OpenDirect()
 
 void OutputFile::OpenTemporary()
 {
-    const bool reopenable = ProcMounted();
-    mFd = reopenable ? openat(mFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
+    bool unsupported = !ProcMounted();
+    mFd = unsupported ? -1 : UnnamedFile::Open(mFolder, ".", O_WRONLY, unsupported);
     mUnnamed = mFd >= 0;
-    const bool unsupported = !reopenable || errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
     if (!mUnnamed && !unsupported)
         Fail(errno);
     if (!mUnnamed)

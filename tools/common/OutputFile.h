@@ -30,6 +30,7 @@
 #pragma once
 
 #include "FileIdentity.h"
+#include "StandardStream.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -79,7 +80,7 @@ public:
     // there stays even when the run fails.
     bool Direct() const { return mDirect; }
     // The name as given, or "standard output".
-    std::string Name() const { return mPath == "-" ? "standard output" : mPath; }
+    std::string Name() const { return StandardStream::OutputName(mPath); }
     // How the target is written, for a summary: "new file", "replaced file", "device or FIFO",
     // "standard output".
     const char* Kind() const { return mKind; }

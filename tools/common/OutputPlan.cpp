@@ -3,6 +3,7 @@
 
 #include "DeathCleanup.h"
 #include "Failure.h"
+#include "StandardStream.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -36,7 +37,7 @@ size_t OutputPlan::Add(const std::string& option, const std::string& path)
 
 void OutputPlan::UsesStandardOutput(const std::string& option)
 {
-    mOutputs.push_back(Entry{option, "-", true});
+    mOutputs.push_back(Entry{option, StandardStream::kName, true});
 }
 
 void OutputPlan::UsesStandardError(const std::string& option)

@@ -26,12 +26,16 @@
 #include "OutputFile.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 class OutputPlan {
 public:
+    // An index that names no output: what a program holds for an output not asked for.
+    static constexpr size_t kNoOutput = SIZE_MAX;
+
     OutputPlan() = default;
     ~OutputPlan();
     OutputPlan(const OutputPlan&) = delete;
@@ -42,7 +46,7 @@ public:
     // A file the run reads later by `path` (the plug-in): opened now and held until the plan goes,
     // so that it is known by what it is; one that cannot be opened is left to the reader to report.
     void ReadsNamed(const std::string& what, const std::string& path);
-    // An output that `option` asks for ("-": standard output); returns its index for File.
+    // An output that `option` asks for (StandardStream::kName: standard output); returns its index for File.
     size_t Add(const std::string& option, const std::string& path);
     // A document of its own that `option` writes on standard output (a JSON summary, a verdict).
     void UsesStandardOutput(const std::string& option);

@@ -2,6 +2,7 @@
 #include "PluginLibrary.h"
 
 #include "Failure.h"
+#include "PathName.h"
 
 #include <climits>
 #include <cstdlib>
@@ -40,7 +41,7 @@ std::string PluginLibrary::BesideProgram()
     if (length <= 0)
         return VRN3_PLUGIN_FROM_BIN;
     const std::string program(self, static_cast<size_t>(length));
-    const std::string folder = program.substr(0, program.find_last_of('/') + 1);
+    const std::string folder = PathName::Folder(program) + "/";
     for (const char* relative : {VRN3_PLUGIN_FROM_BIN, VRN3_PLUGIN_FROM_BUILD}) {
         char* found = realpath((folder + relative).c_str(), nullptr);
         if (found != nullptr && access(found, R_OK) == 0) {

@@ -10,8 +10,10 @@
 
 namespace {
 
-// Bytes of a stand-in video frame; the brick does not read them.
+// Bytes of a stand-in video frame, and the byte it is filled with; the brick does not read them
+// (the fill is kept as it is: captures and digests of a run hold the frames).
 constexpr size_t kVideoFrameSize = 48;
+constexpr uint8_t kVideoFill = 0x10;
 // The second sound stream: mu-law bytes of silence, one record of this size per WAV block.
 constexpr size_t kSecondSoundSize = 160;
 constexpr uint8_t kMuLawSilence = 0xFF;
@@ -150,7 +152,7 @@ void ArchiveSource::SendTag(uint32_t code, uint64_t time)
 
 void ArchiveSource::SendVideoFrame(uint16_t offset)
 {
-    const std::vector<uint8_t> frame(kVideoFrameSize, 0x10);
+    const std::vector<uint8_t> frame(kVideoFrameSize, kVideoFill);
     Send(MakeVideoFragment(kFragmentWhole, offset, frame.data(), static_cast<uint32_t>(frame.size())));
 }
 

@@ -2,13 +2,15 @@
 #include "InputFile.h"
 
 #include "Failure.h"
+#include "StandardStream.h"
 
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 
 InputFile::InputFile(const std::string& path)
-    : mFile(path == "-" ? stdin : std::fopen(path.c_str(), "rb")), mName(path == "-" ? "standard input" : path)
+    : mFile(StandardStream::Named(path) ? stdin : std::fopen(path.c_str(), "rb")),
+      mName(StandardStream::InputName(path))
 {
     struct stat info;
     int error = mFile == nullptr ? errno : fstat(fileno(mFile), &info) != 0 ? errno : 0;

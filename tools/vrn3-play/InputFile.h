@@ -1,4 +1,4 @@
-// InputFile: the stream a run reads, a named file or, for "-", standard input.
+// InputFile: the stream a run reads, a named file or standard input (StandardStream's name).
 //
 // A regular file is seekable: it can be checked whole before playing and played in any
 // order. Anything else (a pipe, a FIFO, a terminal, /dev/stdin on a pipe) is read once, in

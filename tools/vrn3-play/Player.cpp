@@ -32,13 +32,21 @@ struct Outcome {
     double seconds;
 };
 
+// Bytes of a megabyte, as the progress counts them.
+constexpr double kBytesPerMegabyte = 1e6;
+
+double Seconds(uint64_t time)
+{
+    return static_cast<double>(time) / ArchiveSource::kUnitsPerSecond;
+}
+
 // Progress on stderr, rewritten in place: seconds played of the whole.
 void ShowProgress(uint64_t played, uint64_t length)
 {
     if (length == UINT64_MAX)
-        std::fprintf(stderr, "\rvrn3-play: %.0f s played ", played / 1e3);
+        std::fprintf(stderr, "\rvrn3-play: %.0f s played ", Seconds(played));
     else
-        std::fprintf(stderr, "\rvrn3-play: %.0f of %.0f s played ", played / 1e3, length / 1e3);
+        std::fprintf(stderr, "\rvrn3-play: %.0f of %.0f s played ", Seconds(played), Seconds(length));
 }
 
 // Refuses what the sink collected unless it is IMA ADPCM sound of the chosen stream, played to
@@ -69,7 +77,7 @@ void Check(const Outcome& out, const SoundSpool& spool, int stream, uint16_t blo
                                                             ? spool.SmallestRecord() : spool.LargestRecord()) +
                                          " bytes, which is no block of the input's (" + std::to_string(blockAlign) +
                                          " bytes)");
-    if (spool.Bytes() > UINT32_MAX - 64)
+    if (spool.Bytes() > WavFile::kLargestData)
         throw Failure(kExitOutput, "the sound is too long for a WAV file (" + std::to_string(spool.Bytes()) + " bytes)");
 }
 
@@ -78,7 +86,7 @@ void Write(OutputFile& output, SoundSpool& spool, const WavFile& wav, uint32_t r
 {
     const uint32_t size = static_cast<uint32_t>(spool.Bytes());
     if (progress)
-        std::fprintf(stderr, "\rvrn3-play: writing %.1f MB of sound ", size / 1e6);
+        std::fprintf(stderr, "\rvrn3-play: writing %.1f MB of sound ", size / kBytesPerMegabyte);
     const std::vector<uint8_t> header = WavFile::Header(rate, wav.BlockAlign(), samples, size);
     output.Write(header.data(), header.size());
     spool.WriteTo(output);
@@ -94,7 +102,8 @@ void Write(OutputFile& output, SoundSpool& spool, const WavFile& wav, uint32_t r
 Outcome Play(const PlayOptions& options, OutputPlan& plan, WavFile& wav, PluginLibrary& plugin, SoundSpool& spool,
              CaptureTaps& taps)
 {
-    Tracer tracer(options.traceToStderr ? stderr : options.trace != kNoOutput ? plan.File(options.trace).Stream() : nullptr);
+    Tracer tracer(options.traceToStderr ? stderr
+                  : options.trace != OutputPlan::kNoOutput ? plan.File(options.trace).Stream() : nullptr);
     if (!taps.Problem().empty())
         throw Failure(kExitOutput, taps.Problem());
     CPipeline pipeline;
@@ -153,10 +162,11 @@ PlayReport Player::Run()
     OutputFile& output = mPlan.File(mOptions.wav);
     SoundSpool spool;
     PluginLibrary plugin(mOptions.plugin);
-    const bool capturing = mOptions.capture != kNoOutput;
+    const bool capturing = mOptions.capture != OutputPlan::kNoOutput;
+    const bool digesting = mOptions.digests != OutputPlan::kNoOutput;
     mTaps.reset(new CaptureTaps(capturing ? mPlan.File(mOptions.capture).Path() : "",
                                 capturing ? mPlan.File(mOptions.capture).Name() : "",
-                                mOptions.digests != kNoOutput ? mPlan.File(mOptions.digests).Stream() : nullptr));
+                                digesting ? mPlan.File(mOptions.digests).Stream() : nullptr));
     const Outcome out = Play(mOptions, mPlan, wav, plugin, spool, *mTaps);
     Check(out, spool, mOptions.stream, wav.BlockAlign());
     const uint64_t fact = wav.FactSamples();

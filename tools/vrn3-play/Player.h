@@ -15,6 +15,8 @@
 // every brick and block, is gone before the plug-in is unloaded.
 #pragma once
 
+#include "OutputPlan.h"
+
 #include "records/StreamRecords.h"
 
 #include <cstdint>
@@ -24,25 +26,25 @@
 
 class CaptureTaps;
 class InputFile;
-class OutputPlan;
 
-// An output's index in the run's OutputPlan, or none.
-constexpr size_t kNoOutput = SIZE_MAX;
+// The largest fragment payload when the command line names none: small enough that the records
+// of a usual WAV (blocks of 256 bytes and more) come in several fragments, as archives carry them.
+constexpr uint16_t kDefaultFragment = 100;
 
 struct PlayOptions {
     std::string input;
     std::string output;
     std::string plugin;
     int stream = 1;
-    uint16_t fragment = 0;
+    uint16_t fragment = kDefaultFragment;
     bool reverse = false;
     bool threaded = false;
     bool progress = false;        // show progress on stderr
     bool traceToStderr = false;   // the block lines go to stderr (else to the trace output, if any)
-    size_t wav = kNoOutput;       // the outputs, by their index in the plan
-    size_t trace = kNoOutput;     // the block lines
-    size_t capture = kNoOutput;   // a pcapng file recording what crosses the plug-in brick
-    size_t digests = kNoOutput;   // the digest lines of the blocks it sends downstream
+    size_t wav = OutputPlan::kNoOutput;     // the outputs, by their index in the plan
+    size_t trace = OutputPlan::kNoOutput;   // the block lines
+    size_t capture = OutputPlan::kNoOutput; // a pcapng file recording what crosses the plug-in brick
+    size_t digests = OutputPlan::kNoOutput; // the digest lines of the blocks it sends downstream
 };
 
 struct PlayReport {

@@ -4,6 +4,7 @@
 #include "DeathCleanup.h"
 #include "Failure.h"
 #include "OutputFile.h"
+#include "UnnamedFile.h"
 #include "WavFile.h"
 
 #include <algorithm>
@@ -43,10 +44,11 @@ SoundSpool::~SoundSpool()
 
 int SoundSpool::OpenUnnamed() const
 {
-    int fd = open(mFolder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    bool unsupported = false;
+    int fd = UnnamedFile::Open(AT_FDCWD, mFolder.c_str(), O_RDWR, unsupported);
     if (fd >= 0)
         return fd;
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+    if (!unsupported)
         Fail(errno);
     std::string name = mFolder + "/vrn3-spool-XXXXXX";
     const DeathCleanup::Blocked blocked;

@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr double kMillisecondsPerSecond = 1e3;
+
 double RecordsPerSecond(const PlayReport& report)
 {
     return report.seconds > 0 ? static_cast<double>(report.records) / report.seconds : 0.0;
@@ -42,7 +44,8 @@ void Summary::PrintText(std::FILE* out, bool verbose) const
                  r.records, r.bytes, r.samples, static_cast<double>(r.samples) / cfg.sampleRate);
     std::fprintf(out, "  chunks      %u requested\n", r.chunks);
     std::fprintf(out, "  time span   %" PRIu64 " .. %" PRIu64 " ms\n", r.firstTime, r.lastTime);
-    std::fprintf(out, "  wall time   %.3f ms, %.0f records/s\n", r.seconds * 1e3, RecordsPerSecond(r));
+    std::fprintf(out, "  wall time   %.3f ms, %.0f records/s\n", r.seconds * kMillisecondsPerSecond,
+                 RecordsPerSecond(r));
     std::fprintf(out, "  written     %s (%s)\n", mOptions.output.c_str(), r.outputKind);
 }
 
@@ -71,7 +74,7 @@ void Summary::PrintJson(std::FILE* out) const
         .Unsigned("fragment", mOptions.fragment).Bool("threaded", mOptions.threaded).Raw("config", config.Text())
         .Unsigned("records", r.records).Unsigned("bytes", r.bytes).Unsigned("samples", r.samples)
         .Unsigned("chunks", r.chunks)
-        .Raw("time_span_ms", "[" + std::to_string(r.firstTime) + ", " + std::to_string(r.lastTime) + "]")
+        .Raw("time_span_ms", JsonWriter::Array({std::to_string(r.firstTime), std::to_string(r.lastTime)}))
         .Real("wall_time_s", r.seconds, "%.6f");
     std::fprintf(out, "%s\n", summary.Text().c_str());
 }

@@ -17,6 +17,9 @@ constexpr uint32_t kPcmFmtSize = 16;  // the fields every WAV format shares
 constexpr uint32_t kImaFmtSize = 20;  // those, cbSize and samples per block
 constexpr uint16_t kImaBits = 4;      // bits per coded sample
 constexpr uint16_t kImaExtraSize = 2; // cbSize of IMA ADPCM: the samples-per-block field
+constexpr uint32_t kFactSize = 4;     // the sample count
+static_assert(kRiffHeader + 3 * kChunkHeader + kImaFmtSize + kFactSize == WavFile::kHeaderSize,
+              "Header writes the RIFF header, fmt, fact and the data chunk's header");
 // What a writer that cannot seek back puts in a size it does not know.
 constexpr uint32_t kSizeUnknownZero = 0;
 constexpr uint32_t kSizeUnknownAll = 0xFFFFFFFF;
@@ -313,7 +316,7 @@ std::vector<uint8_t> WavFile::Header(uint32_t rate, uint16_t blockAlign, uint32_
     const uint32_t pad = dataSize & 1u;
     std::vector<uint8_t> out;
     PutId(out, "RIFF");
-    Put32(out, static_cast<uint32_t>(4 + kChunkHeader + kImaFmtSize + kChunkHeader + 4 + kChunkHeader + dataSize + pad));
+    Put32(out, static_cast<uint32_t>(WavFile::kHeaderSize - kChunkHeader + dataSize + pad));
     PutId(out, "WAVE");
     PutId(out, "fmt ");
     Put32(out, kImaFmtSize);
@@ -326,7 +329,7 @@ std::vector<uint8_t> WavFile::Header(uint32_t rate, uint16_t blockAlign, uint32_
     Put16(out, kImaExtraSize);
     Put16(out, static_cast<uint16_t>(SamplesIn(blockAlign)));
     PutId(out, "fact");
-    Put32(out, 4);
+    Put32(out, kFactSize);
     Put32(out, samples);
     PutId(out, "data");
     Put32(out, dataSize);

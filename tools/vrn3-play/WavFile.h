@@ -29,6 +29,11 @@ public:
     static constexpr uint16_t kFormatImaAdpcm = 0x0011;
     // Bytes of the block header (first sample and step index) of one mono IMA ADPCM block.
     static constexpr uint32_t kBlockHeader = 4;
+    // Bytes of the framing Header writes before the sound.
+    static constexpr uint32_t kHeaderSize = 60;
+    // The most bytes of sound a written file holds: with its framing and pad byte it stays within
+    // the 4 GiB its 32-bit sizes reach.
+    static constexpr uint64_t kLargestData = UINT32_MAX - kHeaderSize - 1;
     // A count not known (yet): the data of a pipe runs to the end of the stream.
     static constexpr uint64_t kUnknown = UINT64_MAX;
 

@@ -14,8 +14,10 @@
 #include "Failure.h"
 #include "InputFile.h"
 #include "OutputPlan.h"
+#include "PathName.h"
 #include "Player.h"
 #include "PluginLibrary.h"
+#include "StandardStream.h"
 #include "Summary.h"
 
 #include <cerrno>
@@ -32,7 +34,7 @@ namespace {
 
 const char* const kUsage = "usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]   (vrn3-play --help tells more)";
 
-const char* const kHelp =
+const std::string kHelp =
     "Usage: vrn3-play [OPTIONS] INPUT.wav [-o OUTPUT.wav]\n"
     "\n"
     "Plays a mono IMA ADPCM WAV file as a VRN3 archive through the VRN3 sound stream plug-in and\n"
@@ -44,7 +46,8 @@ const char* const kHelp =
     "  --plugin FILE      the plug-in library to load (default: the one installed beside the\n"
     "                     program, ../lib/i386-linux-gnu/vrn3/plugins/, or the one built beside it)\n"
     "  --stream N         the number of the stream the plug-in extracts (default 1, the sound)\n"
-    "  --fragment BYTES   the largest fragment payload, 0 to 65535, 0 for whole records (default 100)\n"
+    "  --fragment BYTES   the largest fragment payload, 0 to 65535, 0 for whole records (default " +
+    std::to_string(kDefaultFragment) + ")\n"
     "  --reverse          play the archive backward (needs a file, not a pipe)\n"
     "  --threaded         run every brick on a thread of its own\n"
     "  --trace[=FILE]     one line per block crossing the plug-in brick's boundaries, on stderr (also\n"
@@ -78,20 +81,17 @@ const std::string kHelpEnd = ExitCodes::Table({kExitOk, kExitUsage, kExitInput, 
 struct Settings {
     PlayOptions options;
     bool quiet = false, verbose = false, json = false;
-    std::string trace;   // empty: none; "-": stderr; else a file
+    std::string trace;   // empty: none; StandardStream's name: stderr; else a file
     std::string capture; // empty: none
-    std::string digests; // empty: none; "-": stdout; else a file
+    std::string digests; // empty: none; StandardStream's name: stdout; else a file
 };
 
 // in.wav -> in.extracted.wav, beside the input; standard input -> standard output.
 std::string DefaultOutput(const std::string& input)
 {
-    if (input == "-")
-        return "-";
-    const size_t slash = input.find_last_of('/');
-    const size_t dot = input.find_last_of('.');
-    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    return (hasExtension ? input.substr(0, dot) : input) + ".extracted.wav";
+    if (StandardStream::Named(input))
+        return StandardStream::kName;
+    return PathName::Stem(input) + ".extracted.wav";
 }
 
 // The last resort when an exception leaves a brick's thread: the targets stay as they were, and
@@ -167,7 +167,7 @@ void Plan(Settings& settings, const InputFile& input, OutputPlan& plan)
         options.capture = plan.Add("--capture", settings.capture);
     if (!settings.digests.empty())
         options.digests = plan.Add("--digests", settings.digests);
-    options.traceToStderr = settings.trace == "-";
+    options.traceToStderr = StandardStream::Named(settings.trace);
     if (!settings.trace.empty() && !options.traceToStderr)
         options.trace = plan.Add("--trace", settings.trace);
     if (options.traceToStderr)
@@ -182,7 +182,7 @@ void Plan(Settings& settings, const InputFile& input, OutputPlan& plan)
 // cannot take is that output's.
 void PrintSummary(const Settings& settings, const PlayReport& report, bool stdoutTaken)
 {
-    if (settings.trace == "-" && (std::fflush(stderr) != 0 || std::ferror(stderr)))
+    if (settings.options.traceToStderr && (std::fflush(stderr) != 0 || std::ferror(stderr)))
         throw Failure(kExitOutput, std::string("standard error: cannot write the trace: ") + std::strerror(errno));
     const Summary summary(settings.options, report);
     if (settings.json)
@@ -203,7 +203,6 @@ int main(int argc, char** argv)
     std::set_terminate(OnTerminate);
     Settings settings;
     settings.options.plugin = PluginLibrary::BesideProgram();
-    settings.options.fragment = 100;
     const int parsed = Parse(argc, argv, settings);
     if (parsed >= 0)
         return parsed;

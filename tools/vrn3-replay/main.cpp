@@ -16,6 +16,7 @@
 #include "JsonWriter.h"
 #include "OutputPlan.h"
 #include "PluginLibrary.h"
+#include "StandardStream.h"
 #include "Replayer.h"
 
 #include "capture/CBlockWire.h"
@@ -53,7 +54,7 @@ const char* const kHelp =
 struct Settings {
     std::string capture, plugin = PluginLibrary::BesideProgram(), digests;
     bool json = false, partial = false;
-    size_t digestsOutput = SIZE_MAX;
+    size_t digestsOutput = OutputPlan::kNoOutput;
 };
 
 std::string Line(const ReplayBlock& block)
@@ -101,7 +102,7 @@ using CaptureFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 CaptureFile OpenCapture(const std::string& capture)
 {
-    if (capture == "-")
+    if (StandardStream::Named(capture))
         return CaptureFile(stdin, [](std::FILE*) { return 0; });
     CaptureFile file(std::fopen(capture.c_str(), "rb"), std::fclose);
     if (!file)
@@ -128,8 +129,9 @@ int Replay(Settings& settings)
     OutputPlan plan;
     Plan(settings, capture.get(), plan);
     plan.Open();
-    std::FILE* digests = settings.digestsOutput == SIZE_MAX ? nullptr : plan.File(settings.digestsOutput).Stream();
-    const std::string name = settings.capture == "-" ? "standard input" : settings.capture;
+    const size_t digestsOutput = settings.digestsOutput;
+    std::FILE* digests = digestsOutput == OutputPlan::kNoOutput ? nullptr : plan.File(digestsOutput).Stream();
+    const std::string name = StandardStream::InputName(settings.capture);
     const ReplayResult result = Replayer(capture.get(), name, settings.plugin, digests, settings.partial).Run();
     std::FILE* out = !settings.json && plan.OutputOnStandardOutput() ? stderr : stdout;
     errno = 0;
@@ -160,8 +162,8 @@ int main(int argc, char** argv)
     DeathCleanup::Install();
     Settings settings;
     CommandLine line("vrn3-replay", VRN3_TOOLS_VERSION,
-                     kHelp + ExitCodes::Table({kExitOk, kExitUsage, kExitInput, kExitOutput, kExitPlugin, kExitMemory,
-                                               kExitDiffers}),
+                     kHelp + ExitCodes::Table({kExitOk, kExitUsage, kExitInput, kExitOutput, kExitPlugin, kExitProtocol,
+                                               kExitMemory, kExitDiffers}),
                      kUsage);
     CLI::App& app = line.App();
     const CLI::Validator name = CommandLine::NonEmpty();
