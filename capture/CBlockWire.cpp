@@ -11,19 +11,6 @@
 
 namespace {
 
-// Command and notification blocks keep their record after the visited list; structure blocks
-// right after the node header, whatever their record type (records are packed).
-bool IsCommandType(uint32_t type)
-{
-    return type == kCodeChun || type == kCodePlay || type == kCodeGTmR || type == kCodeNtfy;
-}
-
-bool IsStructType(uint32_t type)
-{
-    return type == kCodeHdr3 || type == kCodeSnd3 || type == kCodeVid3 || type == kCodeTag || type == kCodeSCDA ||
-           type == kCodeDat3 || type == kCodeVid3Record;
-}
-
 const uint8_t* DataOf(const cMemBlock& block)
 {
     const uint32_t type = block.GetType();

@@ -7,7 +7,8 @@
 // string field replaced by its length in bytes (u32), followed by the strings' bytes in field
 // order; an event list as its code, its entry count, then each entry's 16 bytes (its text replaced
 // by the text's length) followed by that text. These bytes are the same in the i386 and the amd64
-// flavour (FlatLayout.h), so captures made by one replay in the other. The same flattened form is what digests are taken of, so they do not depend on
+// flavour (FlatLayout.h), so captures made by one replay in the other; CWireBlock, beside this
+// file, makes blocks again from them. The same flattened form is what digests are taken of, so they do not depend on
 // addresses. The block is only read, through the caller's handle: nothing is copied into it,
 // nothing is shared beyond the call.
 #pragma once

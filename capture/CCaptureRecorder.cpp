@@ -1,6 +1,7 @@
 // Writing pcapng: the section header, the interface, and one enhanced packet block a record.
 #include "CCaptureRecorder.h"
 
+#include "CapturePaths.h"
 #include "CBlockWire.h"
 #include "PcapngBlocks.h"
 
@@ -14,71 +15,10 @@
 
 namespace {
 
-constexpr uint16_t kOptionTimeResolution = 9;
-constexpr uint8_t kNanoseconds = 9; // if_tsresol: 10^-9 s a unit
-
-#pragma pack(push, 1)
-struct TSectionHeader {
-    uint32_t type = kSectionHeaderBlock;
-    uint32_t length = sizeof(TSectionHeader);
-    uint32_t magic = kByteOrderMagic;
-    uint16_t major = 1;
-    uint16_t minor = 0;
-    int64_t sectionLength = -1; // not given
-    uint32_t trailingLength = sizeof(TSectionHeader);
-};
-
-struct TInterfaceHeader {
-    uint32_t type = kInterfaceBlock;
-    uint32_t length = sizeof(TInterfaceHeader);
-    uint16_t linkType = CCaptureRecorder::kLinkType;
-    uint16_t reserved = 0;
-    uint32_t snapLength = 0; // no limit
-    uint16_t resolutionCode = kOptionTimeResolution;
-    uint16_t resolutionLength = 1;
-    uint8_t resolution[4] = {kNanoseconds, 0, 0, 0};
-    uint32_t endOfOptions = 0;
-    uint32_t trailingLength = sizeof(TInterfaceHeader);
-};
-
-// The end record: the packets written, on interface 0.
-struct TEndRecord {
-    uint32_t type = kInterfaceStatisticsBlock;
-    uint32_t length = sizeof(TEndRecord);
-    uint32_t interface = 0;
-    uint32_t timeHigh;
-    uint32_t timeLow;
-    uint16_t countCode = kOptionPacketsReceived;
-    uint16_t countLength = 8;
-    uint64_t count;
-    uint16_t endCode = kOptionEnd;
-    uint16_t endLength = 0;
-    uint32_t trailingLength = sizeof(TEndRecord);
-};
-
-struct TPacketHeader {
-    uint32_t type = kEnhancedPacketBlock;
-    uint32_t length;
-    uint32_t interface = 0;
-    uint32_t timeHigh;
-    uint32_t timeLow;
-    uint32_t captured;
-    uint32_t original;
-};
-#pragma pack(pop)
-static_assert(sizeof(TSectionHeader) == 28 && sizeof(TInterfaceHeader) == 32 && sizeof(TPacketHeader) == 28 &&
-                  sizeof(TEndRecord) == 40,
-              "pcapng block layouts");
-
 uint64_t Now()
 {
     return static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
-}
-
-ECapturePath DataPath(const cMemBlock& block)
-{
-    return block.GetType() == kCodeNtfy ? kPathNotify : kPathData;
 }
 
 } // namespace
@@ -90,7 +30,8 @@ CCaptureRecorder::CCaptureRecorder(const std::string& path) : mFile(std::fopen(p
         return;
     }
     const TSectionHeader section;
-    const TInterfaceHeader interface;
+    TInterfaceHeader interface;
+    interface.linkType = kLinkType;
     std::lock_guard<std::mutex> lock(mLock);
     if (Write(&section, sizeof section))
         Write(&interface, sizeof interface);
@@ -113,12 +54,12 @@ void CCaptureRecorder::Configured(const TBrickConfig& config)
 
 void CCaptureRecorder::Delivered(const cMemBlock& block, bool control)
 {
-    Record(block, control ? kPathControl : DataPath(block), kDirectionIn);
+    Record(block, CapturePathOf(block.GetType(), control), kDirectionIn);
 }
 
 void CCaptureRecorder::Sent(const cMemBlock& block, bool command)
 {
-    Record(block, command ? kPathControl : DataPath(block), kDirectionOut);
+    Record(block, CapturePathOf(block.GetType(), command), kDirectionOut);
 }
 
 void CCaptureRecorder::Record(const cMemBlock& block, uint8_t path, uint8_t direction)
@@ -143,16 +84,17 @@ void CCaptureRecorder::Record(uint32_t type, uint8_t path, uint8_t direction, ui
         return;
     const TCapturePacket capture{mPackets + 1, type, size, path, direction, form, 0};
     const uint32_t captured = static_cast<uint32_t>(sizeof capture) + size;
-    const uint32_t padding = (4 - captured % 4) % 4;
+    const uint32_t padding = PaddingOf(captured);
     const uint64_t now = Now();
     TPacketHeader packet;
-    packet.length = static_cast<uint32_t>(sizeof packet) + captured + padding + 4;
+    packet.head.length = static_cast<uint32_t>(sizeof packet + captured + padding + sizeof(TBlockTrailer));
     packet.timeHigh = static_cast<uint32_t>(now >> 32);
     packet.timeLow = static_cast<uint32_t>(now);
     packet.captured = packet.original = captured;
-    const uint8_t zeros[4] = {};
+    const uint8_t zeros[kBlockAlignment] = {};
+    const TBlockTrailer trailer = packet.head.length;
     if (Write(&packet, sizeof packet) && Write(&capture, sizeof capture) && Write(data, size) &&
-        Write(zeros, padding) && Write(&packet.length, sizeof packet.length))
+        Write(zeros, padding) && Write(&trailer, sizeof trailer))
         ++mPackets;
 }
 

@@ -9,8 +9,8 @@
 // carries it. Close ends the file with an end record (an interface statistics block counting the
 // packets), so that a capture cut short (a killed host, a full disk, a run that failed) can be
 // told from a whole one: a recorder destroyed without Close ends the file without it;
-// CaptureReader, beside this file, reads captures back. tools/capture/vrn3-capture.lua decodes
-// the packets in Wireshark.
+// CCaptureReader, beside this file, reads captures back; PcapngBlocks.h lays out the blocks both
+// use. vrn3-capture.lua, beside them, decodes the packets in Wireshark.
 //
 // A host of its own calls the recorder at its delivery points, as the stand-in host's CPipeline
 // does when asked (CPipeline::Tap):

@@ -1,5 +1,6 @@
 // FlatLayout: where the fields of the three flattened records lie in a capture, the same in every
-// flavour of the build.
+// flavour of the build. The flattening (CBlockWire) and its inverse (CWireBlock) both take their
+// places from here.
 //
 // A flattened record keeps its fields in order, packed, with every string field replaced by its
 // length (a u32): the record's i386 layout, where a string is 4 bytes. An amd64 build, where a
@@ -11,6 +12,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 struct FlatLayout {
     static constexpr size_t kText = sizeof(uint32_t); // a string field: its length
@@ -30,7 +33,32 @@ struct FlatLayout {
     // TEventList: its code and its entry count; each entry three words and its text's length.
     static constexpr size_t kEventListHead = offsetof(TEventList, entries) + sizeof(uint32_t);
     static constexpr size_t kEventEntry = offsetof(TEventListEntry, text) + kText;
+
+    // The notification code of a notification's data, the first field of every notification
+    // record in either form; 0 for data too short to hold one.
+    static uint32_t NotifyCode(const std::vector<uint8_t>& data)
+    {
+        uint32_t code = 0;
+        if (data.size() >= offsetof(TNotifyBase, notifyCode) + sizeof code)
+            std::memcpy(&code, data.data() + offsetof(TNotifyBase, notifyCode), sizeof code);
+        return code;
+    }
 };
+
+// Where a block's record lies in its node, for the flattening and its inverse: command and
+// notification blocks keep their record after the visited list.
+inline bool IsCommandType(uint32_t type)
+{
+    return type == kCodeChun || type == kCodePlay || type == kCodeGTmR || type == kCodeNtfy;
+}
+
+// Structure blocks keep theirs right after the node header, whatever their record type (records
+// are packed).
+inline bool IsStructType(uint32_t type)
+{
+    return type == kCodeHdr3 || type == kCodeSnd3 || type == kCodeVid3 || type == kCodeTag || type == kCodeSCDA ||
+           type == kCodeDat3 || type == kCodeVid3Record;
+}
 
 // With 4-byte pointers the flattened records are the records' own layouts.
 static_assert(sizeof(void*) != 4 || (FlatLayout::kHeader == sizeof(HDR_T) && FlatLayout::kStream == sizeof(STREAM_T) &&

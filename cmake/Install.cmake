@@ -89,7 +89,7 @@ if(VRN3_SYSROOT)
     list(APPEND _vrn3_prefix_maps "-ffile-prefix-map=${VRN3_SYSROOT}=" "-ffile-prefix-map=${_vrn3_sysroot_real}=")
 endif()
 foreach(_vrn3_target vrn3host vrn3capture vrn3capturereader vrn3stream VRN3SoundStream vrn3tools vrn3play
-        vrn3capturetools vrn3-play vrn3-replay)
+        vrn3taps vrn3-play vrn3-replay)
     if(TARGET ${_vrn3_target})
         target_compile_options(${_vrn3_target} PRIVATE ${_vrn3_prefix_maps})
         target_link_options(${_vrn3_target} PRIVATE ${_vrn3_prefix_maps})

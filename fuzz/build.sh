@@ -39,7 +39,7 @@ FLAGS=("${ARCH[@]}" -D_GLIBCXX_USE_CXX11_ABI=0 -std=c++17 -g -O1 -fPIC -fno-omit
        -Wall -Wextra -Werror -I"$ROOT" -I"$ROOT/tests" -isystem "$QTINC" -isystem "$QTINC/QtCore")
 SOURCES=(host/CBrick.cpp host/CCriticalSection.cpp host/CPipeline.cpp host/cMemBlock.cpp
          host/CBrickTap.cpp capture/CBlockWire.cpp capture/CCaptureRecorder.cpp
-         capture/CaptureReader.cpp tools/capture/WireBlock.cpp
+         capture/CCaptureReader.cpp capture/CWireBlock.cpp
          stream/CVRN3Stream.cpp sound/CVrn3StreamSound.cpp sound/VRN3SoundStream.cpp)
 
 mkdir -p "$OUT/obj"
@@ -54,7 +54,7 @@ pids=()
 for src in "${SOURCES[@]}"; do
     obj="$OUT/obj/$(echo "$src" | tr / _).o"
     objects+=("$obj")
-    if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ] || [ -n "$(find "$ROOT/blocks" "$ROOT/records" "$ROOT/host" "$ROOT/capture" "$ROOT/stream" "$ROOT/sound" "$ROOT/tools/capture" -name '*.h' -newer "$obj" | head -n 1)" ]; then
+    if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ] || [ -n "$(find "$ROOT/blocks" "$ROOT/records" "$ROOT/host" "$ROOT/capture" "$ROOT/stream" "$ROOT/sound" -name '*.h' -newer "$obj" | head -n 1)" ]; then
         echo "fuzz: compiling $src"
         "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer-no-link -c "$ROOT/$src" -o "$obj" &
         pids+=($!)

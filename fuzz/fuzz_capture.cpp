@@ -4,9 +4,9 @@
 // file or in one CaptureError; every packet it hands out is made into a block again (or refused
 // with std::runtime_error), and a block made again flattens back to the packet's data: the two
 // directions of the wire form agree.
-#include "capture/CaptureReader.h"
-#include "tools/capture/WireBlock.h"
 #include "capture/CBlockWire.h"
+#include "capture/CCaptureReader.h"
+#include "capture/CWireBlock.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (in == nullptr)
         return 0; // fmemopen refuses an empty buffer
     // Every other input is read as a partial capture too, where a cut ends the reading quietly.
-    CaptureReader reader(in, "fuzz", size % 2 == 0);
+    CCaptureReader reader(in, "fuzz", size % 2 == 0);
     CapturePacket packet;
     std::vector<uint8_t> again;
     try {
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (packet.header.path == kPathConfig)
                 continue;
             try {
-                CBlockWire::Flatten(WireBlock::Rebuild(packet.header.type, packet.header.form, packet.data), again);
+                CBlockWire::Flatten(CWireBlock::Rebuild(packet.header.type, packet.header.form, packet.data), again);
             } catch (const CaptureError&) {
                 std::abort(); // only the reader throws these
             } catch (const std::runtime_error&) {

@@ -64,15 +64,15 @@ host/CPluginImage.cpp @@ machine == EM_X86_64 ? "x86-64" : number; @@ machine ==
 host/CCriticalSection.cpp @@ if (timeout == 0) @@ if (timeout == 1)
 host/CCriticalSection.cpp @@ seen = state.exchange(kContended, std::memory_order_acquire); // others @@ seen = state.exchange(kLocked, std::memory_order_acquire); // others
 capture/CCaptureRecorder.cpp @@ const TCapturePacket capture{mPackets + 1, type, size, path, direction, form, 0}; @@ const TCapturePacket capture{mPackets, type, size, path, direction, form, 0};
-capture/CCaptureRecorder.cpp @@ return block.GetType() == kCodeNtfy ? kPathNotify : kPathData; @@ return block.GetType() == kCodeEvt ? kPathNotify : kPathData;
-capture/CCaptureRecorder.cpp @@ const uint32_t padding = (4 - captured % 4) % 4; @@ const uint32_t padding = 4 - captured % 4;
+capture/CapturePaths.h @@ return type == kCodeNtfy ? kPathNotify : kPathData; @@ return type == kCodeEvt ? kPathNotify : kPathData;
+capture/PcapngBlocks.h @@ return (kBlockAlignment - size % kBlockAlignment) % kBlockAlignment; @@ return kBlockAlignment - size % kBlockAlignment;
 capture/CBlockWire.cpp @@ AppendU32(out, entry.streamNumber); @@ AppendU32(out, entry.word1);
 capture/CBlockWire.cpp @@ AppendText(out, stream.reserved6, tail); @@ AppendText(out, stream.params, tail);
-capture/CaptureReader.cpp @@ if (magic == kSwappedMagic) @@ if (false)
-capture/CaptureReader.cpp @@ if (count != mPackets) @@ if (count < mPackets)
-capture/CaptureReader.cpp @@ if (packet.header.path > kPathConfig || @@ if (packet.header.path > kPathConfig + 1 ||
-capture/CaptureReader.cpp @@ return mEnded ? false : Cut("no end record; the recording did not finish"); @@ return false;
-capture/CaptureReader.cpp @@ if (mEnded) @@ if (false)
+capture/CCaptureReader.cpp @@ if (magic == kSwappedByteOrderMagic) @@ if (false)
+capture/CCaptureReader.cpp @@ if (end.count != mPackets) @@ if (end.count < mPackets)
+capture/CCaptureReader.cpp @@ if (packet.header.path > kPathConfig || @@ if (packet.header.path > kPathConfig + 1 ||
+capture/CCaptureReader.cpp @@ return mEnded ? false : Cut("no end record; the recording did not finish"); @@ return false;
+capture/CCaptureReader.cpp @@ if (mEnded) @@ if (false)
 tools/vrn3-replay/Replayer.cpp @@ if (result.before.size() > kContext) @@ if (result.before.size() >= kContext)
 tools/vrn3-replay/Replayer.cpp @@ if (!reader.Partial()) @@ if (false)
 tools/vrn3-replay/Replayer.cpp @@ result.replayedMissing = mSent.empty(); @@ result.replayedMissing = false;

@@ -2,10 +2,11 @@
 // trip through a capture file, and damaged captures end in one message naming the packet.
 #include "kit/Chain.h"
 
-#include "capture/CaptureReader.h"
-#include "WireBlock.h"
 #include "capture/CBlockWire.h"
+#include "capture/CCaptureReader.h"
 #include "capture/CCaptureRecorder.h"
+#include "capture/CWireBlock.h"
+#include "capture/FlatLayout.h"
 #include "host/CEventLists.h"
 #include "records/Codes.h"
 #include "records/DataPathBlocks.h"
@@ -89,18 +90,18 @@ Stream StreamOf(const std::string& bytes)
 std::string ReadAll(const std::string& bytes, std::vector<std::string>* kinds = nullptr)
 {
     const Stream in = StreamOf(bytes);
-    CaptureReader reader(in.get(), "cap");
+    CCaptureReader reader(in.get(), "cap");
     CapturePacket packet;
     std::string error;
     try {
         while (reader.Next(packet)) {
             if (kinds != nullptr)
                 kinds->push_back(std::to_string(packet.header.direction) + CodeText(packet.header.type) +
-                                 CodeText(packet.data.size() >= 4 ? *reinterpret_cast<uint32_t*>(packet.data.data()) : 0));
+                                 CodeText(FlatLayout::NotifyCode(packet.data)));
             if (packet.header.path == kPathConfig)
                 continue;
             std::vector<uint8_t> again;
-            CBlockWire::Flatten(WireBlock::Rebuild(packet.header.type, packet.header.form, packet.data), again);
+            CBlockWire::Flatten(CWireBlock::Rebuild(packet.header.type, packet.header.form, packet.data), again);
             EXPECT_EQ(again, packet.data) << "packet " << packet.number;
         }
     } catch (const CaptureError& e) {
@@ -297,7 +298,7 @@ TEST(Capture, RecordsEveryPacketFieldByField)
 std::string Read(const std::string& bytes, bool partial = false)
 {
     const Stream in = StreamOf(bytes);
-    CaptureReader reader(in.get(), "cap", partial);
+    CCaptureReader reader(in.get(), "cap", partial);
     CapturePacket packet;
     std::string outcome;
     try {
@@ -366,7 +367,7 @@ TEST(Capture, DamagedCapturesNameThePacket)
     EXPECT_EQ(Read(good.substr(0, endAt), true), "1: 2:Tag  partial");
     // A file that could not be opened reaches the reader as no stream: refused, never read.
     try {
-        CaptureReader(nullptr, "gone.pcapng");
+        CCaptureReader(nullptr, "gone.pcapng");
         ADD_FAILURE() << "a null stream was taken";
     } catch (const CaptureError& e) {
         EXPECT_STREQ(e.what(), "gone.pcapng: nothing to read: the file was not opened");
@@ -379,7 +380,7 @@ TEST(Capture, ListsAndTextsAreNeverMadeFromPlainBytes)
     for (uint32_t code : {kCodeEvt, kCodeNMsg}) {
         std::vector<uint8_t> bytes(sizeof(TNotifyMessage), 0x0d);
         std::memcpy(bytes.data(), &code, sizeof code);
-        EXPECT_THROW(WireBlock::Rebuild(kCodeNtfy, CBlockWire::kFormBytes, bytes), std::runtime_error) << CodeText(code);
+        EXPECT_THROW(CWireBlock::Rebuild(kCodeNtfy, CBlockWire::kFormBytes, bytes), std::runtime_error) << CodeText(code);
     }
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end tests of captures: vrn3-play --capture replayed by vrn3-replay (identical, and against
 # a plug-in with a planted fault), captures cut short, vrn3-replay's command line and outputs, its
-# reports against the capture's own figures, --digests against the golden files, and the Wireshark
-# dissector.
+# reports against the capture's own figures, --digests against the golden files, the golden
+# captures of an earlier recorder, and the Wireshark dissector.
 #   capture_test.sh CASE VRN3_PLAY VRN3_REPLAY PLUGIN FLIPPED_PLUGIN SAMPLE GOLDEN_DIR [TSHARK DISSECTOR CAPTURE]
 # i386 programs start through $VRN3_I386_EMULATOR when it is set; $VRN3_NOFACTORY_PLUGIN and
 # $VRN3_REFUSING_PLUGIN are plug-ins that fail on purpose.
@@ -43,6 +43,17 @@ vrn3-replay: $tmp/c.pcapng: differs at output block 3 (after 4 blocks in)
   replayed  out data  Tag  size 32 time 0 code TagS kind 3 streamNumber 1  md5 3adf9bd63043f9840296c213e15c005c
 EXPECTED
     ;;
+golden)
+    # Captures the recorder wrote in an earlier release read and replay identically, and the
+    # replayed brick sends the golden digests' blocks: captures users keep stay readable.
+    for name in forward backward fragmented; do
+        expected="$golden/sample-forward.framemd5"
+        [ "$name" = backward ] && expected="$golden/sample-backward.framemd5"
+        out="$(run_i386 "$replay" --digests "$tmp/r" --plugin "$plugin" "$golden/sample-$name.pcapng")" ||
+            fail "replay of the golden $name capture exited $?: $out"
+        [[ "$out" == *": identical: "* ]] || fail "golden $name: $out"
+        diff -u "$expected" "$tmp/r" || fail "the replay's digests of the golden $name capture differ"
+    done ;;
 digests-*)
     # Whole records or fragments, one thread or several: the same blocks leave the plug-in.
     declare -A modes=([forward]="--fragment 0" [fragmented]="--fragment 37" [threaded]="--threaded" [backward]="--reverse")

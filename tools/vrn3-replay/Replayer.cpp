@@ -5,9 +5,10 @@
 #include "BlockDigest.h"
 #include "Failure.h"
 #include "PluginLibrary.h"
-#include "WireBlock.h"
 
+#include "capture/CapturePaths.h"
 #include "capture/CBlockWire.h"
+#include "capture/CWireBlock.h"
 #include "host/CPipeline.h"
 #include "records/Codes.h"
 #include "records/HostRecords.h"
@@ -42,7 +43,7 @@ void Deliver(CBrick* brick, const CapturePacket& packet, const std::string& capt
 {
     cMemBlock block;
     try {
-        block = WireBlock::Rebuild(packet.header.type, packet.header.form, packet.data);
+        block = CWireBlock::Rebuild(packet.header.type, packet.header.form, packet.data);
     } catch (const std::runtime_error& e) {
         throw CaptureError(capture + ": packet " + std::to_string(packet.number) + ": " + e.what());
     }
@@ -62,7 +63,7 @@ Replayer::Replayer(std::FILE* capture, const std::string& name, const std::strin
 
 ReplayResult Replayer::Run()
 {
-    CaptureReader reader(mFile, mCapture, mPartial);
+    CCaptureReader reader(mFile, mCapture, mPartial);
     CapturePacket first;
     if (!reader.Next(first))
         throw CaptureError(mCapture + ": packet 1: the capture holds no packet");
@@ -76,7 +77,7 @@ ReplayResult Replayer::Run()
 }
 
 // Feeds the inputs and compares the sends, until the end of the capture or the first difference.
-void Replayer::Play(CaptureReader& reader, const TBrickConfig& config, ReplayResult& result)
+void Replayer::Play(CCaptureReader& reader, const TBrickConfig& config, ReplayResult& result)
 {
     PluginLibrary plugin(mPlugin);
     CPipeline pipeline;
@@ -146,7 +147,7 @@ void Replayer::Sent(const cMemBlock& block, bool command)
 {
     ReplayBlock sent;
     sent.type = block.GetType();
-    sent.path = command ? kPathControl : block.GetType() == kCodeNtfy ? kPathNotify : kPathData;
+    sent.path = CapturePathOf(block.GetType(), command);
     sent.direction = kDirectionOut;
     CBlockWire::Flatten(block, sent.data);
     if (mDigests != nullptr && !command)

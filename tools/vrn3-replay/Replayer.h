@@ -2,7 +2,7 @@
 //
 // The capture's first packet, the configuration, makes the brick (with the plug-in's factory);
 // the brick stands in a pipeline between two bricks that take whatever they get, as it stood
-// between its neighbours. Each captured input is made again (WireBlock), put on its captured
+// between its neighbours. Each captured input is made again (CWireBlock), put on its captured
 // path and delivered, one at a time, before the next: the brick handles blocks one at a time
 // whatever host recorded them, so the order of its sends is a function of the order of its
 // inputs. What the brick sends is compared, in order, with the capture's output packets: path,
@@ -18,7 +18,7 @@
 // std::bad_alloc.
 #pragma once
 
-#include "capture/CaptureReader.h"
+#include "capture/CCaptureReader.h"
 #include "host/CBrickTap.h"
 
 #include <cstdint>
@@ -65,7 +65,7 @@ public:
     void Sent(const cMemBlock& block, bool command) override;
 
 private:
-    void Play(CaptureReader& reader, const TBrickConfig& config, ReplayResult& result);
+    void Play(CCaptureReader& reader, const TBrickConfig& config, ReplayResult& result);
     bool Compare(ReplayBlock captured, ReplayResult& result);
     bool NoMoreSent(ReplayResult& result);
     void Keep(const ReplayBlock& block, ReplayResult& result);

@@ -19,6 +19,7 @@
 #include "StandardStream.h"
 #include "Replayer.h"
 
+#include "capture/CapturePaths.h"
 #include "capture/CBlockWire.h"
 
 #include <cerrno>
@@ -59,8 +60,7 @@ struct Settings {
 
 std::string Line(const ReplayBlock& block)
 {
-    static const char* const paths[] = {"data", "control", "notification", "configuration"};
-    return std::string(block.direction == kDirectionIn ? "in  " : "out ") + paths[block.path & 3] + "  " +
+    return std::string(block.direction == kDirectionIn ? "in  " : "out ") + CapturePathName(block.path) + "  " +
            BlockText::Describe(block.type, block.data) + "  md5 " + BlockDigest::Md5(block.data);
 }
 

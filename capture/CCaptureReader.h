@@ -1,4 +1,4 @@
-// CaptureReader: reads the packets of a capture that CCaptureRecorder wrote, one at a time.
+// CCaptureReader: reads the packets of a capture that CCaptureRecorder wrote, one at a time.
 //
 // It reads a little-endian pcapng file (as the recorder writes it) section by section, keeps the
 // link type of each interface, skips blocks of other kinds (simple packets, name resolution,
@@ -35,12 +35,12 @@ struct CapturePacket {
     std::vector<uint8_t> data;  // the block's data as CBlockWire carries it
 };
 
-class CaptureReader {
+class CCaptureReader {
 public:
     // Reads from `in` (not owned; open for reading); `name` goes into the messages. With
     // `partial`, a capture cut short ends at its last whole packet instead of failing. Throws
     // CaptureError for a null `in` (a file that could not be opened), naming `name`.
-    CaptureReader(std::FILE* in, const std::string& name, bool partial = false);
+    CCaptureReader(std::FILE* in, const std::string& name, bool partial = false);
 
     // The next packet into `packet`; false at the end of the capture. Throws CaptureError (or
     // std::bad_alloc).
@@ -59,11 +59,13 @@ private:
     void InterfaceHeader();
     void EnhancedPacket(CapturePacket& packet);
     void CheckPacket(CapturePacket& packet, uint32_t interface, uint32_t captured);
-    [[noreturn]] void Fail(const std::string& what) const;
+    template <class T>
+    T Fields() const;
+    [[noreturn]] void Refuse(const std::string& what) const;
 
     std::FILE* mIn;
     std::string mName;
-    std::vector<uint8_t> mBody;       // the current block's body, after type and length
+    std::vector<uint8_t> mBlock;      // the current block, its trailing length dropped
     std::vector<uint16_t> mLinkTypes; // of the section's interfaces, in order
     bool mSection = false;            // a section header has been read
     bool mEnded = false;              // the end record has been read

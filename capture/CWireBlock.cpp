@@ -1,8 +1,9 @@
 // Making blocks from captured data: one maker a record family, every length checked.
-#include "WireBlock.h"
+#include "CWireBlock.h"
 
-#include "capture/CBlockWire.h"
-#include "capture/FlatLayout.h"
+#include "CBlockWire.h"
+#include "FlatLayout.h"
+
 #include "records/BlockTypes.h"
 
 #include <cstddef>
@@ -16,7 +17,7 @@ namespace {
 // Any command or notification record, as bytes: a command node keeps its record at the same
 // place whatever the record's type, as every record is packed.
 struct TRawCommand {
-    uint8_t bytes[WireBlock::kLargestCommand];
+    uint8_t bytes[CWireBlock::kLargestCommand];
 };
 #pragma pack(pop)
 
@@ -39,7 +40,7 @@ public:
     StringTail(const std::vector<uint8_t>& data, size_t start) : mData(data), mAt(start) {}
     uint32_t U32(size_t at) const
     {
-        if (at + 4 > mData.size())
+        if (at + sizeof(uint32_t) > mData.size())
             throw std::runtime_error("flattened record cut short at byte " + std::to_string(at));
         uint32_t value;
         std::memcpy(&value, mData.data() + at, sizeof value);
@@ -82,13 +83,13 @@ cMemBlock Header(const std::vector<uint8_t>& data)
     tail.U32(F::kHeader - F::kText); // the whole record is there
     HDR_T header;
     header.reserved0 = tail.U32(0);
-    header.reserved4 = tail.U32(sizeof header.reserved0);
+    header.reserved4 = tail.U32(offsetof(HDR_T, reserved4));
     header.reserved8 = tail.Field(F::kHeaderReserved8);
     for (size_t i = 0; i < static_cast<size_t>(kStreamCount); ++i) {
         const size_t at = F::kHeaderStreams + i * F::kStream;
         STREAM_T& stream = header.streams[i];
-        stream.reserved0 = data[at];
-        stream.kind = data[at + 1];
+        stream.reserved0 = data[at + offsetof(STREAM_T, reserved0)];
+        stream.kind = data[at + offsetof(STREAM_T, kind)];
         stream.codec = tail.Field(at + F::kStreamCodec);
         stream.reserved6 = tail.Field(at + F::kStreamCodec + F::kText);
         stream.params = tail.Field(at + F::kStreamCodec + 2 * F::kText);
@@ -122,7 +123,8 @@ cMemBlock EventList(const std::vector<uint8_t>& data)
     cEventListBlock block;
     for (uint32_t i = 0; i < count; ++i) {
         const size_t at = tail.At();
-        TEventListEntry entry{tail.U32(at), tail.U32(at + 4), tail.U32(at + 8), std::string()};
+        TEventListEntry entry{tail.U32(at + offsetof(TEventListEntry, word0)), tail.U32(at + offsetof(TEventListEntry, word1)),
+                              tail.U32(at + offsetof(TEventListEntry, streamNumber)), std::string()};
         tail.Take(FlatLayout::kEventEntry);
         entry.text = tail.Take(tail.U32(at + FlatLayout::kEventEntry - FlatLayout::kText));
         block.Record().entries.append(entry);
@@ -134,7 +136,7 @@ cMemBlock EventList(const std::vector<uint8_t>& data)
 
 cMemBlock Command(uint32_t type, uint8_t form, const std::vector<uint8_t>& data)
 {
-    const uint32_t code = data.size() >= 4 ? *reinterpret_cast<const uint32_t*>(data.data()) : 0;
+    const uint32_t code = FlatLayout::NotifyCode(data);
     if (form == CBlockWire::kFormFlat && type == kCodeNtfy && code == kCodeEvt)
         return EventList(data);
     if (form == CBlockWire::kFormFlat && type == kCodeNtfy && code == kCodeNMsg)
@@ -148,7 +150,7 @@ cMemBlock Command(uint32_t type, uint8_t form, const std::vector<uint8_t>& data)
     if (holdsPointers)
         throw std::runtime_error("a " + CodeText(code) + " notification carried as plain bytes: its list or texts "
                                  "would be addresses in the recording process");
-    if (data.size() > WireBlock::kLargestCommand)
+    if (data.size() > CWireBlock::kLargestCommand)
         throw std::runtime_error("a " + CodeText(type) + " block of " + std::to_string(data.size()) +
                                  " bytes, more than a command record holds");
     return cRawCommandBlock(type, data);
@@ -156,9 +158,9 @@ cMemBlock Command(uint32_t type, uint8_t form, const std::vector<uint8_t>& data)
 
 } // namespace
 
-cMemBlock WireBlock::Rebuild(uint32_t type, uint8_t form, const std::vector<uint8_t>& data)
+cMemBlock CWireBlock::Rebuild(uint32_t type, uint8_t form, const std::vector<uint8_t>& data)
 {
-    if (type == kCodeChun || type == kCodePlay || type == kCodeGTmR || type == kCodeNtfy)
+    if (IsCommandType(type))
         return Command(type, form, data);
     if (type == kCodeHdr3 && form == CBlockWire::kFormFlat)
         return Header(data);

@@ -2,6 +2,7 @@
 #include "BlockDigest.h"
 
 #include "capture/CBlockWire.h"
+#include "capture/FlatLayout.h"
 #include "records/BlockTypes.h"
 
 #include <QCryptographicHash>
@@ -22,11 +23,8 @@ std::string BlockDigest::Line(uint64_t index, uint32_t type, const std::vector<u
     if ((type == kCodeSCDA || type == kCodeTag) && data.size() >= sizeof time)
         std::memcpy(&time, data.data(), sizeof time);
     std::string name = CodeText(type);
-    if (type == kCodeNtfy && data.size() >= 4) {
-        uint32_t code;
-        std::memcpy(&code, data.data(), sizeof code);
-        name += "/" + CodeText(code);
-    }
+    if (type == kCodeNtfy && data.size() >= sizeof(TNotifyBase))
+        name += "/" + CodeText(FlatLayout::NotifyCode(data));
     char line[200];
     std::snprintf(line, sizeof line, "%" PRIu64 ", %s, %" PRIu64 ", %zu, %s", index, name.c_str(), time, data.size(),
                   Md5(data).c_str());
