@@ -1,7 +1,7 @@
 // The counting definitions of the host's lock calls (see LockCounter.h).
 #include "LockCounter.h"
 
-#include "blocks/CCriticalSection.h"
+#include "../blocks/CCriticalSection.h"
 
 #include <atomic>
 #include <cstdio>

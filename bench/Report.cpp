@@ -2,7 +2,7 @@
 #include "Report.h"
 
 #include "Emulation.h"
-#include "JsonWriter.h"
+#include "../tools/common/JsonWriter.h"
 
 #include <algorithm>
 #include <cinttypes>

@@ -3,7 +3,7 @@
 
 #include "StartGate.h"
 
-#include "records/DataPathBlocks.h"
+#include "../records/DataPathBlocks.h"
 
 #include <algorithm>
 #include <cstdio>

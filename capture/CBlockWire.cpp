@@ -3,7 +3,7 @@
 #include "CBlockWire.h"
 
 #include "FlatLayout.h"
-#include "records/BlockTypes.h"
+#include "../records/BlockTypes.h"
 
 #include <cstddef>
 #include <cstring>

@@ -5,8 +5,8 @@
 #include "CBlockWire.h"
 #include "PcapngBlocks.h"
 
-#include "blocks/cMemBlock.h"
-#include "records/HostRecords.h"
+#include "../blocks/cMemBlock.h"
+#include "../records/HostRecords.h"
 
 #include <cerrno>
 #include <chrono>

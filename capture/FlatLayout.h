@@ -8,7 +8,7 @@
 // other. Plain fields before the first string lie where the record has them in both flavours.
 #pragma once
 
-#include "records/BlockTypes.h"
+#include "../records/BlockTypes.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -15,7 +15,7 @@
 // Besides ASan and UBSan (and the brick's own assertions, kept on), the sink checks what leaves
 // the brick: only sound data and tags on the data path, each at least one record long, tags of
 // the brick's kinds, every byte readable; and the request count is never negative.
-#include "kit/Chain.h"
+#include "../tests/kit/Chain.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -8,9 +8,9 @@
 // queues are touched without the mutex and nobody is woken.
 #pragma once
 
-#include "blocks/CBrick.h"
-#include "blocks/cBlockQueue.h"
-#include "blocks/cMemBlock.h"
+#include "../blocks/CBrick.h"
+#include "../blocks/cBlockQueue.h"
+#include "../blocks/cMemBlock.h"
 
 #include "CBrickTap.h"
 

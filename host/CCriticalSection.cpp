@@ -1,7 +1,7 @@
 // The host's locks. An uncontended CCriticalSection is taken and given back with one atomic
 // instruction each; a contended one spins briefly, then its waiters sleep on a futex. The lock's
 // state word lives in the object but only this file reads or writes it.
-#include "blocks/CCriticalSection.h"
+#include "../blocks/CCriticalSection.h"
 
 #include <linux/futex.h>
 #include <sys/syscall.h>

@@ -9,7 +9,7 @@
 // blocks than memory has room for pointers.
 #pragma once
 
-#include "blocks/CBrick.h"
+#include "../blocks/CBrick.h"
 
 #include <atomic>
 #include <condition_variable>

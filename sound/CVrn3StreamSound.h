@@ -10,7 +10,7 @@
 // and tags, until a header names a stream it can select.
 #pragma once
 
-#include "stream/CVRN3Stream.h"
+#include "../stream/CVRN3Stream.h"
 
 class CVrn3StreamSound : public CVRN3Stream {
 public:

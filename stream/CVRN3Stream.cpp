@@ -1,7 +1,7 @@
 // Lifecycle and dispatch of the stream brick base, its delayed send queue, and chunk requests.
 #include "CVRN3Stream.h"
 
-#include "records/DataPathBlocks.h"
+#include "../records/DataPathBlocks.h"
 
 #include <climits>
 #include <cmath>

@@ -22,9 +22,9 @@
 // The field order and the virtual slot order are a binary interface for derived bricks.
 #pragma once
 
-#include "blocks/CBrick.h"
-#include "blocks/cBlockQueue.h"
-#include "records/BlockTypes.h"
+#include "../blocks/CBrick.h"
+#include "../blocks/cBlockQueue.h"
+#include "../records/BlockTypes.h"
 
 #include <cstdint>
 #include <string>

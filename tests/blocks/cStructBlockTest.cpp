@@ -1,5 +1,5 @@
 // Structure blocks: copy on write, and the per-type pools that recycle their storage.
-#include "kit/Blocks.h"
+#include "../kit/Blocks.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,15 @@
 // The capture recorder and reader: every kind of block the brick takes and sends survives the
 // trip through a capture file, and damaged captures end in one message naming the packet.
-#include "kit/Chain.h"
+#include "../kit/Chain.h"
 
-#include "capture/CBlockWire.h"
-#include "capture/CCaptureReader.h"
-#include "capture/CCaptureRecorder.h"
-#include "capture/CWireBlock.h"
-#include "capture/FlatLayout.h"
-#include "host/CEventLists.h"
-#include "records/Codes.h"
-#include "records/DataPathBlocks.h"
+#include "../../capture/CBlockWire.h"
+#include "../../capture/CCaptureReader.h"
+#include "../../capture/CCaptureRecorder.h"
+#include "../../capture/CWireBlock.h"
+#include "../../capture/FlatLayout.h"
+#include "../../host/CEventLists.h"
+#include "../../records/Codes.h"
+#include "../../records/DataPathBlocks.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // refused with a message naming the plug-in's side and the host's, before the loader sees the file.
 // Then the plug-ins that pass that check and still do not resolve.
 // (The real cross-flavour loads are scripts/flavour-check.sh's, with both builds.)
-#include "host/CPluginImage.h"
-#include "host/CPluginLibrary.h"
+#include "../../host/CPluginImage.h"
+#include "../../host/CPluginLibrary.h"
 
 #include <gtest/gtest.h>
 

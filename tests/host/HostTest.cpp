@@ -1,9 +1,9 @@
 // The host's bricks on their own (configuration and onCreate, the routing of the two queues,
 // connections, owned bricks) and chained by the pipeline: synchronously in order, threaded with
 // one call at a time per brick, a handler's exception, and destruction with the pipeline.
-#include "kit/Blocks.h"
+#include "../kit/Blocks.h"
 
-#include "host/CPipeline.h"
+#include "../../host/CPipeline.h"
 
 #include <gtest/gtest.h>
 

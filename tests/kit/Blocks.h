@@ -7,10 +7,10 @@
 // as long as their last handle, whoever holds it.
 #pragma once
 
-#include "blocks/CBrick.h"
-#include "host/CEventLists.h"
-#include "records/BlockTypes.h"
-#include "records/SoundBrickConfig.h"
+#include "../../blocks/CBrick.h"
+#include "../../host/CEventLists.h"
+#include "../../records/BlockTypes.h"
+#include "../../records/SoundBrickConfig.h"
 
 #include <algorithm>
 #include <atomic>

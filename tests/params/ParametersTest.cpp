@@ -1,8 +1,8 @@
 // The parameter texts the bricks read: a value by its key (ExtractParamStr), the stream number of
 // the brick's configuration, and what the sound brick announces for the parameter text of its
 // stream's header entry. Values are written out, case by case.
-#include "kit/Chain.h"
-#include "stream/CVRN3Stream.h"
+#include "../kit/Chain.h"
+#include "../../stream/CVRN3Stream.h"
 
 #include <gtest/gtest.h>
 

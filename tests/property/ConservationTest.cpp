@@ -11,7 +11,7 @@
 // request; nothing leaves while no request is outstanding; the request count never goes below
 // zero. A failing scenario names its seed; VRN3_PROPERTY_SEED=<seed> runs that one alone.
 // VRN3_PROPERTY_SCENARIOS sets the count (default 1500).
-#include "kit/Chain.h"
+#include "../kit/Chain.h"
 
 #include <gtest/gtest.h>
 

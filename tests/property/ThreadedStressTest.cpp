@@ -6,7 +6,7 @@
 // one handle the test kept (every reference count balances), and once those go, every node is in
 // its record type's pool exactly once. Sizes come from VRN3_STRESS_BRICKS, VRN3_STRESS_ROUNDS
 // and VRN3_STRESS_SHARERS, so that a run under helgrind or DRD can be kept short.
-#include "kit/Chain.h"
+#include "../kit/Chain.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // chain of the test kit. Every case reads only what leaves the brick (blocks sent downstream,
 // commands passed upstream), so it pins the plug-in's observable behaviour. Most cases are step
 // tables: a block in, and the trace of what must leave in answer.
-#include "kit/Chain.h"
+#include "../kit/Chain.h"
 
 #include <dlfcn.h>
 

@@ -1,7 +1,7 @@
 // The stream brick base's frame-rate arithmetic, which leaves little trace in a brick's output.
 // Reassembly is checked through the sound brick's output, by the property test's model; the
 // parameter texts in tests/params. A minimal concrete brick opens the protected members.
-#include "stream/CVRN3Stream.h"
+#include "../../stream/CVRN3Stream.h"
 
 #include <gtest/gtest.h>
 

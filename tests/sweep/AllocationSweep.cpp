@@ -12,7 +12,7 @@
 // checks every block). An allocation site is the return address of the call, as library and offset.
 // Prints `allocation-failure sweep: P points, S sites, F inconsistent`, fails when F > 0;
 // VRN3_SWEEP_VERBOSE=1 names each inconsistent point on stderr.
-#include "kit/Chain.h"
+#include "../kit/Chain.h"
 
 #include <dlfcn.h>
 

@@ -1,7 +1,7 @@
 // The layouts of JSON the programs and the benchmark print: an object on one line or a field a
 // line, and arrays both ways (an empty array keeps its brackets on their lines). Scripts read
 // these documents, so the bytes are pinned.
-#include "JsonWriter.h"
+#include "../../tools/common/JsonWriter.h"
 
 #include <gtest/gtest.h>
 

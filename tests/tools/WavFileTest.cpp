@@ -2,8 +2,8 @@
 // them, and every malformed, unsupported or cut-short file is refused with its own message and
 // the input exit code. (vrn3_play_test.sh reads back, with sox, the framing vrn3-play writes, and
 // plays the sizes sox leaves in a WAV it streams to a pipe.)
-#include "Failure.h"
-#include "WavFile.h"
+#include "../../tools/common/Failure.h"
+#include "../../tools/vrn3-play/WavFile.h"
 
 #include <gtest/gtest.h>
 

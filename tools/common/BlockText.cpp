@@ -1,8 +1,8 @@
 // One line a block: the fields a reader of a trace or a difference wants, in records.md's names.
 #include "BlockText.h"
 
-#include "capture/CBlockWire.h"
-#include "records/BlockTypes.h"
+#include "../../capture/CBlockWire.h"
+#include "../../records/BlockTypes.h"
 
 #include <cinttypes>
 #include <cstring>

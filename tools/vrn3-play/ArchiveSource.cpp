@@ -1,9 +1,9 @@
 // The demultiplexer's side of the protocol: header, time range, and chunks answered on request.
 #include "ArchiveSource.h"
 
-#include "Failure.h"
+#include "../common/Failure.h"
 
-#include "records/DataPathBlocks.h"
+#include "../../records/DataPathBlocks.h"
 
 #include <algorithm>
 #include <string>

@@ -2,18 +2,18 @@
 #include "Player.h"
 
 #include "ArchiveSource.h"
-#include "Failure.h"
+#include "../common/Failure.h"
 #include "InputFile.h"
-#include "OutputPlan.h"
+#include "../common/OutputPlan.h"
 #include "PlayerSink.h"
-#include "PluginLibrary.h"
+#include "../common/PluginLibrary.h"
 #include "SoundSpool.h"
 #include "Tracer.h"
 #include "WavFile.h"
 
-#include "CaptureTaps.h"
-#include "host/CPipeline.h"
-#include "records/SoundBrickConfig.h"
+#include "../taps/CaptureTaps.h"
+#include "../../host/CPipeline.h"
+#include "../../records/SoundBrickConfig.h"
 
 #include <chrono>
 #include <cstring>

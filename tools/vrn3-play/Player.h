@@ -15,9 +15,9 @@
 // every brick and block, is gone before the plug-in is unloaded.
 #pragma once
 
-#include "OutputPlan.h"
+#include "../common/OutputPlan.h"
 
-#include "records/StreamRecords.h"
+#include "../../records/StreamRecords.h"
 
 #include <cstdint>
 #include <cstdio>

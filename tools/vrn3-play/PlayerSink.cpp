@@ -1,7 +1,7 @@
 // The player's side of the protocol: requests chunk by chunk, keeps configuration and sound.
 #include "PlayerSink.h"
 
-#include "records/BlockTypes.h"
+#include "../../records/BlockTypes.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,10 +1,10 @@
 // The lines and the JSON object of a run's summary.
 #include "Summary.h"
 
-#include "JsonWriter.h"
+#include "../common/JsonWriter.h"
 #include "WavFile.h"
 
-#include "records/Codes.h"
+#include "../../records/Codes.h"
 
 #include <cinttypes>
 #include <cstring>

@@ -2,7 +2,7 @@
 // making the framing of the files this program writes.
 #include "WavFile.h"
 
-#include "Failure.h"
+#include "../common/Failure.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -9,15 +9,15 @@
 // only after the summary is written, and with the signals held back, so a non-zero code means
 // every target is as it was, and 0 that everything asked for was written. Nothing of the build
 // tree is compiled in: the plug-in is found beside the program, as installed or as built.
-#include "CommandLine.h"
-#include "DeathCleanup.h"
-#include "Failure.h"
+#include "../common/CommandLine.h"
+#include "../common/DeathCleanup.h"
+#include "../common/Failure.h"
 #include "InputFile.h"
-#include "OutputPlan.h"
-#include "PathName.h"
+#include "../common/OutputPlan.h"
+#include "../common/PathName.h"
 #include "Player.h"
-#include "PluginLibrary.h"
-#include "StandardStream.h"
+#include "../common/PluginLibrary.h"
+#include "../common/StandardStream.h"
 #include "Summary.h"
 
 #include <cerrno>

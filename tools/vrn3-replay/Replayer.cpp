@@ -2,16 +2,16 @@
 // sends compared as they come.
 #include "Replayer.h"
 
-#include "BlockDigest.h"
-#include "Failure.h"
-#include "PluginLibrary.h"
+#include "../taps/BlockDigest.h"
+#include "../common/Failure.h"
+#include "../common/PluginLibrary.h"
 
-#include "capture/CapturePaths.h"
-#include "capture/CBlockWire.h"
-#include "capture/CWireBlock.h"
-#include "host/CPipeline.h"
-#include "records/Codes.h"
-#include "records/HostRecords.h"
+#include "../../capture/CapturePaths.h"
+#include "../../capture/CBlockWire.h"
+#include "../../capture/CWireBlock.h"
+#include "../../host/CPipeline.h"
+#include "../../records/Codes.h"
+#include "../../records/HostRecords.h"
 
 #include <cstring>
 #include <memory>

@@ -18,8 +18,8 @@
 // std::bad_alloc.
 #pragma once
 
-#include "capture/CCaptureReader.h"
-#include "host/CBrickTap.h"
+#include "../../capture/CCaptureReader.h"
+#include "../../host/CBrickTap.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -8,19 +8,19 @@
 // downstream; --json prints the outcome as one JSON object. Standard output carries one document:
 // the verdict (text or JSON), or the digests with the text verdict on stderr. The files are the
 // run's OutputPlan's: checked before any work, put in place only once the verdict is written.
-#include "BlockDigest.h"
-#include "BlockText.h"
-#include "CommandLine.h"
-#include "DeathCleanup.h"
-#include "Failure.h"
-#include "JsonWriter.h"
-#include "OutputPlan.h"
-#include "PluginLibrary.h"
-#include "StandardStream.h"
+#include "../taps/BlockDigest.h"
+#include "../common/BlockText.h"
+#include "../common/CommandLine.h"
+#include "../common/DeathCleanup.h"
+#include "../common/Failure.h"
+#include "../common/JsonWriter.h"
+#include "../common/OutputPlan.h"
+#include "../common/PluginLibrary.h"
+#include "../common/StandardStream.h"
 #include "Replayer.h"
 
-#include "capture/CapturePaths.h"
-#include "capture/CBlockWire.h"
+#include "../../capture/CapturePaths.h"
+#include "../../capture/CBlockWire.h"
 
 #include <cerrno>
 #include <cstdio>
