@@ -61,9 +61,9 @@ inline bool IsStructType(uint32_t type)
 }
 
 // With 4-byte pointers the flattened records are the records' own layouts.
-static_assert(sizeof(void*) != 4 || (FlatLayout::kHeader == sizeof(HDR_T) && FlatLayout::kStream == sizeof(STREAM_T) &&
-                                     FlatLayout::kHeaderTexts == offsetof(HDR_T, reserved3596) &&
-                                     FlatLayout::kMessage == sizeof(TNotifyMessage) &&
-                                     FlatLayout::kEventListHead == sizeof(TEventList) &&
-                                     FlatLayout::kEventEntry == sizeof(TEventListEntry)),
+static_assert(sizeof(void*) != 4 ||
+                  (FlatLayout::kHeader == sizeof(HDR_T) && FlatLayout::kStream == sizeof(STREAM_T) &&
+                   FlatLayout::kHeaderTexts == offsetof(HDR_T, reserved3596) &&
+                   FlatLayout::kMessage == sizeof(TNotifyMessage) && FlatLayout::kEventListHead == sizeof(TEventList) &&
+                   FlatLayout::kEventEntry == sizeof(TEventListEntry)),
               "flattened layouts are the i386 records'");

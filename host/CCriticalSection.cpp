@@ -103,8 +103,8 @@ CCriticalSection::~CCriticalSection()
 bool CCriticalSection::Lock(unsigned long timeout)
 {
     int expected = kFree;
-    const bool held = mState.compare_exchange_strong(expected, kLocked, std::memory_order_acquire) ||
-                      LockContended(mState, timeout);
+    const bool held =
+        mState.compare_exchange_strong(expected, kLocked, std::memory_order_acquire) || LockContended(mState, timeout);
     if (held)
         VRN3_LOCK_ACQUIRED(this);
     return held;

@@ -6,10 +6,24 @@
 #include "../../records/StreamRecords.h"
 
 struct TAllRecords {
-    TBrickConfig* brickConfig; HDR_T* header; STREAM_T* stream; DATA_T* data; DATA_T_VIDEO* video;
-    TStreamTag* tag; TSoundData* sound; TSoundStreamCfg* soundCfg; TCmdRequestChunk* chunk; TCmdPlay* play;
-    TNotifyBase* notify; TNotifyMessage* message; TEventListEntry* event; TEventList* events;
-    TReadyNotification* ready; TVRN3ResetNotify* reset; TSrcTimeRange* timeRange; TActivityGist* gist;
+    TBrickConfig* brickConfig;
+    HDR_T* header;
+    STREAM_T* stream;
+    DATA_T* data;
+    DATA_T_VIDEO* video;
+    TStreamTag* tag;
+    TSoundData* sound;
+    TSoundStreamCfg* soundCfg;
+    TCmdRequestChunk* chunk;
+    TCmdPlay* play;
+    TNotifyBase* notify;
+    TNotifyMessage* message;
+    TEventListEntry* event;
+    TEventList* events;
+    TReadyNotification* ready;
+    TVRN3ResetNotify* reset;
+    TSrcTimeRange* timeRange;
+    TActivityGist* gist;
 };
 
 TAllRecords gAllRecords;

@@ -34,7 +34,8 @@ TEST(JsonWriter, ObjectsOnOneLineOrAFieldALine)
     JsonWriter json;
     json.String("flavour", "amd64").Bool("emulated", false).Real("value", 0.5).Raw("list", JsonWriter::Array({"1"}));
     EXPECT_EQ(json.Text(), "{\"flavour\": \"amd64\", \"emulated\": false, \"value\": 0.5, \"list\": [1]}");
-    EXPECT_EQ(json.Lines(), "{\n  \"flavour\": \"amd64\",\n  \"emulated\": false,\n  \"value\": 0.5,\n  \"list\": [1]\n}");
+    EXPECT_EQ(json.Lines(),
+              "{\n  \"flavour\": \"amd64\",\n  \"emulated\": false,\n  \"value\": 0.5,\n  \"list\": [1]\n}");
     EXPECT_EQ(JsonWriter().Text(), "{}");
 }
 

@@ -21,7 +21,8 @@ namespace {
 TBrickConfig ConfigOf(const CapturePacket& packet, const std::string& capture)
 {
     TBrickConfig config;
-    if (packet.header.path != kPathConfig || packet.header.direction != kDirectionIn || packet.data.size() != sizeof config)
+    if (packet.header.path != kPathConfig || packet.header.direction != kDirectionIn ||
+        packet.data.size() != sizeof config)
         throw CaptureError(capture + ": packet " + std::to_string(packet.number) +
                            ": the capture does not start with the brick's configuration");
     std::memcpy(&config, packet.data.data(), sizeof config);

@@ -76,17 +76,21 @@ std::string Verdict(const std::string& capture, const ReplayResult& result)
                        " (after " + std::to_string(result.inputs) + " blocks in)" + cut + "\n";
     for (const ReplayBlock& block : result.before)
         text += "  same      packet " + std::to_string(block.packet) + "  " + Line(block) + "\n";
-    text += result.capturedMissing ? "  captured  (nothing)\n"
-                                   : "  captured  packet " + std::to_string(result.captured.packet) + "  " +
-                                         Line(result.captured) + "\n";
+    text += result.capturedMissing
+                ? "  captured  (nothing)\n"
+                : "  captured  packet " + std::to_string(result.captured.packet) + "  " + Line(result.captured) + "\n";
     return text + "  replayed  " + (result.replayedMissing ? "(nothing)" : Line(result.replayed)) + "\n";
 }
 
 std::string Json(const std::string& capture, const ReplayResult& result)
 {
     JsonWriter json;
-    json.String("capture", capture).Bool("identical", result.identical).Unsigned("inputs", result.inputs)
-        .Unsigned("outputs", result.outputs).Bool("partial", result.partial).Unsigned("last_packet", result.lastPacket);
+    json.String("capture", capture)
+        .Bool("identical", result.identical)
+        .Unsigned("inputs", result.inputs)
+        .Unsigned("outputs", result.outputs)
+        .Bool("partial", result.partial)
+        .Unsigned("last_packet", result.lastPacket);
     if (!result.identical) {
         JsonWriter difference;
         difference.Unsigned("index", result.difference)
