@@ -9,10 +9,22 @@
 #ifndef VRN3_BENCH_COUNT_ALLOCS
 
 namespace alloccount {
-bool Enabled() { return false; }
-uint64_t Allocations() { return 0; }
-int64_t LiveBytes() { return 0; }
-int64_t PeakBytes() { return 0; }
+bool Enabled()
+{
+    return false;
+}
+uint64_t Allocations()
+{
+    return 0;
+}
+int64_t LiveBytes()
+{
+    return 0;
+}
+int64_t PeakBytes()
+{
+    return 0;
+}
 void ResetPeak() {}
 } // namespace alloccount
 
@@ -42,8 +54,7 @@ void Counted(void* p)
     const int32_t live = gLive.fetch_add(static_cast<int32_t>(malloc_usable_size(p)), std::memory_order_relaxed) +
                          static_cast<int32_t>(malloc_usable_size(p));
     int32_t peak = gPeak.load(std::memory_order_relaxed);
-    while (live > peak && !gPeak.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
-    }
+    while (live > peak && !gPeak.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {}
 }
 
 void Uncounted(void* p)
@@ -113,11 +124,26 @@ int posix_memalign(void** out, size_t alignment, size_t size)
 } // extern "C"
 
 namespace alloccount {
-bool Enabled() { return true; }
-uint64_t Allocations() { return gAllocations.load(std::memory_order_relaxed); }
-int64_t LiveBytes() { return gLive.load(std::memory_order_relaxed); }
-int64_t PeakBytes() { return gPeak.load(std::memory_order_relaxed); }
-void ResetPeak() { gPeak.store(gLive.load(std::memory_order_relaxed), std::memory_order_relaxed); }
+bool Enabled()
+{
+    return true;
+}
+uint64_t Allocations()
+{
+    return gAllocations.load(std::memory_order_relaxed);
+}
+int64_t LiveBytes()
+{
+    return gLive.load(std::memory_order_relaxed);
+}
+int64_t PeakBytes()
+{
+    return gPeak.load(std::memory_order_relaxed);
+}
+void ResetPeak()
+{
+    gPeak.store(gLive.load(std::memory_order_relaxed), std::memory_order_relaxed);
+}
 } // namespace alloccount
 
 #endif

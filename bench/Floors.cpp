@@ -4,7 +4,7 @@
 #include "FloorPool.h"
 #include "Measurement.h"
 
-#include "blocks/CCriticalSection.h"
+#include "../blocks/CCriticalSection.h"
 
 #include <algorithm>
 #include <cstdio>

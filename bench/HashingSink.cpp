@@ -7,8 +7,7 @@ constexpr uint64_t kFnvPrime = 1099511628211ull;
 
 void CHashingSink::Drain()
 {
-    while (DoData()) {
-    }
+    while (DoData()) {}
 }
 
 bool CHashingSink::Take(const cMemBlock& block)

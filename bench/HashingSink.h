@@ -6,8 +6,8 @@
 // thread only.
 #pragma once
 
-#include "blocks/CBrick.h"
-#include "blocks/cMemBlock.h"
+#include "../blocks/CBrick.h"
+#include "../blocks/cMemBlock.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // The counting definitions of the host's lock calls (see LockCounter.h).
 #include "LockCounter.h"
 
-#include "blocks/CCriticalSection.h"
+#include "../blocks/CCriticalSection.h"
 
 #include <atomic>
 #include <cstdio>
@@ -60,8 +60,17 @@ void Start()
     gCounting.store(true);
 }
 
-void Stop() { gCounting.store(false); }
-uint64_t Locks() { return gLocks.load(); }
-uint64_t Unlocks() { return gUnlocks.load(); }
+void Stop()
+{
+    gCounting.store(false);
+}
+uint64_t Locks()
+{
+    return gLocks.load();
+}
+uint64_t Unlocks()
+{
+    return gUnlocks.load();
+}
 
 } // namespace lockcount

@@ -25,7 +25,7 @@ struct Result {
     int64_t peakBytes = 0;
     long hwmKiB = 0;
     uint64_t digest = 0;
-    Floors floors;                 // measured between the slices
+    Floors floors; // measured between the slices
     // A fragmented record's scenario: the same payload whole, timed between its slices (the
     // fastest), so that the cost of the fragments is read on two figures taken side by side.
     double wholeNsPerRecord = 0;

@@ -2,7 +2,7 @@
 #include "Report.h"
 
 #include "Emulation.h"
-#include "JsonWriter.h"
+#include "../tools/common/JsonWriter.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -25,10 +25,7 @@ constexpr double kMaxOfGStreamer = 0.20;
 
 } // namespace
 
-Report::Report(const Floors& alone, bool emulated)
-    : mAlone(alone), mEmulated(emulated)
-{
-}
+Report::Report(const Floors& alone, bool emulated) : mAlone(alone), mEmulated(emulated) {}
 
 void Report::Add(const Scenario& scenario, const Result& result)
 {
@@ -54,7 +51,8 @@ double Report::RuleRatio(const Scenario& scenario, const Result& result) const
 {
     if (scenario.forcedPairs == 0)
         return NAN;
-    return result.nsPerRecord / result.floors.RuleFloorNs(scenario.payload, scenario.forcedPairs, scenario.forcedCopies);
+    return result.nsPerRecord /
+           result.floors.RuleFloorNs(scenario.payload, scenario.forcedPairs, scenario.forcedCopies);
 }
 
 // The fastest of the floors measured beside the scenarios, and those of the one-thread process.
@@ -74,8 +72,7 @@ void Report::PrintFloors() const
 void Report::PrintHeader() const
 {
     std::printf("\n%-34s %9s %10s %12s %10s %10s %11s %10s %8s %8s %8s  %s\n", "scenario", "records", "ns/record",
-                "records/s", "allocs/rec", "pairs/rec", "peak KiB", "VmHWM KiB", "xpool", "xmemcpy", "xrule",
-                "digest");
+                "records/s", "allocs/rec", "pairs/rec", "peak KiB", "VmHWM KiB", "xpool", "xmemcpy", "xrule", "digest");
 }
 
 void Report::PrintRow(const Scenario& scenario) const
@@ -86,9 +83,9 @@ void Report::PrintRow(const Scenario& scenario) const
     if (scenario.forcedPairs != 0)
         std::snprintf(rule, sizeof rule, "%.2f", RuleRatio(scenario, r));
     std::printf("%-34s %9" PRIu64 " %10.1f %12.0f %10.4f %10.2f %11.1f %10ld %8.2f %8.2f %8s  %016" PRIx64 "\n",
-                scenario.name, r.records, r.nsPerRecord, 1e9 / r.nsPerRecord, r.allocsPerRecord,
-                r.lockPairsPerRecord, r.peakBytes / 1024.0, r.hwmKiB, r.nsPerRecord / copy.pooledNs,
-                r.nsPerRecord / copy.memcpyNs, rule, r.digest);
+                scenario.name, r.records, r.nsPerRecord, 1e9 / r.nsPerRecord, r.allocsPerRecord, r.lockPairsPerRecord,
+                r.peakBytes / 1024.0, r.hwmKiB, r.nsPerRecord / copy.pooledNs, r.nsPerRecord / copy.memcpyNs, rule,
+                r.digest);
 }
 
 Report::Target Report::Judged(const std::string& name, double value, double limit, bool atMost, bool onTime) const
@@ -130,8 +127,8 @@ std::vector<Report::Target> Report::Targets() const
         Judged("C ns/byte 64 frags / 1 frag", fragmentCost, kMaxFragmentCost, true, true),
         Judged("E two chains / one, records a second", twoThreads, kMinTwoThreads, false, true),
         Judged("A 160 B chain instructions a record", mChainInstructions, kMaxChainInstructions, true, false),
-        Judged("A 160 B / GStreamer identity buffer", Of(ScenarioId::kA160).nsPerRecord / mGStreamerNs,
-               kMaxOfGStreamer, true, true),
+        Judged("A 160 B / GStreamer identity buffer", Of(ScenarioId::kA160).nsPerRecord / mGStreamerNs, kMaxOfGStreamer,
+               true, true),
     };
 }
 
@@ -162,9 +159,12 @@ void Report::PrintJson() const
         char digest[17];
         std::snprintf(digest, sizeof digest, "%016" PRIx64, r.digest);
         JsonWriter scenario;
-        scenario.String("name", s.name).Real("ns_per_record", r.nsPerRecord)
-            .Real("lock_pairs_per_record", r.lockPairsPerRecord).Real("allocs_per_record", r.allocsPerRecord)
-            .Real("rule_floor_ratio", RuleRatio(s, r)).String("digest", digest);
+        scenario.String("name", s.name)
+            .Real("ns_per_record", r.nsPerRecord)
+            .Real("lock_pairs_per_record", r.lockPairsPerRecord)
+            .Real("allocs_per_record", r.allocsPerRecord)
+            .Real("rule_floor_ratio", RuleRatio(s, r))
+            .String("digest", digest);
         scenarios.push_back(scenario.Text());
     }
     std::vector<std::string> targets;
@@ -174,7 +174,10 @@ void Report::PrintJson() const
         targets.push_back(target.Text());
     }
     JsonWriter report;
-    report.String("flavour", Flavour()).String("machine", MachineName()).Bool("emulated", mEmulated)
-        .Raw("scenarios", JsonWriter::Array(scenarios, "  ")).Raw("targets", JsonWriter::Array(targets, "  "));
+    report.String("flavour", Flavour())
+        .String("machine", MachineName())
+        .Bool("emulated", mEmulated)
+        .Raw("scenarios", JsonWriter::Array(scenarios, "  "))
+        .Raw("targets", JsonWriter::Array(targets, "  "));
     std::printf("%s\n", report.Lines().c_str());
 }

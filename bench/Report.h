@@ -23,8 +23,8 @@ public:
         std::string name;
         double value;
         double limit;
-        bool atMost;  // met when value <= limit, else when value >= limit
-        bool onTime;  // judged only natively
+        bool atMost; // met when value <= limit, else when value >= limit
+        bool onTime; // judged only natively
         std::string verdict;
     };
 

@@ -3,7 +3,7 @@
 
 #include "StartGate.h"
 
-#include "records/DataPathBlocks.h"
+#include "../records/DataPathBlocks.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -34,7 +34,10 @@ constexpr double ForcedPairs(int fragments)
     return fragments == 1 ? 2 + 2 + 5 : 2.0 * fragments + 3 + 2 + 5;
 }
 // The payload is copied once into the output; a fragmented record also into the reassembly block.
-constexpr int ForcedCopies(int fragments) { return fragments == 1 ? 1 : 2; }
+constexpr int ForcedCopies(int fragments)
+{
+    return fragments == 1 ? 1 : 2;
+}
 
 constexpr Scenario Flowing(ScenarioId id, const char* name, uint32_t payload, int fragments)
 {
@@ -129,8 +132,8 @@ Result RecordsFlowing(const Scenario& s, CSoundChain::CreateBrickFn create, uint
             wholeNs = std::min(wholeNs, (CpuNs() - start) / static_cast<double>(records));
         };
     }
-    Result r = drive(records, [&](bool hash) { return FeedRecords(chain, record, records, hash); }, [] {}, kSlices,
-                     alongside);
+    Result r = drive(
+        records, [&](bool hash) { return FeedRecords(chain, record, records, hash); }, [] {}, kSlices, alongside);
     r.wholeNsPerRecord = s.fragments > 1 ? wholeNs : r.nsPerRecord;
     return r;
 }
@@ -182,18 +185,21 @@ Result Parallel(const Scenario& s, CSoundChain::CreateBrickFn create, int thread
             chain.Sink().Drain();
         }
     };
-    return drive(recordsEach * threads, [&](bool) {
-        StartGate gate(threads);
-        std::vector<std::thread> workers;
-        for (int t = 0; t < threads; ++t)
-            workers.emplace_back([&, t] {
-                gate.Pass(t);
-                run(t);
-            });
-        for (std::thread& w : workers)
-            w.join();
-        return uint64_t{0};
-    }, [] {}, kSlices, [] {});
+    return drive(
+        recordsEach * threads,
+        [&](bool) {
+            StartGate gate(threads);
+            std::vector<std::thread> workers;
+            for (int t = 0; t < threads; ++t)
+                workers.emplace_back([&, t] {
+                    gate.Pass(t);
+                    run(t);
+                });
+            for (std::thread& w : workers)
+                w.join();
+            return uint64_t{0};
+        },
+        [] {}, kSlices, [] {});
 }
 
 // Records of 100 ms in 4 fragments, 30 a chunk, one chunk request (made as it is needed) per
@@ -219,7 +225,8 @@ Result Playback(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t c
         }
         return chain.Sink().Digest();
     };
-    return drive(chunks * kRecordsPerChunk, pass, [] {}, 1, [] {});
+    return drive(
+        chunks * kRecordsPerChunk, pass, [] {}, 1, [] {});
 }
 
 // Runs a scenario with `records` records (chunks of them where it plays chunks) through `drive`.
@@ -276,16 +283,17 @@ Result RunScenario(const Scenario& s, CSoundChain::CreateBrickFn create, long sc
         if (s.payload >= 65536)
             n = static_cast<uint64_t>(scale) * kBigRecords;
     }
-    return Run(s, create, n, [&](uint64_t count, const Pass& pass, const Step& prepare, int slices, const Step& alongside) {
-        Floors floors;
-        const auto between = [&] {
-            floors.Sample(s.payload);
-            alongside();
-        };
-        Result r = Measure(count, pass, prepare, between, slices);
-        r.floors = floors;
-        return r;
-    });
+    return Run(s, create, n,
+               [&](uint64_t count, const Pass& pass, const Step& prepare, int slices, const Step& alongside) {
+                   Floors floors;
+                   const auto between = [&] {
+                       floors.Sample(s.payload);
+                       alongside();
+                   };
+                   Result r = Measure(count, pass, prepare, between, slices);
+                   r.floors = floors;
+                   return r;
+               });
 }
 
 void RunChainOnly(const Scenario& s, CSoundChain::CreateBrickFn create, uint64_t records)

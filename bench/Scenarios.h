@@ -19,8 +19,8 @@ enum class ScenarioId { kA160, kA1K, kA4K, kB1K4, kC1, kC8, kC64, kD1K, kE1, kE2
 struct Scenario {
     ScenarioId id;
     const char* name;
-    uint32_t payload;  // bytes of one record
-    int fragments;     // fragments of one record (A, B, C)
+    uint32_t payload; // bytes of one record
+    int fragments;    // fragments of one record (A, B, C)
     // The lock pairs and payload copies a record cannot go without, for the rule floor; 0 pairs
     // where the scenario's work is not only records (tags, requests, several threads).
     double forcedPairs;

@@ -1,8 +1,8 @@
 // The benchmark's pipeline: the plug-in's sound brick and the hashing sink.
 #include "SoundChain.h"
 
-#include "records/DataPathBlocks.h"
-#include "records/SoundBrickConfig.h"
+#include "../records/DataPathBlocks.h"
+#include "../records/SoundBrickConfig.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -10,8 +10,8 @@
 
 #include "HashingSink.h"
 
-#include "blocks/TBrickConfig.h"
-#include "host/CPipeline.h"
+#include "../blocks/TBrickConfig.h"
+#include "../host/CPipeline.h"
 
 class CSoundChain {
 public:

@@ -28,7 +28,7 @@
 #include "Report.h"
 #include "Scenarios.h"
 
-#include "host/CPluginLibrary.h"
+#include "../host/CPluginLibrary.h"
 
 #include <algorithm>
 #include <cmath>

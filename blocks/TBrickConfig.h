@@ -18,12 +18,12 @@ static_assert(sizeof(TContentDescriptor) == 8, "content descriptor layout");
 
 #pragma pack(push, 1)
 struct TBrickConfig {
-    uint32_t size;                 // bytes of the whole configuration, for the host's checks
-    uint32_t flags;                // the host's own
-    TContentDescriptor input;      // what the brick takes in
-    TContentDescriptor output;     // what the brick gives out
-    char brickName[265];           // the host's own label of the brick, NUL-terminated
-    char streamNumber[223];        // decimal text: the stream the brick extracts, NUL-terminated
+    uint32_t size;             // bytes of the whole configuration, for the host's checks
+    uint32_t flags;            // the host's own
+    TContentDescriptor input;  // what the brick takes in
+    TContentDescriptor output; // what the brick gives out
+    char brickName[265];       // the host's own label of the brick, NUL-terminated
+    char streamNumber[223];    // decimal text: the stream the brick extracts, NUL-terminated
 };
 #pragma pack(pop)
 

@@ -56,9 +56,9 @@ public:
         return p;
     }
 
-    E* mVisited;                  // bricks that handled the command, in order (new[])
-    int32_t mVisitedCount;        // entries used
-    int32_t mVisitedCapacity;     // entries allocated
+    E* mVisited;                   // bricks that handled the command, in order (new[])
+    int32_t mVisitedCount;         // entries used
+    int32_t mVisitedCapacity;      // entries allocated
     CCriticalSection mVisitedLock; // guards the three fields above
     T mData;
 

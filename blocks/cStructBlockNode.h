@@ -244,5 +244,5 @@ private:
 };
 
 template <class T, uint32_t code>
-alignas(cStructBlock<T, code>::node::chainlist::kLineBytes) typename cStructBlock<T, code>::node::chainlist
-    cStructBlock<T, code>::node::mChain;
+alignas(cStructBlock<T, code>::node::chainlist::kLineBytes)
+    typename cStructBlock<T, code>::node::chainlist cStructBlock<T, code>::node::mChain;

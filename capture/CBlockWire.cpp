@@ -3,7 +3,7 @@
 #include "CBlockWire.h"
 
 #include "FlatLayout.h"
-#include "records/BlockTypes.h"
+#include "../records/BlockTypes.h"
 
 #include <cstddef>
 #include <cstring>
@@ -94,7 +94,8 @@ CBlockWire::EForm CBlockWire::Flatten(const cMemBlock& block, std::vector<uint8_
     const uint32_t type = block.GetType();
     const uint32_t size = block.GetSize();
     const uint8_t* data = DataOf(block);
-    const uint32_t code = type == kCodeNtfy && size >= sizeof(TNotifyBase) ? reinterpret_cast<const TNotifyBase*>(data)->notifyCode : 0;
+    const uint32_t code =
+        type == kCodeNtfy && size >= sizeof(TNotifyBase) ? reinterpret_cast<const TNotifyBase*>(data)->notifyCode : 0;
     if (type == kCodeHdr3 && size >= sizeof(HDR_T)) {
         FlattenHeader(block, data, out);
     } else if (code == kCodeNMsg && size >= sizeof(TNotifyMessage)) {

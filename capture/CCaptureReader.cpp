@@ -176,8 +176,8 @@ void CCaptureReader::CheckPacket(CapturePacket& packet, uint32_t interface, uint
     std::memcpy(&packet.header, mBlock.data() + sizeof(TPacketHeader), sizeof packet.header);
     const uint32_t room = captured - static_cast<uint32_t>(sizeof(TCapturePacket));
     if (packet.header.length != room)
-        Refuse("a block of " + std::to_string(packet.header.length) + " bytes in a packet with " + std::to_string(room) +
-               " bytes after its header");
+        Refuse("a block of " + std::to_string(packet.header.length) + " bytes in a packet with " +
+               std::to_string(room) + " bytes after its header");
     if (packet.header.path > kPathConfig || packet.header.direction > kDirectionOut ||
         packet.header.form > CBlockWire::kFormFlat)
         Refuse("unknown path " + std::to_string(packet.header.path) + ", direction " +

@@ -29,10 +29,10 @@ public:
 };
 
 struct CapturePacket {
-    uint32_t number = 0;        // Wireshark's frame number
-    uint64_t time = 0;          // the recorder's clock, in its interface's unit
-    TCapturePacket header{};    // checked: header.length bytes of data follow
-    std::vector<uint8_t> data;  // the block's data as CBlockWire carries it
+    uint32_t number = 0;       // Wireshark's frame number
+    uint64_t time = 0;         // the recorder's clock, in its interface's unit
+    TCapturePacket header{};   // checked: header.length bytes of data follow
+    std::vector<uint8_t> data; // the block's data as CBlockWire carries it
 };
 
 class CCaptureReader {
@@ -71,5 +71,5 @@ private:
     bool mEnded = false;              // the end record has been read
     bool mTakePartial;
     bool mPartial = false;
-    uint32_t mPackets = 0;            // packets read (the next one is mPackets + 1)
+    uint32_t mPackets = 0; // packets read (the next one is mPackets + 1)
 };

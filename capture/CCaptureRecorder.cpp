@@ -5,8 +5,8 @@
 #include "CBlockWire.h"
 #include "PcapngBlocks.h"
 
-#include "blocks/cMemBlock.h"
-#include "records/HostRecords.h"
+#include "../blocks/cMemBlock.h"
+#include "../records/HostRecords.h"
 
 #include <cerrno>
 #include <chrono>
@@ -18,7 +18,8 @@ namespace {
 uint64_t Now()
 {
     return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 } // namespace

@@ -37,13 +37,13 @@
 // The recorder's header at the start of every packet's data, little-endian.
 #pragma pack(push, 1)
 struct TCapturePacket {
-    uint32_t sequence;  // 1, 2, ... in the order the blocks crossed
-    uint32_t type;      // the block's type code; 0 for the configuration
-    uint32_t length;    // bytes of block data that follow this header
-    uint8_t path;       // ECapturePath
-    uint8_t direction;  // ECaptureDirection
-    uint8_t form;       // CBlockWire::EForm
-    uint8_t reserved;   // 0
+    uint32_t sequence; // 1, 2, ... in the order the blocks crossed
+    uint32_t type;     // the block's type code; 0 for the configuration
+    uint32_t length;   // bytes of block data that follow this header
+    uint8_t path;      // ECapturePath
+    uint8_t direction; // ECaptureDirection
+    uint8_t form;      // CBlockWire::EForm
+    uint8_t reserved;  // 0
 };
 #pragma pack(pop)
 static_assert(sizeof(TCapturePacket) == 16, "the capture header is 16 bytes");

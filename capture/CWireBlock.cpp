@@ -4,7 +4,7 @@
 #include "CBlockWire.h"
 #include "FlatLayout.h"
 
-#include "records/BlockTypes.h"
+#include "../records/BlockTypes.h"
 
 #include <cstddef>
 #include <cstring>
@@ -112,7 +112,8 @@ cMemBlock Message(const std::vector<uint8_t>& data)
     message.text = tail.Field(FlatLayout::kMessageText);
     message.details = tail.Field(FlatLayout::kMessageText + FlatLayout::kText);
     if (tail.At() != data.size())
-        throw std::runtime_error("a message with " + std::to_string(data.size() - tail.At()) + " bytes after its texts");
+        throw std::runtime_error("a message with " + std::to_string(data.size() - tail.At()) +
+                                 " bytes after its texts");
     return block;
 }
 
@@ -123,14 +124,16 @@ cMemBlock EventList(const std::vector<uint8_t>& data)
     cEventListBlock block;
     for (uint32_t i = 0; i < count; ++i) {
         const size_t at = tail.At();
-        TEventListEntry entry{tail.U32(at + offsetof(TEventListEntry, word0)), tail.U32(at + offsetof(TEventListEntry, word1)),
+        TEventListEntry entry{tail.U32(at + offsetof(TEventListEntry, word0)),
+                              tail.U32(at + offsetof(TEventListEntry, word1)),
                               tail.U32(at + offsetof(TEventListEntry, streamNumber)), std::string()};
         tail.Take(FlatLayout::kEventEntry);
         entry.text = tail.Take(tail.U32(at + FlatLayout::kEventEntry - FlatLayout::kText));
         block.Record().entries.append(entry);
     }
     if (tail.At() != data.size())
-        throw std::runtime_error("an event list with " + std::to_string(data.size() - tail.At()) + " bytes after its entries");
+        throw std::runtime_error("an event list with " + std::to_string(data.size() - tail.At()) +
+                                 " bytes after its entries");
     return block;
 }
 
@@ -148,7 +151,8 @@ cMemBlock Command(uint32_t type, uint8_t form, const std::vector<uint8_t>& data)
     const bool holdsPointers = type == kCodeNtfy && ((code == kCodeEvt && data.size() >= FlatLayout::kEventListHead) ||
                                                      (code == kCodeNMsg && data.size() >= FlatLayout::kMessage));
     if (holdsPointers)
-        throw std::runtime_error("a " + CodeText(code) + " notification carried as plain bytes: its list or texts "
+        throw std::runtime_error("a " + CodeText(code) +
+                                 " notification carried as plain bytes: its list or texts "
                                  "would be addresses in the recording process");
     if (data.size() > CWireBlock::kLargestCommand)
         throw std::runtime_error("a " + CodeText(type) + " block of " + std::to_string(data.size()) +

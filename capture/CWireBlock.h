@@ -12,7 +12,7 @@
 // so that the recorder's shared library keeps its interface.
 #pragma once
 
-#include "blocks/cMemBlock.h"
+#include "../blocks/cMemBlock.h"
 
 #include <cstdint>
 #include <vector>

@@ -5,7 +5,7 @@
 
 #include "CCaptureRecorder.h"
 
-#include "records/HostRecords.h"
+#include "../records/HostRecords.h"
 
 #include <cstdint>
 

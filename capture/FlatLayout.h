@@ -8,7 +8,7 @@
 // other. Plain fields before the first string lie where the record has them in both flavours.
 #pragma once
 
-#include "records/BlockTypes.h"
+#include "../records/BlockTypes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -61,9 +61,9 @@ inline bool IsStructType(uint32_t type)
 }
 
 // With 4-byte pointers the flattened records are the records' own layouts.
-static_assert(sizeof(void*) != 4 || (FlatLayout::kHeader == sizeof(HDR_T) && FlatLayout::kStream == sizeof(STREAM_T) &&
-                                     FlatLayout::kHeaderTexts == offsetof(HDR_T, reserved3596) &&
-                                     FlatLayout::kMessage == sizeof(TNotifyMessage) &&
-                                     FlatLayout::kEventListHead == sizeof(TEventList) &&
-                                     FlatLayout::kEventEntry == sizeof(TEventListEntry)),
+static_assert(sizeof(void*) != 4 ||
+                  (FlatLayout::kHeader == sizeof(HDR_T) && FlatLayout::kStream == sizeof(STREAM_T) &&
+                   FlatLayout::kHeaderTexts == offsetof(HDR_T, reserved3596) &&
+                   FlatLayout::kMessage == sizeof(TNotifyMessage) && FlatLayout::kEventListHead == sizeof(TEventList) &&
+                   FlatLayout::kEventEntry == sizeof(TEventListEntry)),
               "flattened layouts are the i386 records'");

@@ -15,7 +15,7 @@
 // Besides ASan and UBSan (and the brick's own assertions, kept on), the sink checks what leaves
 // the brick: only sound data and tags on the data path, each at least one record long, tags of
 // the brick's kinds, every byte readable; and the request count is never negative.
-#include "kit/Chain.h"
+#include "../tests/kit/Chain.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -104,17 +104,21 @@ uint32_t PickCode(FuzzedDataProvider& in, std::initializer_list<const uint32_t> 
 uint64_t PickTime(FuzzedDataProvider& in)
 {
     switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0: return in.ConsumeIntegralInRange<uint64_t>(0, 20000);
-    case 1: return UINT64_MAX - in.ConsumeIntegralInRange<uint64_t>(0, 6000);
-    case 2: return in.ConsumeIntegralInRange<uint64_t>(0, 4) * 3000;
-    default: return in.ConsumeIntegral<uint64_t>();
+    case 0:
+        return in.ConsumeIntegralInRange<uint64_t>(0, 20000);
+    case 1:
+        return UINT64_MAX - in.ConsumeIntegralInRange<uint64_t>(0, 6000);
+    case 2:
+        return in.ConsumeIntegralInRange<uint64_t>(0, 4) * 3000;
+    default:
+        return in.ConsumeIntegral<uint64_t>();
     }
 }
 
 std::string HostileText(FuzzedDataProvider& in)
 {
-    static const char* const kPieces[] = {"-rate=", "-bits=", " ", "8000", "16", "-", "2147483648",
-                                          "-99999999999", "\t", "--rate=", "-rate= ", "x"};
+    static const char* const kPieces[] = {"-rate=",     "-bits=",       " ",  "8000",    "16",      "-",
+                                          "2147483648", "-99999999999", "\t", "--rate=", "-rate= ", "x"};
     std::string text;
     for (int pieces = in.ConsumeIntegralInRange<int>(0, 6); pieces > 0; --pieces)
         text += in.ConsumeBool() ? std::string(in.PickValueInArray(kPieces)) : in.ConsumeRandomLengthString(24);
@@ -139,9 +143,11 @@ cMemBlock MakeFragment(FuzzedDataProvider& in, int stream)
     const uint32_t payload = in.ConsumeIntegralInRange<uint32_t>(0, in.ConsumeBool() ? 16 : 600);
     const uint8_t flags = in.ConsumeIntegral<uint8_t>();
     return Fragment(FragmentKind(flags), Pattern(payload, static_cast<uint8_t>(payload)),
-                    in.ConsumeIntegralInRange<int>(0, 3) != 0 ? static_cast<uint8_t>(stream) : in.ConsumeIntegral<uint8_t>(),
+                    in.ConsumeIntegralInRange<int>(0, 3) != 0 ? static_cast<uint8_t>(stream)
+                                                              : in.ConsumeIntegral<uint8_t>(),
                     in.ConsumeBool() ? static_cast<uint16_t>(in.ConsumeIntegralInRange<uint32_t>(0, payload))
-                                     : in.ConsumeIntegral<uint16_t>(), flags);
+                                     : in.ConsumeIntegral<uint16_t>(),
+                    flags);
 }
 
 Bytes SomeBytes(FuzzedDataProvider& in, size_t most)
@@ -162,33 +168,46 @@ Step NextBlock(FuzzedDataProvider& in, int stream)
     // order is fixed for a build, which is all a fuzzer needs.
     const int choice = in.ConsumeIntegralInRange<int>(0, 62);
     switch (choice < 48 ? choice / 4 + 1 : choice - 48) {
-    case 0: return {MakeHeader(in, stream)};
-    case 1: case 2: case 3: return {MakeFragment(in, stream)};
-    case 4: return {Video(FragmentKind(in.ConsumeIntegral<uint8_t>()), in.ConsumeIntegral<uint16_t>(),
-                          in.ConsumeIntegralInRange<uint8_t>(0, 6))};
-    case 5: return {Tag(PickCode(in, {kCodeTagS, kCodeTagF, 0}), PickTime(in), in.ConsumeIntegral<uint32_t>(),
-                        in.ConsumeIntegral<uint32_t>(), in.ConsumeIntegralInRange<uint32_t>(0, 4))};
-    case 6: return {Chunk(PickTime(in), in.ConsumeBool() ? kModeOneMoreStep : in.ConsumeIntegral<uint32_t>()), true};
-    case 7: return {Play(in.ConsumeBool()), true};
-    case 8: return {TimeRange(PickTime(in), PickTime(in))};
-    case 9: return {Reset(in.ConsumeIntegral<uint32_t>(), 0, 0, in.ConsumeIntegral<uint8_t>())};
+    case 0:
+        return {MakeHeader(in, stream)};
+    case 1:
+    case 2:
+    case 3:
+        return {MakeFragment(in, stream)};
+    case 4:
+        return {Video(FragmentKind(in.ConsumeIntegral<uint8_t>()), in.ConsumeIntegral<uint16_t>(),
+                      in.ConsumeIntegralInRange<uint8_t>(0, 6))};
+    case 5:
+        return {Tag(PickCode(in, {kCodeTagS, kCodeTagF, 0}), PickTime(in), in.ConsumeIntegral<uint32_t>(),
+                    in.ConsumeIntegral<uint32_t>(), in.ConsumeIntegralInRange<uint32_t>(0, 4))};
+    case 6:
+        return {Chunk(PickTime(in), in.ConsumeBool() ? kModeOneMoreStep : in.ConsumeIntegral<uint32_t>()), true};
+    case 7:
+        return {Play(in.ConsumeBool()), true};
+    case 8:
+        return {TimeRange(PickTime(in), PickTime(in))};
+    case 9:
+        return {Reset(in.ConsumeIntegral<uint32_t>(), 0, 0, in.ConsumeIntegral<uint8_t>())};
     case 10: {
         cEventListBlock list;
         for (int entries = in.ConsumeIntegralInRange<int>(0, 5); entries > 0; --entries)
-            list.Record().entries.append(TEventListEntry{in.ConsumeIntegral<uint32_t>(), 0,
-                                                         in.ConsumeBool() ? static_cast<uint32_t>(stream) : in.ConsumeIntegral<uint32_t>(),
-                                                         in.ConsumeRandomLengthString(16)});
+            list.Record().entries.append(
+                TEventListEntry{in.ConsumeIntegral<uint32_t>(), 0,
+                                in.ConsumeBool() ? static_cast<uint32_t>(stream) : in.ConsumeIntegral<uint32_t>(),
+                                in.ConsumeRandomLengthString(16)});
         return {list};
     }
     case 11: { // a data block of any type and size: only command nodes for notifications, only real headers
-        const uint32_t type = PickCode(in, {kCodeHdr3, kCodeSnd3, kCodeVid3, kCodeTag, kCodeSCDA, kCodeDat3, kCodeNtfy, 0});
+        const uint32_t type =
+            PickCode(in, {kCodeHdr3, kCodeSnd3, kCodeVid3, kCodeTag, kCodeSCDA, kCodeDat3, kCodeNtfy, 0});
         return {type == kCodeNtfy || type == kCodeHdr3 ? AnyCommand(in, kCodeNtfy, SomeBytes(in, 40))
                                                        : RawBlock(type, SomeBytes(in, 64))};
     }
     case 12: { // a notification of any code and size
         const uint32_t code = PickCode(in, {kCodeTimR, kCodeRset, kCodeGist, kCodeSCfg, kCodeNMsg, kCodeRdy, 0});
         Bytes bytes = SomeBytes(in, 40);
-        bytes.insert(bytes.begin(), reinterpret_cast<const uint8_t*>(&code), reinterpret_cast<const uint8_t*>(&code + 1));
+        bytes.insert(bytes.begin(), reinterpret_cast<const uint8_t*>(&code),
+                     reinterpret_cast<const uint8_t*>(&code + 1));
         return {AnyCommand(in, kCodeNtfy, bytes)};
     }
     default: { // a control block of any type and size
@@ -224,7 +243,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             pipeline.RunUntilIdle();
         } else {
             const bool again = op == 1 && !sent.empty(); // the same block once more
-            const Step step = again ? sent[in.ConsumeIntegralInRange<size_t>(0, sent.size() - 1)] : NextBlock(in, stream);
+            const Step step =
+                again ? sent[in.ConsumeIntegralInRange<size_t>(0, sent.size() - 1)] : NextBlock(in, stream);
             step.control ? brick->enqueueControl(step.block) : brick->enqueueData(step.block);
             if (!again && sent.size() < 8)
                 sent.push_back(step);

@@ -4,9 +4,9 @@
 // file or in one CaptureError; every packet it hands out is made into a block again (or refused
 // with std::runtime_error), and a block made again flattens back to the packet's data: the two
 // directions of the wire form agree.
-#include "capture/CBlockWire.h"
-#include "capture/CCaptureReader.h"
-#include "capture/CWireBlock.h"
+#include "../capture/CBlockWire.h"
+#include "../capture/CCaptureReader.h"
+#include "../capture/CWireBlock.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -5,8 +5,8 @@
 // configuration for CreateBrick and onCreate, and a refused configuration must name other codes.
 // What the values are, case by case, the unit tests' tables say (tests/params); here the
 // sanitizers look for reads past the text, the key or the configuration.
-#include "records/BlockTypes.h"
-#include "sound/CVrn3StreamSound.h"
+#include "../records/BlockTypes.h"
+#include "../sound/CVrn3StreamSound.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

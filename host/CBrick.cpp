@@ -1,7 +1,7 @@
 // The host's brick: connections, the two queues, and delivery of queued blocks to handlers.
-#include "blocks/CBrick.h"
+#include "../blocks/CBrick.h"
 
-#include "records/HostRecords.h"
+#include "../records/HostRecords.h"
 #include "CBrickPrivate.h"
 #include "CPipelinePrivate.h"
 

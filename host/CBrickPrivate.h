@@ -8,9 +8,9 @@
 // queues are touched without the mutex and nobody is woken.
 #pragma once
 
-#include "blocks/CBrick.h"
-#include "blocks/cBlockQueue.h"
-#include "blocks/cMemBlock.h"
+#include "../blocks/CBrick.h"
+#include "../blocks/cBlockQueue.h"
+#include "../blocks/cMemBlock.h"
 
 #include "CBrickTap.h"
 
@@ -23,20 +23,20 @@ struct CPipelinePrivate;
 struct CBrickPrivate {
     CBrick* next = nullptr;
     CBrick* previous = nullptr;
-    std::vector<CBrick*> owned;         // destroyed with this brick
+    std::vector<CBrick*> owned; // destroyed with this brick
     TBrickConfig config{};
-    bool created = false;               // Create stored a configuration
+    bool created = false; // Create stored a configuration
     bool onCreateRan = false;
     bool stopped = false;
     uint32_t signature = 0;
     CPipelinePrivate* pipeline = nullptr; // the pipeline that runs this brick, if any
-    CBrickTap* tap = nullptr;           // told of every block crossing the brick; set while
-                                        // the brick is not running
-    bool oneThread = false;             // its pipeline runs synchronously; set by the pipeline
-                                        // while no brick thread runs
+    CBrickTap* tap = nullptr;             // told of every block crossing the brick; set while
+                                          // the brick is not running
+    bool oneThread = false;               // its pipeline runs synchronously; set by the pipeline
+                                          // while no brick thread runs
 
-    std::mutex mutex;                   // guards the two queues
+    std::mutex mutex; // guards the two queues
     std::condition_variable wake;
-    cBlockQueue control;                // rings: no allocation per block once grown
+    cBlockQueue control; // rings: no allocation per block once grown
     cBlockQueue data;
 };

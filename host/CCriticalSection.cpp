@@ -1,7 +1,7 @@
 // The host's locks. An uncontended CCriticalSection is taken and given back with one atomic
 // instruction each; a contended one spins briefly, then its waiters sleep on a futex. The lock's
 // state word lives in the object but only this file reads or writes it.
-#include "blocks/CCriticalSection.h"
+#include "../blocks/CCriticalSection.h"
 
 #include <linux/futex.h>
 #include <sys/syscall.h>
@@ -103,8 +103,8 @@ CCriticalSection::~CCriticalSection()
 bool CCriticalSection::Lock(unsigned long timeout)
 {
     int expected = kFree;
-    const bool held = mState.compare_exchange_strong(expected, kLocked, std::memory_order_acquire) ||
-                      LockContended(mState, timeout);
+    const bool held =
+        mState.compare_exchange_strong(expected, kLocked, std::memory_order_acquire) || LockContended(mState, timeout);
     if (held)
         VRN3_LOCK_ACQUIRED(this);
     return held;

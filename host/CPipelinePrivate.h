@@ -9,7 +9,7 @@
 // blocks than memory has room for pointers.
 #pragma once
 
-#include "blocks/CBrick.h"
+#include "../blocks/CBrick.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -20,14 +20,14 @@
 #include <vector>
 
 struct CPipelinePrivate {
-    std::vector<CBrick*> bricks;          // chain order; owned
-    std::vector<std::thread> threads;     // one per brick while threaded
-    std::atomic<bool> threaded{false};    // brick threads deliver; set before they start
-    std::atomic<bool> stopping{false};    // set under each brick's lock, so no wake-up is missed
-    std::atomic<intptr_t> pending{0};     // blocks queued or being handled
-    std::mutex idleMutex;                 // with `idle`: wakes WaitIdle; guards `failure`
+    std::vector<CBrick*> bricks;       // chain order; owned
+    std::vector<std::thread> threads;  // one per brick while threaded
+    std::atomic<bool> threaded{false}; // brick threads deliver; set before they start
+    std::atomic<bool> stopping{false}; // set under each brick's lock, so no wake-up is missed
+    std::atomic<intptr_t> pending{0};  // blocks queued or being handled
+    std::mutex idleMutex;              // with `idle`: wakes WaitIdle; guards `failure`
     std::condition_variable idle;
-    std::exception_ptr failure;           // first exception of a handler on a brick's thread
+    std::exception_ptr failure; // first exception of a handler on a brick's thread
 
     // A block was queued to / delivered by one of the pipeline's bricks. Inline: a synchronous
     // pipeline's bricks count every block they queue and deliver.

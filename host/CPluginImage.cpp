@@ -100,7 +100,8 @@ const char* ReadDynamic(const ElfFile& file, const std::vector<Phdr>& segments, 
     if (dynamic == nullptr)
         return "it has no dynamic section";
     std::vector<Dyn> entries(dynamic->p_filesz / sizeof(Dyn));
-    if (entries.size() > kMostDynamicEntries || !file.Read(dynamic->p_offset, entries.size() * sizeof(Dyn), entries.data()))
+    if (entries.size() > kMostDynamicEntries ||
+        !file.Read(dynamic->p_offset, entries.size() * sizeof(Dyn), entries.data()))
         return "its dynamic section lies outside the file";
     for (const Dyn& d : entries) {
         if (d.d_tag == DT_NULL)
@@ -152,7 +153,8 @@ const char* ReadQtCore(const ElfFile& file, const std::vector<Phdr>& segments, c
     if (!file.Read(offset, strings.size(), &strings[0]))
         return "its string table lies outside the file";
     for (const NeededName& name : names.needed) {
-        const size_t end = name.at < strings.size() ? strings.find('\0', static_cast<size_t>(name.at)) : std::string::npos;
+        const size_t end =
+            name.at < strings.size() ? strings.find('\0', static_cast<size_t>(name.at)) : std::string::npos;
         if (end == std::string::npos)
             return "a needed library's name lies outside its string table";
         const std::string text = strings.substr(static_cast<size_t>(name.at), end - static_cast<size_t>(name.at));
@@ -201,7 +203,9 @@ std::string CPluginImage::Machine() const
 std::string CPluginImage::Machine(unsigned char elfClass, unsigned char data, uint16_t machine)
 {
     const std::string bits = elfClass == ELFCLASS32 ? "32-bit" : elfClass == ELFCLASS64 ? "64-bit" : "unknown-class";
-    const std::string order = data == ELFDATA2LSB ? "little-endian" : data == ELFDATA2MSB ? "big-endian" : "unknown-order";
+    const std::string order = data == ELFDATA2LSB   ? "little-endian"
+                              : data == ELFDATA2MSB ? "big-endian"
+                                                    : "unknown-order";
     char number[sizeof "machine 65535"];
     std::snprintf(number, sizeof number, "machine %u", static_cast<unsigned>(machine));
     const std::string name = machine == EM_386 ? "i386" : machine == EM_X86_64 ? "x86-64" : number;

@@ -35,16 +35,25 @@ public:
 
     // False when the file cannot be opened or does not start as an ELF file: the loader's own
     // message says more then. The rest below is meaningful only for an ELF file.
-    bool IsElf() const { return mIsElf; }
+    bool IsElf() const
+    {
+        return mIsElf;
+    }
     // Of this host's class, byte order and machine (then Damage() and QtCore() are read).
     bool IsHostMachine() const;
     // The class, byte order and machine as words, e.g. "32-bit little-endian i386".
     std::string Machine() const;
     static std::string Machine(unsigned char elfClass, unsigned char data, uint16_t machine);
     // Why the dynamic section could not be read ("" when it could).
-    const std::string& Damage() const { return mDamage; }
+    const std::string& Damage() const
+    {
+        return mDamage;
+    }
     // The Qt Core library it needs (libQtCore.so.4, libQt5Core.so.5, ...), or "" for none.
-    const std::string& QtCore() const { return mQtCore; }
+    const std::string& QtCore() const
+    {
+        return mQtCore;
+    }
 
 private:
     bool mIsElf = false;

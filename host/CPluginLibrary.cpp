@@ -17,15 +17,17 @@ void Vet(const std::string& path)
         return;
     const std::string refused = path + ": not loaded: ";
     if (!image.IsHostMachine())
-        throw CPluginLibrary::Error(CPluginLibrary::Error::kOpen,
+        throw CPluginLibrary::Error(
+            CPluginLibrary::Error::kOpen,
             refused + "the plug-in is built for " + image.Machine() + ", this host for " +
                 CPluginImage::Machine(CPluginImage::kHostClass, ELFDATA2LSB, CPluginImage::kHostMachine));
     if (!image.Damage().empty())
         throw CPluginLibrary::Error(CPluginLibrary::Error::kOpen, refused + "damaged ELF file: " + image.Damage());
     if (!image.QtCore().empty() && image.QtCore() != VRN3_HOST_QT_SONAME)
         throw CPluginLibrary::Error(CPluginLibrary::Error::kOpen,
-            refused + "the plug-in is built on " + image.QtCore() + ", this host on " + VRN3_HOST_QT_SONAME +
-                " (their lists differ: the plug-in would misread every event list)");
+                                    refused + "the plug-in is built on " + image.QtCore() + ", this host on " +
+                                        VRN3_HOST_QT_SONAME +
+                                        " (their lists differ: the plug-in would misread every event list)");
 }
 
 // The path the loader is given: a bare file name would make it search the library path, and

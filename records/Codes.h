@@ -6,16 +6,16 @@
 #include "FourCC.h"
 
 // Data blocks and records.
-constexpr uint32_t kCodeHdr3 = FourCC("Hdr3"); // stream header, block type and record code
-constexpr uint32_t kCodeDat3 = FourCC("Dat3"); // data fragment record code
-constexpr uint32_t kCodeSnd3 = FourCC("snd3"); // block type of a sound data fragment
+constexpr uint32_t kCodeHdr3 = FourCC("Hdr3");       // stream header, block type and record code
+constexpr uint32_t kCodeDat3 = FourCC("Dat3");       // data fragment record code
+constexpr uint32_t kCodeSnd3 = FourCC("snd3");       // block type of a sound data fragment
 constexpr uint32_t kCodeVid3Record = FourCC("Vid3"); // video fragment record code
-constexpr uint32_t kCodeVid3 = FourCC("vid3"); // block type of a video data fragment
-constexpr uint32_t kCodeTag = FourCC("Tag "); // stream tag, block type and record code
-constexpr uint32_t kCodeTagS = FourCC("TagS"); // tag that opens a stretch of archive
-constexpr uint32_t kCodeTagF = FourCC("TagF"); // tag that closes a stretch of archive
-constexpr uint32_t kCodeSCDA = FourCC("SCDA"); // sound data, block type and record code
-constexpr uint32_t kCodeIma1 = FourCC("ima1"); // coding of the sound that leaves the brick
+constexpr uint32_t kCodeVid3 = FourCC("vid3");       // block type of a video data fragment
+constexpr uint32_t kCodeTag = FourCC("Tag ");        // stream tag, block type and record code
+constexpr uint32_t kCodeTagS = FourCC("TagS");       // tag that opens a stretch of archive
+constexpr uint32_t kCodeTagF = FourCC("TagF");       // tag that closes a stretch of archive
+constexpr uint32_t kCodeSCDA = FourCC("SCDA");       // sound data, block type and record code
+constexpr uint32_t kCodeIma1 = FourCC("ima1");       // coding of the sound that leaves the brick
 
 // Control blocks.
 constexpr uint32_t kCodeChun = FourCC("Chun"); // chunk request

@@ -21,7 +21,7 @@
 // "Chun": a request for the chunk of archive at `time`.
 struct TCmdRequestChunk {
     uint64_t time;
-    uint32_t mode;           // kModeOneMoreStep, or any other value
+    uint32_t mode; // kModeOneMoreStep, or any other value
 };
 // Request mode that moves the chunk answered beyond the archive's bound one more step away.
 constexpr uint32_t kModeOneMoreStep = 2;
@@ -52,8 +52,8 @@ struct TNotifyBase {
 struct TNotifyMessage {
     TNotifyMessage() : notifyCode(kCodeNMsg), sender(0), category(0), messageCode(0), level(-1) {}
     uint32_t notifyCode;
-    uint32_t sender;         // signature of the brick that sent it
-    uint32_t category;       // kCodeWarn for a warning
+    uint32_t sender;   // signature of the brick that sent it
+    uint32_t category; // kCodeWarn for a warning
     uint32_t messageCode;
     int32_t level;
     std::string text;

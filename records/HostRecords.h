@@ -24,7 +24,7 @@ constexpr uint32_t kCodeEvt = FourCC("Evt ");  // notification code of an event 
 struct TEventListEntry {
     uint32_t word0;
     uint32_t word1;
-    uint32_t streamNumber;   // the stream the event belongs to
+    uint32_t streamNumber; // the stream the event belongs to
     std::string text;
 };
 

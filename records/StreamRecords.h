@@ -20,10 +20,10 @@
 // Description of one elementary stream in the header.
 struct STREAM_T {
     uint8_t reserved0;
-    uint8_t kind;            // kRatedStreamKind: counted by the frame-rate arithmetic
-    std::string codec;       // its first four characters name the sound coding
+    uint8_t kind;      // kRatedStreamKind: counted by the frame-rate arithmetic
+    std::string codec; // its first four characters name the sound coding
     std::string reserved6;
-    std::string params;      // blank-separated items such as "-rate=8000 -bits=16"
+    std::string params; // blank-separated items such as "-rate=8000 -bits=16"
 };
 
 // Number of stream entries in a header: one per stream number 0..255.
@@ -42,14 +42,17 @@ struct HDR_T {
 
 // One fragment of a data record; the payload follows.
 struct DATA_T {
-    uint16_t length;         // payload bytes of a middle or last fragment
-    uint8_t flags;           // bits 7-6 fragment kind; bits 4-0 passed on as source flags
+    uint16_t length; // payload bytes of a middle or last fragment
+    uint8_t flags;   // bits 7-6 fragment kind; bits 4-0 passed on as source flags
     uint8_t streamNumber;
 };
 
 // Fragment kinds, bits 7-6 of a fragment's flags.
 enum EFragmentKind : uint8_t { kFragmentMiddle = 0, kFragmentLast = 1, kFragmentFirst = 2, kFragmentWhole = 3 };
-inline uint8_t FragmentKind(uint8_t flags) { return static_cast<uint8_t>(flags >> 6); }
+inline uint8_t FragmentKind(uint8_t flags)
+{
+    return static_cast<uint8_t>(flags >> 6);
+}
 // The flags of a fragment of kind `kind` whose low bits (5-0) are `lowFlags`.
 inline uint8_t FragmentFlags(uint8_t kind, uint8_t lowFlags = 0)
 {
@@ -61,10 +64,10 @@ constexpr uint8_t kSourceFlagsMask = 0x1F;
 // One fragment of a video frame; the frame data follows (not read here).
 struct DATA_T_VIDEO {
     uint8_t reserved0[2];
-    uint8_t flags;           // bits 7-6 fragment kind, as in DATA_T
+    uint8_t flags; // bits 7-6 fragment kind, as in DATA_T
     uint8_t reserved3;
-    uint16_t frameTime;      // offset of the frame from the start of its chunk
-    uint8_t timeMode;        // 0..3: frameTime is reduced modulo the chunk length; 4+: as is
+    uint16_t frameTime; // offset of the frame from the start of its chunk
+    uint8_t timeMode;   // 0..3: frameTime is reduced modulo the chunk length; 4+: as is
     uint8_t reserved7;
 };
 
@@ -73,8 +76,8 @@ struct TStreamTag {
     TStreamTag() : code(0), kind(0), reserved28(0) {}
     uint64_t time;
     uint8_t reserved8[8];
-    uint32_t code;           // kCodeTagS or kCodeTagF
-    uint32_t kind;           // kEndOfStreamTagKind on the "TagS" of the pair after the archive's end
+    uint32_t code; // kCodeTagS or kCodeTagF
+    uint32_t kind; // kEndOfStreamTagKind on the "TagS" of the pair after the archive's end
     uint32_t streamNumber;
     uint32_t reserved28;
 };
@@ -86,20 +89,20 @@ struct TSoundData {
     int32_t sampleRate;
     int32_t bytesPerSample;
     int32_t channels;
-    uint32_t sourceFlags;    // bits 4-0 of the fragment flags the sound came from
+    uint32_t sourceFlags; // bits 4-0 of the fragment flags the sound came from
 };
 
 // Sound configuration, carried in an "ntfy" command block.
 struct TSoundStreamCfg {
     TSoundStreamCfg()
-        : notifyCode(kCodeSCfg), cfgCode(kCodeSCfg), codec(0), dataType(0), chunkLength(0),
-          sampleRate(0), bytesPerSample(0), channels(0)
+        : notifyCode(kCodeSCfg), cfgCode(kCodeSCfg), codec(0), dataType(0), chunkLength(0), sampleRate(0),
+          bytesPerSample(0), channels(0)
     {
     }
     uint32_t notifyCode;
     uint32_t cfgCode;
-    uint32_t codec;          // first four characters of the stream's codec text
-    uint32_t dataType;       // kCodeSCDA
+    uint32_t codec;    // first four characters of the stream's codec text
+    uint32_t dataType; // kCodeSCDA
     uint64_t chunkLength;
     int32_t sampleRate;
     int32_t bytesPerSample;
@@ -119,18 +122,18 @@ constexpr uint32_t kEndOfStreamTagKind = 3;
 static_assert(sizeof(std::string) == sizeof(void*), "build with -D_GLIBCXX_USE_CXX11_ABI=0");
 static_assert(offsetof(STREAM_T, kind) == 1 && offsetof(STREAM_T, codec) == 2 && offsetof(HDR_T, reserved8) == 8,
               "STREAM_T and HDR_T offsets before the first string");
-static_assert(sizeof(void*) != 4 || (sizeof(STREAM_T) == 14 && offsetof(STREAM_T, params) == 10 &&
-                                     sizeof(HDR_T) == 3632 && offsetof(HDR_T, streams) == 12 &&
-                                     offsetof(HDR_T, reserved3596) == 3596),
+static_assert(sizeof(void*) != 4 ||
+                  (sizeof(STREAM_T) == 14 && offsetof(STREAM_T, params) == 10 && sizeof(HDR_T) == 3632 &&
+                   offsetof(HDR_T, streams) == 12 && offsetof(HDR_T, reserved3596) == 3596),
               "STREAM_T and HDR_T layout (i386)");
-static_assert(sizeof(void*) != 8 || (sizeof(STREAM_T) == 26 && offsetof(STREAM_T, params) == 18 &&
-                                     sizeof(HDR_T) == 6744 && offsetof(HDR_T, streams) == 16 &&
-                                     offsetof(HDR_T, reserved3596) == 6672),
+static_assert(sizeof(void*) != 8 ||
+                  (sizeof(STREAM_T) == 26 && offsetof(STREAM_T, params) == 18 && sizeof(HDR_T) == 6744 &&
+                   offsetof(HDR_T, streams) == 16 && offsetof(HDR_T, reserved3596) == 6672),
               "STREAM_T and HDR_T layout (amd64)");
 static_assert(sizeof(DATA_T) == 4 && offsetof(DATA_T, flags) == 2 && offsetof(DATA_T, streamNumber) == 3,
               "DATA_T layout");
-static_assert(sizeof(DATA_T_VIDEO) == 8 && offsetof(DATA_T_VIDEO, flags) == 2 && offsetof(DATA_T_VIDEO, frameTime) == 4 &&
-                  offsetof(DATA_T_VIDEO, timeMode) == 6,
+static_assert(sizeof(DATA_T_VIDEO) == 8 && offsetof(DATA_T_VIDEO, flags) == 2 &&
+                  offsetof(DATA_T_VIDEO, frameTime) == 4 && offsetof(DATA_T_VIDEO, timeMode) == 6,
               "DATA_T_VIDEO layout");
 static_assert(sizeof(TStreamTag) == 32 && offsetof(TStreamTag, code) == 16 && offsetof(TStreamTag, kind) == 20 &&
                   offsetof(TStreamTag, streamNumber) == 24 && offsetof(TStreamTag, reserved28) == 28,

@@ -27,8 +27,7 @@ int32_t ParamNumber(const std::string& value)
 } // namespace
 
 CVrn3StreamSound::CVrn3StreamSound()
-    : mSampleRate(0), mBytesPerSample(0), mChannels(kChannels), mChunkTime(0), mFrameOffset(0),
-      mStreamConfigured(false)
+    : mSampleRate(0), mBytesPerSample(0), mChannels(kChannels), mChunkTime(0), mFrameOffset(0), mStreamConfigured(false)
 {
     mTagStreamKind = kSoundTagKind;
 }

@@ -10,7 +10,7 @@
 // and tags, until a header names a stream it can select.
 #pragma once
 
-#include "stream/CVRN3Stream.h"
+#include "../stream/CVRN3Stream.h"
 
 class CVrn3StreamSound : public CVRN3Stream {
 public:
@@ -40,7 +40,7 @@ protected:
     int32_t mSampleRate;
     int32_t mBytesPerSample;
     int32_t mChannels;
-    uint64_t mChunkTime;      // time of the last "TagS" passed on
-    uint64_t mFrameOffset;    // offset of the latest video frame within its chunk
-    bool mStreamConfigured;   // a header selected the stream and its configuration went out
+    uint64_t mChunkTime;    // time of the last "TagS" passed on
+    uint64_t mFrameOffset;  // offset of the latest video frame within its chunk
+    bool mStreamConfigured; // a header selected the stream and its configuration went out
 };

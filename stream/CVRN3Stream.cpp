@@ -1,7 +1,7 @@
 // Lifecycle and dispatch of the stream brick base, its delayed send queue, and chunk requests.
 #include "CVRN3Stream.h"
 
-#include "records/DataPathBlocks.h"
+#include "../records/DataPathBlocks.h"
 
 #include <climits>
 #include <cmath>
@@ -38,9 +38,8 @@ bool IsTagF(const cMemBlock& block)
 
 CVRN3Stream::CVRN3Stream()
     : mStreamNumber(kNoStream), mDefragBlock(EmptyRecord()), mFrameRateScales(0), mFrameRate(0.0f),
-      mPresetFrameRate(0.0f), mChunkRequestCount(0), mArchiveBegin(0), mArchiveEnd(UINT64_MAX),
-      mTagStreamKind(0), mForwardPlay(true), mHeaderReceived(false), mDefragOpen(false),
-      mDefragRoom(0)
+      mPresetFrameRate(0.0f), mChunkRequestCount(0), mArchiveBegin(0), mArchiveEnd(UINT64_MAX), mTagStreamKind(0),
+      mForwardPlay(true), mHeaderReceived(false), mDefragOpen(false), mDefragRoom(0)
 {
 }
 
@@ -54,7 +53,9 @@ bool CVRN3Stream::onCreate(const TBrickConfig& config)
     std::strncpy(text, config.streamNumber, kStreamTextMax);
     text[kStreamTextMax] = '\0';
     const long number = std::strtol(text, nullptr, 10);
-    mStreamNumber = static_cast<TStreamNumber>(number < INT32_MIN ? INT32_MIN : number > INT32_MAX ? INT32_MAX : number);
+    mStreamNumber = static_cast<TStreamNumber>(number < INT32_MIN   ? INT32_MIN
+                                               : number > INT32_MAX ? INT32_MAX
+                                                                    : number);
     return true;
 }
 

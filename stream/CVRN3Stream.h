@@ -22,9 +22,9 @@
 // The field order and the virtual slot order are a binary interface for derived bricks.
 #pragma once
 
-#include "blocks/CBrick.h"
-#include "blocks/cBlockQueue.h"
-#include "records/BlockTypes.h"
+#include "../blocks/CBrick.h"
+#include "../blocks/cBlockQueue.h"
+#include "../records/BlockTypes.h"
 
 #include <cstdint>
 #include <string>
@@ -95,21 +95,21 @@ protected:
 
     std::string mParamText;
     TStreamNumber mStreamNumber;
-    cDataBlock mDefragBlock;        // the record under reassembly, or the last one completed
+    cDataBlock mDefragBlock; // the record under reassembly, or the last one completed
     uint32_t mFrameRateScales;
     float mFrameRate;
-    float mPresetFrameRate;         // counts when at least 1.0; set by derived bricks
-    int32_t mChunkRequestCount;     // requests whose data has not left yet; never negative
+    float mPresetFrameRate;     // counts when at least 1.0; set by derived bricks
+    int32_t mChunkRequestCount; // requests whose data has not left yet; never negative
     uint64_t mArchiveBegin;
     uint64_t mArchiveEnd;
-    uint32_t mTagStreamKind;        // kind written into the tags this brick makes
+    uint32_t mTagStreamKind; // kind written into the tags this brick makes
     bool mForwardPlay;
-    bool mHeaderReceived;           // never cleared once set
-    bool mDefragOpen;               // mDefragBlock holds a record still awaiting fragments
-    uint8_t mDefragRoom;            // kDefragOwn: mDefragBlock is the brick's own, held by it alone
-                                    // (never shared or passed on); low bits: log2 of
-                                    // its data room (kept as the next record's first guess)
-    cBlockQueue mDelayedBlocks;     // first in, first out; handles share their blocks
+    bool mHeaderReceived;       // never cleared once set
+    bool mDefragOpen;           // mDefragBlock holds a record still awaiting fragments
+    uint8_t mDefragRoom;        // kDefragOwn: mDefragBlock is the brick's own, held by it alone
+                                // (never shared or passed on); low bits: log2 of
+                                // its data room (kept as the next record's first guess)
+    cBlockQueue mDelayedBlocks; // first in, first out; handles share their blocks
 
 private:
     void HandleTimeRange(const cMemBlock& block);

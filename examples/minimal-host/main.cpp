@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr uint8_t kStream = 1;        // the elementary stream we extract
+constexpr uint8_t kStream = 1;         // the elementary stream we extract
 constexpr uint64_t kChunkStart = 3000; // the chunk we play: the second of the archive
 
 // The brick after the plug-in: prints each sound configuration and sound data block it gets.

@@ -109,7 +109,8 @@ public:
             std::printf("notify   TimR: archive %llu to %llu\n", Number(range.begin), Number(range.end));
         } else if (code == kCodeRdy && Holds<TReadyNotification>(block)) {
             const TReadyNotification& ready = cReadyBlock(block).Record();
-            std::printf("notify   Rdy : values %u %u %u, flag %u\n", ready.value1, ready.value2, ready.value3, ready.flag);
+            std::printf("notify   Rdy : values %u %u %u, flag %u\n", ready.value1, ready.value2, ready.value3,
+                        ready.flag);
         } else if (code == kCodeEvt && Holds<TEventList>(block)) {
             const QList<TEventListEntry>& entries = cEventListBlock(block).Record().entries;
             std::printf("notify   Evt : %d event(s)\n", static_cast<int>(entries.size()));

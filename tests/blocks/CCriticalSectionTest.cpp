@@ -12,7 +12,7 @@
 // checker runs under valgrind, where the replacement's lookup of the next syscall() finds the
 // replacement itself, which then calls itself until its stack runs out: such a build leaves them
 // out too.
-#include "blocks/CCriticalSection.h"
+#include "../../blocks/CCriticalSection.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Command blocks: one shared record and one visited list per command, whoever views it, and a
 // last release that gives back everything exactly once.
-#include "kit/Blocks.h"
+#include "../kit/Blocks.h"
 
 #include <gtest/gtest.h>
 

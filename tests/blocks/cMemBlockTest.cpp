@@ -4,7 +4,7 @@
 //
 // VRN3_STRESS_THREADS and VRN3_STRESS_OPS (operations per thread) shrink the stress for slow
 // runners such as helgrind.
-#include "kit/Blocks.h"
+#include "../kit/Blocks.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Structure blocks: copy on write, and the per-type pools that recycle their storage.
-#include "kit/Blocks.h"
+#include "../kit/Blocks.h"
 
 #include <gtest/gtest.h>
 
@@ -92,13 +92,17 @@ TEST(cStructBlock, AReusedNodeGetsAFreshRecord)
 
 // Whether each call compiles on an expression of type View (an rvalue when View is no reference).
 template <class View, class = void>
-struct CanRecord : std::false_type {};
+struct CanRecord : std::false_type {
+};
 template <class View>
-struct CanRecord<View, std::void_t<decltype(std::declval<View>().Record())>> : std::true_type {};
+struct CanRecord<View, std::void_t<decltype(std::declval<View>().Record())>> : std::true_type {
+};
 template <class View, class = void>
-struct CanOwnExtra : std::false_type {};
+struct CanOwnExtra : std::false_type {
+};
 template <class View>
-struct CanOwnExtra<View, std::void_t<decltype(std::declval<View>().OwnExtra())>> : std::true_type {};
+struct CanOwnExtra<View, std::void_t<decltype(std::declval<View>().OwnExtra())>> : std::true_type {
+};
 
 // A temporary view's Record() or OwnExtra() would point into a copy that goes back to the pool at
 // the end of the statement: neither compiles. A named view's do, and a const view's Record().

@@ -1,15 +1,15 @@
 // The capture recorder and reader: every kind of block the brick takes and sends survives the
 // trip through a capture file, and damaged captures end in one message naming the packet.
-#include "kit/Chain.h"
+#include "../kit/Chain.h"
 
-#include "capture/CBlockWire.h"
-#include "capture/CCaptureReader.h"
-#include "capture/CCaptureRecorder.h"
-#include "capture/CWireBlock.h"
-#include "capture/FlatLayout.h"
-#include "host/CEventLists.h"
-#include "records/Codes.h"
-#include "records/DataPathBlocks.h"
+#include "../../capture/CBlockWire.h"
+#include "../../capture/CCaptureReader.h"
+#include "../../capture/CCaptureRecorder.h"
+#include "../../capture/CWireBlock.h"
+#include "../../capture/FlatLayout.h"
+#include "../../host/CEventLists.h"
+#include "../../records/Codes.h"
+#include "../../records/DataPathBlocks.h"
 
 #include <gtest/gtest.h>
 
@@ -80,7 +80,8 @@ using Stream = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 Stream StreamOf(const std::string& bytes)
 {
     Stream in(std::tmpfile(), std::fclose);
-    if (!in || std::fwrite(bytes.data(), 1, bytes.size(), in.get()) != bytes.size() || std::fseek(in.get(), 0, SEEK_SET) != 0)
+    if (!in || std::fwrite(bytes.data(), 1, bytes.size(), in.get()) != bytes.size() ||
+        std::fseek(in.get(), 0, SEEK_SET) != 0)
         throw std::runtime_error(std::string("cannot make the capture's stream: ") + std::strerror(errno));
     return in;
 }
@@ -147,8 +148,8 @@ std::string Section(uint32_t magic = 0x1A2B3C4D, uint16_t major = 1)
 {
     std::string body = U32(magic);
     Put(body, major, 2);
-    Put(body, 0, 2);                     // minor
-    Put(body, ~uint64_t{0}, 8);          // section length: not given
+    Put(body, 0, 2);            // minor
+    Put(body, ~uint64_t{0}, 8); // section length: not given
     return Block(0x0A0D0D0A, body);
 }
 
@@ -158,9 +159,9 @@ std::string Interface(uint16_t linkType = 147)
     std::string body;
     Put(body, linkType, 2);
     Put(body, 0, 2);
-    Put(body, 0, 4);                     // no snap length
+    Put(body, 0, 4);                                   // no snap length
     Put(body, 9, 2), Put(body, 1, 2), Put(body, 9, 4); // if_tsresol: 10^-9
-    Put(body, 0, 4);                     // end of options
+    Put(body, 0, 4);                                   // end of options
     return Block(1, body);
 }
 
@@ -188,7 +189,7 @@ std::string EndRecord(uint64_t packets)
 {
     std::string body = U32(0) + U32(0) + U32(0);
     Put(body, 4, 2), Put(body, 8, 2), Put(body, packets, 8);
-    Put(body, 0, 4);                     // end of options
+    Put(body, 0, 4); // end of options
     return Block(5, body);
 }
 
@@ -202,14 +203,16 @@ std::string Text(const std::string& text)
 std::string Differences(std::string recorded, std::string expected)
 {
     for (std::string* bytes : {&recorded, &expected}) {
-        for (size_t at = 28 + 32; at + 20 <= bytes->size(); at += *reinterpret_cast<const uint32_t*>(&(*bytes)[at + 4])) {
+        for (size_t at = 28 + 32; at + 20 <= bytes->size();
+             at += *reinterpret_cast<const uint32_t*>(&(*bytes)[at + 4])) {
             std::fill_n(&(*bytes)[at + kTimeAt], 8, '\0');
             if (*reinterpret_cast<const uint32_t*>(&(*bytes)[at + 4]) < 12)
                 break;
         }
     }
-    std::string differences = recorded.size() == expected.size() ? "" :
-        "sizes " + std::to_string(recorded.size()) + ", " + std::to_string(expected.size()) + "\n";
+    std::string differences = recorded.size() == expected.size() ? ""
+                                                                 : "sizes " + std::to_string(recorded.size()) + ", " +
+                                                                       std::to_string(expected.size()) + "\n";
     char line[64];
     for (size_t at = 0, shown = 0; at < std::min(recorded.size(), expected.size()) && shown < 8; at += 4) {
         uint32_t a = 0, b = 0;
@@ -280,16 +283,17 @@ TEST(Capture, RecordsEveryPacketFieldByField)
     chunkBytes += U32(2);
     const std::string events = U32(kCodeEvt) + U32(2) + U32(1) + U32(2) + U32(7) + Text("own") + "own" + U32(3) +
                                U32(4) + U32(9) + Text("other") + "other";
-    const std::string messageBytes = U32(kCodeNMsg) + U32(11) + U32(kCodeWarn) + U32(12) + U32(2) + Text("a message") +
-                                     Text("d") + "a messaged";
-    const std::string expected =
-        Section() + Interface() +
-        EnhancedPacket({1, 0, kPathConfig, kDirectionIn, 0, std::string(reinterpret_cast<const char*>(&config), sizeof config)}) +
-        EnhancedPacket({2, kCodeHdr3, kPathData, kDirectionIn, 1, flatHeader}) +
-        EnhancedPacket({3, kCodeTag, kPathData, kDirectionOut, 0, tagBytes}) +
-        EnhancedPacket({4, kCodeChun, kPathControl, kDirectionOut, 0, chunkBytes}) +
-        EnhancedPacket({5, kCodeNtfy, kPathNotify, kDirectionIn, 1, events}) +
-        EnhancedPacket({6, kCodeNtfy, kPathNotify, kDirectionOut, 1, messageBytes}) + EndRecord(6);
+    const std::string messageBytes =
+        U32(kCodeNMsg) + U32(11) + U32(kCodeWarn) + U32(12) + U32(2) + Text("a message") + Text("d") + "a messaged";
+    const std::string expected = Section() + Interface() +
+                                 EnhancedPacket({1, 0, kPathConfig, kDirectionIn, 0,
+                                                 std::string(reinterpret_cast<const char*>(&config), sizeof config)}) +
+                                 EnhancedPacket({2, kCodeHdr3, kPathData, kDirectionIn, 1, flatHeader}) +
+                                 EnhancedPacket({3, kCodeTag, kPathData, kDirectionOut, 0, tagBytes}) +
+                                 EnhancedPacket({4, kCodeChun, kPathControl, kDirectionOut, 0, chunkBytes}) +
+                                 EnhancedPacket({5, kCodeNtfy, kPathNotify, kDirectionIn, 1, events}) +
+                                 EnhancedPacket({6, kCodeNtfy, kPathNotify, kDirectionOut, 1, messageBytes}) +
+                                 EndRecord(6);
     EXPECT_EQ(Differences(recorded, expected), "");
 }
 
@@ -318,7 +322,9 @@ TEST(Capture, DamagedCapturesNameThePacket)
     const std::string config = EnhancedPacket({1, 0, kPathConfig, kDirectionIn, 0, std::string(512, 'c')});
     const std::string tag = EnhancedPacket({2, kCodeTag, kPathData, kDirectionOut, 0, std::string(32, 't')});
     const std::string good = start + config + tag + EndRecord(2);
-    const auto with = [](std::string bytes, size_t at, const std::string& put) { return bytes.replace(at, put.size(), put); };
+    const auto with = [](std::string bytes, size_t at, const std::string& put) {
+        return bytes.replace(at, put.size(), put);
+    };
     const size_t tagAt = start.size() + config.size(), endAt = good.size() - 40;
     const std::string tagLength = std::to_string(tag.size());
     struct Case {
@@ -328,19 +334,25 @@ TEST(Capture, DamagedCapturesNameThePacket)
     } cases[] = {
         {"whole", good, "1: 2:Tag  whole"},
         {"empty", "", "cap: packet 1: the file is empty: no capture"},
-        {"no pcapng", "RIFF....WAVEfmt garbage, not a capture", "cap: packet 1: not a pcapng capture (no section header at its start)"},
+        {"no pcapng", "RIFF....WAVEfmt garbage, not a capture",
+         "cap: packet 1: not a pcapng capture (no section header at its start)"},
         {"big-endian", Section(0x4D3C2B1A) + Interface(),
          "cap: packet 1: a big-endian capture; this reader takes the little-endian ones the recorder writes"},
-        {"version 2", Section(0x1A2B3C4D, 2), "cap: packet 1: not a pcapng capture of version 1 (its section header is damaged)"},
-        {"length not of words", with(good, 4, U32(30)), "cap: packet 1: a block of 30 bytes: not a pcapng block length"},
+        {"version 2", Section(0x1A2B3C4D, 2),
+         "cap: packet 1: not a pcapng capture of version 1 (its section header is damaged)"},
+        {"length not of words", with(good, 4, U32(30)),
+         "cap: packet 1: a block of 30 bytes: not a pcapng block length"},
         {"length beyond any block", with(good, 4, U32((16u << 20) + 4)),
          "cap: packet 1: a block of 16777220 bytes: not a pcapng block length"},
         {"lengths disagree", with(good, 24, U32(32)), "cap: packet 1: a block whose two lengths disagree (28, 32)"},
-        {"interface too short", Section() + Block(1, "abcd"), "cap: packet 1: an interface description of 16 bytes, too short"},
-        {"other link type", Section() + Interface(1) + config, "cap: packet 1: a packet of link type 1, not VRN3 blocks (147, LINKTYPE_USER0)"},
+        {"interface too short", Section() + Block(1, "abcd"),
+         "cap: packet 1: an interface description of 16 bytes, too short"},
+        {"other link type", Section() + Interface(1) + config,
+         "cap: packet 1: a packet of link type 1, not VRN3 blocks (147, LINKTYPE_USER0)"},
         {"no such interface", start + EnhancedPacket({1, 0, kPathConfig, kDirectionIn, 0, "c", 1}),
          "cap: packet 1: a packet of interface 1, which no interface description names"},
-        {"packet without fields", start + Block(6, std::string(16, '\0')), "cap: packet 1: a packet block too short for its fields"},
+        {"packet without fields", start + Block(6, std::string(16, '\0')),
+         "cap: packet 1: a packet block too short for its fields"},
         {"packet beyond its block", with(good, tagAt + 20, U32(1000)),
          "cap: packet 2: a packet of 1000 bytes in a block with room for 48"},
         {"packet shorter than its header", with(good, tagAt + 20, U32(8)),
@@ -350,7 +362,8 @@ TEST(Capture, DamagedCapturesNameThePacket)
         {"unknown path", with(good, tagAt + 40, "\x04"), "cap: packet 2: unknown path 4, direction 1 or form 0"},
         {"unknown direction", with(good, tagAt + 41, "\x02"), "cap: packet 2: unknown path 0, direction 2 or form 0"},
         {"unknown form", with(good, tagAt + 42, "\x02"), "cap: packet 2: unknown path 0, direction 1 or form 2"},
-        {"end record miscounts", with(good, endAt + 24, U32(3)), "cap: packet 3: the end record counts 3 packets, the capture holds 2"},
+        {"end record miscounts", with(good, endAt + 24, U32(3)),
+         "cap: packet 3: the end record counts 3 packets, the capture holds 2"},
         {"packet after the end", good + tag, "cap: packet 3: a packet after the capture's end record"},
         {"no end record", good.substr(0, endAt),
          "cap: cut short after packet 2 (the last whole one): no end record; the recording did not finish"},
@@ -380,7 +393,8 @@ TEST(Capture, ListsAndTextsAreNeverMadeFromPlainBytes)
     for (uint32_t code : {kCodeEvt, kCodeNMsg}) {
         std::vector<uint8_t> bytes(sizeof(TNotifyMessage), 0x0d);
         std::memcpy(bytes.data(), &code, sizeof code);
-        EXPECT_THROW(CWireBlock::Rebuild(kCodeNtfy, CBlockWire::kFormBytes, bytes), std::runtime_error) << CodeText(code);
+        EXPECT_THROW(CWireBlock::Rebuild(kCodeNtfy, CBlockWire::kFormBytes, bytes), std::runtime_error)
+            << CodeText(code);
     }
 }
 

@@ -1,7 +1,7 @@
 // A plug-in with a planted fault, for the replay's tests: the sound brick, but every tag it sends
 // has bit 0 of its kind flipped. Built from the same brick sources as the real plug-in.
-#include "records/BlockTypes.h"
-#include "sound/CVrn3StreamSound.h"
+#include "../../records/BlockTypes.h"
+#include "../../sound/CVrn3StreamSound.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // refused with a message naming the plug-in's side and the host's, before the loader sees the file.
 // Then the plug-ins that pass that check and still do not resolve.
 // (The real cross-flavour loads are scripts/flavour-check.sh's, with both builds.)
-#include "host/CPluginImage.h"
-#include "host/CPluginLibrary.h"
+#include "../../host/CPluginImage.h"
+#include "../../host/CPluginLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -97,8 +97,8 @@ struct Case {
 std::string Written(const std::string& bytes)
 {
     static int made = 0;
-    const std::string path = ::testing::TempDir() + "vrn3-handmade-" + std::to_string(getpid()) + "-" +
-                             std::to_string(++made) + ".so";
+    const std::string path =
+        ::testing::TempDir() + "vrn3-handmade-" + std::to_string(getpid()) + "-" + std::to_string(++made) + ".so";
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
@@ -109,22 +109,36 @@ TEST(CPluginLibrary, RefusesAnotherMachineAnotherQtOrADamagedFileNamingBothSides
     const std::vector<std::string> qt = {"libc.so.6", kOtherQt};
     const auto damaged = std::vector<std::string>{"not loaded: damaged ELF file"};
     const Case cases[] = {
-        {"another class", {}, [](HandMadeElf& e) { e.header.e_ident[EI_CLASS] = kOtherClass; }, SIZE_MAX,
-         {"not loaded: the plug-in is built for " + CPluginImage::Machine(kOtherClass, ELFDATA2LSB, CPluginImage::kHostMachine),
+        {"another class",
+         {},
+         [](HandMadeElf& e) { e.header.e_ident[EI_CLASS] = kOtherClass; },
+         SIZE_MAX,
+         {"not loaded: the plug-in is built for " +
+              CPluginImage::Machine(kOtherClass, ELFDATA2LSB, CPluginImage::kHostMachine),
           "this host for " + host}},
-        {"another machine", {}, [](HandMadeElf& e) { e.header.e_machine = EM_AARCH64; }, SIZE_MAX,
-         {"built for " + CPluginImage::Machine(CPluginImage::kHostClass, ELFDATA2LSB, EM_AARCH64), "this host for " + host}},
+        {"another machine",
+         {},
+         [](HandMadeElf& e) { e.header.e_machine = EM_AARCH64; },
+         SIZE_MAX,
+         {"built for " + CPluginImage::Machine(CPluginImage::kHostClass, ELFDATA2LSB, EM_AARCH64),
+          "this host for " + host}},
         // the host's machine number as a big-endian file stores it
-        {"big-endian", {},
-         [](HandMadeElf& e) { e.header.e_ident[EI_DATA] = ELFDATA2MSB, e.header.e_machine = CPluginImage::kHostMachine << 8; },
-         SIZE_MAX, {"built for " + CPluginImage::Machine(CPluginImage::kHostClass, ELFDATA2MSB, CPluginImage::kHostMachine), host}},
+        {"big-endian",
+         {},
+         [](HandMadeElf& e) {
+             e.header.e_ident[EI_DATA] = ELFDATA2MSB, e.header.e_machine = CPluginImage::kHostMachine << 8;
+         },
+         SIZE_MAX,
+         {"built for " + CPluginImage::Machine(CPluginImage::kHostClass, ELFDATA2MSB, CPluginImage::kHostMachine),
+          host}},
         {"the other Qt", qt, nullptr, SIZE_MAX, {"built on " + kOtherQt + ", this host on " + kHostQt}},
         {"header cut short", qt, nullptr, 24, damaged},
         {"program headers past the end", qt, [](HandMadeElf& e) { e.header.e_phoff = 0x7FFFFFF0; }, SIZE_MAX, damaged},
         {"65534 program headers", qt, [](HandMadeElf& e) { e.header.e_phnum = 0xFFFE; }, SIZE_MAX, damaged},
         {"no dynamic section", qt, [](HandMadeElf& e) { e.dyn.p_type = PT_NOTE; }, SIZE_MAX, damaged},
         {"dynamic section past the end", qt, [](HandMadeElf& e) { e.dyn.p_offset = ~0u - 8; }, SIZE_MAX, damaged},
-        {"string table in no segment", qt, [](HandMadeElf& e) { e.dynamic[2].d_un.d_ptr += 0x100000; }, SIZE_MAX, damaged},
+        {"string table in no segment", qt, [](HandMadeElf& e) { e.dynamic[2].d_un.d_ptr += 0x100000; }, SIZE_MAX,
+         damaged},
         {"string table past the end", qt, nullptr, 0, damaged},
         {"name past its table", qt, [](HandMadeElf& e) { e.dynamic[1].d_un.d_val = 0x4000; }, SIZE_MAX, damaged},
         {"name without its end", qt, [](HandMadeElf& e) { e.dynamic[3].d_un.d_val -= 1; }, SIZE_MAX, damaged},
@@ -163,7 +177,8 @@ TEST(CPluginLibrary, APluginThatDoesNotResolveFailsAtItsStepWithTheLoadersWords)
         Step step;
         std::string said;
     } cases[] = {
-        {missing, CPluginLibrary::Error::kOpen, missing + ": cannot open shared object file: No such file or directory"},
+        {missing, CPluginLibrary::Error::kOpen,
+         missing + ": cannot open shared object file: No such file or directory"},
         {text, CPluginLibrary::Error::kOpen, text + ": invalid ELF header"},
         {"libc.so.6", CPluginLibrary::Error::kOpen, "./libc.so.6: cannot open shared object file"},
         {VRN3_TEST_NOFACTORY_PLUGIN, CPluginLibrary::Error::kFactory, "undefined symbol: CreateBrick"},

@@ -1,9 +1,9 @@
 // The host's bricks on their own (configuration and onCreate, the routing of the two queues,
 // connections, owned bricks) and chained by the pipeline: synchronously in order, threaded with
 // one call at a time per brick, a handler's exception, and destruction with the pipeline.
-#include "kit/Blocks.h"
+#include "../kit/Blocks.h"
 
-#include "host/CPipeline.h"
+#include "../../host/CPipeline.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,10 @@ class RelayBrick : public CBrick {
 public:
     explicit RelayBrick(std::string name, std::string* log = nullptr) : mName(std::move(name)), mLog(log) {}
     ~RelayBrick() override { ++destroyed; }
-    bool onCreate(const TBrickConfig& config) override { return Call("create " + std::string(config.streamNumber), [] {}); }
+    bool onCreate(const TBrickConfig& config) override
+    {
+        return Call("create " + std::string(config.streamNumber), [] {});
+    }
     bool onData(const cMemBlock& block) override
     {
         const uint32_t n = RecordOf<cTagBlock>(block).streamNumber;
@@ -43,7 +46,8 @@ public:
     }
     bool onNotify(const cMemBlock& block) override
     {
-        return Call("notify " + std::to_string(RecordOf<cTagBlock>(block).streamNumber), [&] { ++notes, SendData(block); });
+        return Call("notify " + std::to_string(RecordOf<cTagBlock>(block).streamNumber),
+                    [&] { ++notes, SendData(block); });
     }
     bool onCtrl(cMemBlock& block) override
     {
@@ -128,7 +132,8 @@ TEST(CPipeline, RunUntilIdleDeliversEverythingInOrderAlongTheChain)
     EXPECT_EQ(13u, pipeline.RunUntilIdle()) << "3 blocks x 3 bricks, B's command up to A, and C's up through B to A";
     EXPECT_EQ(0u, pipeline.RunUntilIdle());
     EXPECT_EQ("A create 1, A data 1, A notify 2, A data 3, B create 2, B ctrl 9, B data 1, B notify 2, B data 3, "
-              "C create 3, C data 1, C notify 2, C data 3, A ctrl 9, B ctrl 3, A ctrl 3, ", log);
+              "C create 3, C data 1, C notify 2, C data 3, A ctrl 9, B ctrl 3, A ctrl 3, ",
+              log);
     bricks[0]->SetStopped(true);
     EXPECT_FALSE(bricks[0]->enqueueData(Numbered(1)) || bricks[0]->enqueueControl(Chunk(1)));
 }
@@ -139,7 +144,7 @@ TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDeliver
     // VRN3_STRESS_OPS (blocks per producer) keeps a run under a race checker short.
     const int kPerProducer = std::max(std::atoi(std::getenv("VRN3_STRESS_OPS") ?: "3000"), 1);
     CPipeline pipeline;
-    auto* a = new RelayBrick("A"), *b = new RelayBrick("B"), *c = new RelayBrick("C");
+    auto *a = new RelayBrick("A"), *b = new RelayBrick("B"), *c = new RelayBrick("C");
     for (RelayBrick* brick : {a, b, c})
         pipeline.Add(brick);
     c->answerEvery = kAnswerEvery;
@@ -158,7 +163,8 @@ TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDeliver
         t.join();
     pipeline.WaitIdle();
     const int notes = kProducers * (kPerProducer / 10), data = kProducers * kPerProducer - notes;
-    EXPECT_EQ((std::vector<int>{data, notes, data, data / kAnswerEvery, data / kAnswerEvery + kProducers * (kPerProducer / 7)}),
+    EXPECT_EQ((std::vector<int>{data, notes, data, data / kAnswerEvery,
+                                data / kAnswerEvery + kProducers * (kPerProducer / 7)}),
               (std::vector<int>{c->data, c->notes, b->data, b->ctrl, a->ctrl}));
     for (RelayBrick* brick : {a, b, c})
         EXPECT_FALSE(brick->overlapped || brick->outOfOrder) << "two calls at once, or a producer's blocks overtaken";

@@ -3,8 +3,8 @@
 // library that does not resolve from the installed tree fails here. The staging folder comes in
 // VRN3_STAGE; LD_LIBRARY_PATH names its library folder, as the dynamic linker's cache does on
 // an installed system. It links nothing of the project, so it uses no part of the test kit.
-#include "blocks/CBrick.h"
-#include "records/Codes.h"
+#include "../../blocks/CBrick.h"
+#include "../../records/Codes.h"
 
 #include <gtest/gtest.h>
 

@@ -7,10 +7,10 @@
 // as long as their last handle, whoever holds it.
 #pragma once
 
-#include "blocks/CBrick.h"
-#include "host/CEventLists.h"
-#include "records/BlockTypes.h"
-#include "records/SoundBrickConfig.h"
+#include "../../blocks/CBrick.h"
+#include "../../host/CEventLists.h"
+#include "../../records/BlockTypes.h"
+#include "../../records/SoundBrickConfig.h"
 
 #include <algorithm>
 #include <atomic>
@@ -25,7 +25,7 @@ namespace kit {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint8_t kStream = 5;                       // the stream a brick under test extracts
+constexpr uint8_t kStream = 5; // the stream a brick under test extracts
 constexpr const char* kParams = "-rate=8000 -bits=16";
 constexpr uint8_t kWhole = kFragmentWhole, kFirst = kFragmentFirst, kMiddle = kFragmentMiddle, kLast = kFragmentLast;
 

@@ -11,9 +11,9 @@
 
 #include "Blocks.h"
 
-#include "host/CPipeline.h"
-#include "host/CPluginLibrary.h"
-#include "sound/CVrn3StreamSound.h"
+#include "../../host/CPipeline.h"
+#include "../../host/CPluginLibrary.h"
+#include "../../sound/CVrn3StreamSound.h"
 
 #include <utility>
 

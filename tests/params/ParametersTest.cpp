@@ -1,8 +1,8 @@
 // The parameter texts the bricks read: a value by its key (ExtractParamStr), the stream number of
 // the brick's configuration, and what the sound brick announces for the parameter text of its
 // stream's header entry. Values are written out, case by case.
-#include "kit/Chain.h"
-#include "stream/CVRN3Stream.h"
+#include "../kit/Chain.h"
+#include "../../stream/CVRN3Stream.h"
 
 #include <gtest/gtest.h>
 
@@ -25,16 +25,25 @@ TEST(ExtractParamStr, ValueRunsFromTheKeyToTheNextBlank)
     const struct {
         std::string text, key, value;
     } cases[] = {
-        {"-rate=8000 -bits=4", "-rate=", "8000"}, {"-rate=8000 -bits=4", "-bits=", "4"},
-        {"-rate= -bits=4", "-rate=", ""}, {"-bits=4 -rate=", "-rate=", ""}, {"-bits=4", "-rate=", ""},
-        {"-rate=1 -rate=2", "-rate=", "1"}, {"--rate=3 -x", "-rate=", "3"}, {"-Rate=3", "-rate=", ""},
-        {"ab cd", "", "ab"}, {"abcd", "", "abcd"}, {"-rate=5\t-bits=8 -x", "-rate=", "5\t-bits=8"},
+        {"-rate=8000 -bits=4", "-rate=", "8000"},
+        {"-rate=8000 -bits=4", "-bits=", "4"},
+        {"-rate= -bits=4", "-rate=", ""},
+        {"-bits=4 -rate=", "-rate=", ""},
+        {"-bits=4", "-rate=", ""},
+        {"-rate=1 -rate=2", "-rate=", "1"},
+        {"--rate=3 -x", "-rate=", "3"},
+        {"-Rate=3", "-rate=", ""},
+        {"ab cd", "", "ab"},
+        {"abcd", "", "abcd"},
+        {"-rate=5\t-bits=8 -x", "-rate=", "5\t-bits=8"},
         // A blank inside the key does not end the value; the text is searched only up to its first
         // NUL, but a value without a blank runs to its end; a key is measured up to its first NUL.
-        {"xa b=1 c", "a b", "=1 c"}, {"-a=1\0-rate=2 x"s, "-rate=", ""}, {"-rate=12\0ab"s, "-rate=", "12\0ab"s},
+        {"xa b=1 c", "a b", "=1 c"},
+        {"-a=1\0-rate=2 x"s, "-rate=", ""},
+        {"-rate=12\0ab"s, "-rate=", "12\0ab"s},
         {"-rate=8000 -bits=16", "-bits=\0xyz"s, "16"},
     };
-    for (const auto& c : cases) { // first occurrence, case-sensitive, a tab is no blank
+    for (const auto& c : cases) {    // first occurrence, case-sensitive, a tab is no blank
         std::string value = "stale"; // an absent key clears it
         CVRN3Stream::ExtractParamStr(c.text, c.key, value);
         EXPECT_EQ(c.value, value) << "text \"" << c.text << "\" key \"" << c.key << "\"";
@@ -49,8 +58,15 @@ TEST(StreamNumber, ReadFromTheConfigurationTextAsStrtolReadsIt)
         const char* text;
         TStreamNumber number;
     } cases[] = {
-        {"   7", 7}, {"\t\n+42", 42}, {"12abc", 12}, {"-1", -1}, {"300", 300}, {"abc", 0}, {"", 0},
-        {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN},
+        {"   7", 7},
+        {"\t\n+42", 42},
+        {"12abc", 12},
+        {"-1", -1},
+        {"300", 300},
+        {"abc", 0},
+        {"", 0},
+        {"99999999999", INT32_MAX},
+        {"-99999999999", INT32_MIN},
     };
     std::unique_ptr<TBrickConfig> config(new TBrickConfig());
     for (const auto& c : cases) {
@@ -94,7 +110,8 @@ TEST(HeaderParameters, TheAnnouncementReadsItsStreamsEntry)
         ASSERT_EQ(1u, out.size()) << c.params;
         const TSoundStreamCfg& got = RecordOf<cSoundCfgBlock>(out[0]);
         EXPECT_EQ((std::vector<int64_t>{c.codecValue, c.rate, c.bytes}),
-                  (std::vector<int64_t>{got.codec, got.sampleRate, got.bytesPerSample})) << c.params;
+                  (std::vector<int64_t>{got.codec, got.sampleRate, got.bytesPerSample}))
+            << c.params;
     }
 }
 

@@ -11,7 +11,7 @@
 // request; nothing leaves while no request is outstanding; the request count never goes below
 // zero. A failing scenario names its seed; VRN3_PROPERTY_SEED=<seed> runs that one alone.
 // VRN3_PROPERTY_SCENARIOS sets the count (default 1500).
-#include "kit/Chain.h"
+#include "../kit/Chain.h"
 
 #include <gtest/gtest.h>
 
@@ -38,14 +38,16 @@ std::string TagText(uint32_t code, uint64_t time, uint32_t kind)
 }
 std::string SoundText(uint64_t time, uint32_t flags, const Bytes& payload)
 {
-    return "SCDA:" + std::to_string(time) + "/" + std::to_string(flags) + "/" + std::string(payload.begin(), payload.end());
+    return "SCDA:" + std::to_string(time) + "/" + std::to_string(flags) + "/" +
+           std::string(payload.begin(), payload.end());
 }
 std::string Seen(const cMemBlock& b)
 {
     if (b.GetType() == kCodeTag)
         return TagText(RecordOf<cTagBlock>(b).code, RecordOf<cTagBlock>(b).time, RecordOf<cTagBlock>(b).kind);
-    return b.GetType() == kCodeSCDA ? SoundText(RecordOf<cSoundBlock>(b).time, RecordOf<cSoundBlock>(b).sourceFlags, Payload(b))
-                                    : Describe(b);
+    return b.GetType() == kCodeSCDA
+               ? SoundText(RecordOf<cSoundBlock>(b).time, RecordOf<cSoundBlock>(b).sourceFlags, Payload(b))
+               : Describe(b);
 }
 
 // What the brick must do, written from the rules of playback rather than from the brick.
@@ -225,7 +227,8 @@ void Cut(std::mt19937& rng, std::deque<Piece>& into)
                 model.RequestIn(t, mode);
             }
         } else if (what < 91) {
-            const uint8_t forward = pick(2) == 0 ? 0 : static_cast<uint8_t>(1 + pick(255)); // any non-zero byte plays forward
+            const uint8_t forward =
+                pick(2) == 0 ? 0 : static_cast<uint8_t>(1 + pick(255)); // any non-zero byte plays forward
             model.forward = forward != 0;
             chain.Command(Play(forward));
         } else if (what < 96) {
@@ -246,12 +249,12 @@ void Cut(std::mt19937& rng, std::deque<Piece>& into)
         const bool same = diff.first == data.end() && diff.second == model.out.end();
         if (count < 0 || count != model.count || chain.Sound().QueuedBlocks() != static_cast<int>(model.queue.size()) ||
             upstream != model.passedOn || !same)
-            return ::testing::AssertionFailure() << "step " << step << ": count " << count << " queued "
-                                                 << chain.Sound().QueuedBlocks() << " passed on " << upstream
-                                                 << ", the model has " << model.count << ", " << model.queue.size()
-                                                 << " and " << model.passedOn << "; block "
-                                                 << diff.first - data.begin() << " is '" << (diff.first != data.end() ? *diff.first : "")
-                                                 << "', the model has '" << (diff.second != model.out.end() ? *diff.second : "") << "'";
+            return ::testing::AssertionFailure()
+                   << "step " << step << ": count " << count << " queued " << chain.Sound().QueuedBlocks()
+                   << " passed on " << upstream << ", the model has " << model.count << ", " << model.queue.size()
+                   << " and " << model.passedOn << "; block " << diff.first - data.begin() << " is '"
+                   << (diff.first != data.end() ? *diff.first : "") << "', the model has '"
+                   << (diff.second != model.out.end() ? *diff.second : "") << "'";
     }
     return ::testing::AssertionSuccess();
 }
@@ -266,7 +269,8 @@ TEST(Conservation, EveryRecordLeavesOnceInOrderUnlessAResetDropsIt)
     for (uint64_t i = 0; i < scenarios; ++i) {
         const uint64_t seed = only != 0 ? only : 0x5EED0000 + i;
         PlaybackModel model;
-        ASSERT_TRUE(RunScenario(seed, model)) << "scenario seed " << seed << " (rerun with VRN3_PROPERTY_SEED=" << seed << ")";
+        ASSERT_TRUE(RunScenario(seed, model))
+            << "scenario seed " << seed << " (rerun with VRN3_PROPERTY_SEED=" << seed << ")";
         records += model.completed;
         dropped += model.dropped;
     }

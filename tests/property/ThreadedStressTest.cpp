@@ -6,7 +6,7 @@
 // one handle the test kept (every reference count balances), and once those go, every node is in
 // its record type's pool exactly once. Sizes come from VRN3_STRESS_BRICKS, VRN3_STRESS_ROUNDS
 // and VRN3_STRESS_SHARERS, so that a run under helgrind or DRD can be kept short.
-#include "kit/Chain.h"
+#include "../kit/Chain.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,8 @@ std::vector<cMemBlock> RoundBlocks(int round)
         if (r % 2 == 0)
             blocks.push_back(Fragment(kWhole, payload, 1));
         else
-            blocks.insert(blocks.end(), {Fragment(kFirst, head, 1), Fragment(kWhole, tail, 2), Fragment(kLast, tail, 1)});
+            blocks.insert(blocks.end(),
+                          {Fragment(kFirst, head, 1), Fragment(kWhole, tail, 2), Fragment(kLast, tail, 1)});
         blocks.push_back(Video(kWhole, static_cast<uint16_t>(r * 100), 0));
     }
     blocks.push_back(Tag(kCodeTagF, start + kTagFAfterTagS));
@@ -136,7 +137,7 @@ TEST(ThreadedStress, BricksOnTheirOwnThreadsAndSharersKeepEveryCountBalanced)
         }
     }
     sent.clear();
-    chains.clear(); // pipelines, bricks and every handle they held
+    chains.clear();                                    // pipelines, bricks and every handle they held
     std::map<uint32_t, std::vector<const void*>> made; // by type; command blocks are freed, not pooled
     for (const cMemBlock& block : kept) {
         EXPECT_EQ(1u, Peek::Count(block)) << "a block made here is still shared after every thread let go";

@@ -2,7 +2,7 @@
 // chain of the test kit. Every case reads only what leaves the brick (blocks sent downstream,
 // commands passed upstream), so it pins the plug-in's observable behaviour. Most cases are step
 // tables: a block in, and the trace of what must leave in answer.
-#include "kit/Chain.h"
+#include "../kit/Chain.h"
 
 #include <dlfcn.h>
 
@@ -19,7 +19,8 @@ const uint8_t kZero[8] = {};
 
 // The two tags of an edge sequence, field by field: "TagS" at `start` with `startKind` and the
 // brick's stream, "TagF" at `finish` with the brick's kind 2.
-void ExpectEdgePair(const std::vector<cMemBlock>& out, uint64_t start, uint32_t startKind, uint32_t stream, uint64_t finish)
+void ExpectEdgePair(const std::vector<cMemBlock>& out, uint64_t start, uint32_t startKind, uint32_t stream,
+                    uint64_t finish)
 {
     ASSERT_EQ(2u, out.size());
     const TStreamTag& s = RecordOf<cTagBlock>(out[0]);
@@ -71,8 +72,9 @@ protected:
 
 TEST_F(SoundPlugin, FactoryTakesOnlyItsDescriptorsAndMakesIndependentBricks)
 {
-    for (const TBrickConfig& c : {Config("5", kCodeIma1, kCodeSCDA, kCodeSnd3, kCodeDat3), Config("5", kCodeSnd3, kCodeVid3Record),
-                                  Config("5", kCodeSnd3, kCodeDat3, kCodeSCDA), Config("5", kCodeSnd3, kCodeDat3, kCodeIma1, kCodeIma1)})
+    for (const TBrickConfig& c :
+         {Config("5", kCodeIma1, kCodeSCDA, kCodeSnd3, kCodeDat3), Config("5", kCodeSnd3, kCodeVid3Record),
+          Config("5", kCodeSnd3, kCodeDat3, kCodeSCDA), Config("5", kCodeSnd3, kCodeDat3, kCodeIma1, kCodeIma1)})
         EXPECT_EQ(nullptr, plugin.CreateBrick(c));
     std::unique_ptr<CBrick> a(plugin.CreateBrick(Config("5"))), b(plugin.CreateBrick(Config("5")));
     ASSERT_TRUE(a && b);
@@ -100,7 +102,8 @@ TEST_F(SoundPlugin, EveryHeaderAnnouncesItsOwnStreamAtOnce)
     out = Take();
     ASSERT_EQ(1u, out.size());
     const TSoundData& d = RecordOf<cSoundBlock>(out[0]);
-    EXPECT_EQ((std::vector<int>{16000, 3, 1}), (std::vector<int>{d.sampleRate, d.bytesPerSample, d.channels})) << "the latest header's";
+    EXPECT_EQ((std::vector<int>{16000, 3, 1}), (std::vector<int>{d.sampleRate, d.bytesPerSample, d.channels}))
+        << "the latest header's";
     for (const char* number : {"0", "255"}) { // both ends of the table
         Build(number);
         chain->Send(Header({{0, "aaaa", "-rate=100"}, {255, "bbbb", "-rate=200"}}));
@@ -150,7 +153,10 @@ TEST_F(SoundPlugin, RecordUnderReassemblyIsBounded)
 TEST_F(SoundPlugin, PooledNodesCarryNoStaleBytes)
 {
     Configure();
-    Run({{Chunk(5000), "^Chun"}, {Play(0), "^Play"}, {Whole(Pattern(16, 1)), "SCDA:0"}, {Chunk(0), "TagS:0 TagF:2970"}});
+    Run({{Chunk(5000), "^Chun"},
+         {Play(0), "^Play"},
+         {Whole(Pattern(16, 1)), "SCDA:0"},
+         {Chunk(0), "TagS:0 TagF:2970"}});
     chain->Send(Whole(Pattern(16, 1)));
     chain->Command(Chunk(0));
     std::vector<const void*> storage;
@@ -180,7 +186,8 @@ TEST_F(SoundPlugin, TagsLeaveAsCopiesWithKindTwo)
     const cTagBlock copy(out[0]);
     EXPECT_TRUE(copy.Record().kind == 2 && in.Record().kind == 7) << "the block that arrived is never modified";
     EXPECT_TRUE(std::memcmp(&in.Record(), &copy.Record(), 20) == 0 && std::memcmp(in.Extra(), copy.Extra(), 8) == 0 &&
-                std::memcmp(&in.Record().streamNumber, &copy.Record().streamNumber, 8) == 0) << "the rest as it came";
+                std::memcmp(&in.Record().streamNumber, &copy.Record().streamNumber, 8) == 0)
+        << "the rest as it came";
 }
 
 // A sample rate that spells "TagF" where a tag holds its code must not settle a request.
@@ -188,7 +195,11 @@ TEST_F(SoundPlugin, OnlyTagFTagsSettleRequests)
 {
     static_assert(kCodeTagF == 1181180244u, "the rate below");
     Configure("-rate=1181180244 -bits=16");
-    Run({{Chunk(5000), "^Chun"}, {Whole(), "SCDA:0"}, {Whole(), "SCDA:0"}, {Tag(kCodeTagF, 9), "TagF:9"}, {Whole(), ""}});
+    Run({{Chunk(5000), "^Chun"},
+         {Whole(), "SCDA:0"},
+         {Whole(), "SCDA:0"},
+         {Tag(kCodeTagF, 9), "TagF:9"},
+         {Whole(), ""}});
 }
 
 // A request at or beyond the archive's edge in the play direction is answered by the brick with
@@ -204,16 +215,24 @@ TEST_F(SoundPlugin, EdgeRequestsAreAnsweredWithTheBricksOwnPair)
         uint32_t startKind; // 0: passed on, not answered
         uint64_t start, finish;
     } cases[] = {
-        {0, 1000, 5000, 1000, 0, 2, 1000, 3970},        {0, 1000, 5000, 1000, 2, 2, 18446744073709549616u, 970},
+        {0, 1000, 5000, 1000, 0, 2, 1000, 3970},
+        {0, 1000, 5000, 1000, 2, 2, 18446744073709549616u, 970},
         {0, 1000, 5000, 0, 2, 2, 18446744073709549616u, 970},
-        {0, 10000, 50000, 3999, 0, 2, 4000, 6970},      {0, 10000, 50000, 3999, 1, 2, 4000, 6970},
-        {0, 10000, 50000, 3999, 0xFFFFFFFF, 2, 4000, 6970}, {0, 10000, 50000, 3999, 2, 2, 1000, 3970},
+        {0, 10000, 50000, 3999, 0, 2, 4000, 6970},
+        {0, 10000, 50000, 3999, 1, 2, 4000, 6970},
+        {0, 10000, 50000, 3999, 0xFFFFFFFF, 2, 4000, 6970},
+        {0, 10000, 50000, 3999, 2, 2, 1000, 3970},
         {0, 0, kMax, 0, 0, 2, 0, 2970},
-        {1, 1000, 5000, 5000, 0, 3, 5000, 7970},        {1, 1000, 5000, 10999, 0, 3, 8000, 10970},
-        {1, 1000, 5000, 11000, 1, 3, 11000, 13970},     {1, 1000, 5000, 11000, 2, 3, 14000, 16970},
-        {1, 0, kMax, kMax, 0, 3, kMax, 2969},           {1, 0, kMax - 1000, kMax, 2, 3, 1999, 4969},
-        {0, 1000, 5000, 1001, 2, 0, 0, 0},              {0, 1000, 5000, 6000, 0, 0, 0, 0}, // behind the direction
-        {1, 1000, 5000, 4999, 2, 0, 0, 0},              {1, 1000, 5000, 0, 0, 0, 0, 0},
+        {1, 1000, 5000, 5000, 0, 3, 5000, 7970},
+        {1, 1000, 5000, 10999, 0, 3, 8000, 10970},
+        {1, 1000, 5000, 11000, 1, 3, 11000, 13970},
+        {1, 1000, 5000, 11000, 2, 3, 14000, 16970},
+        {1, 0, kMax, kMax, 0, 3, kMax, 2969},
+        {1, 0, kMax - 1000, kMax, 2, 3, 1999, 4969},
+        {0, 1000, 5000, 1001, 2, 0, 0, 0},
+        {0, 1000, 5000, 6000, 0, 0, 0, 0}, // behind the direction
+        {1, 1000, 5000, 4999, 2, 0, 0, 0},
+        {1, 1000, 5000, 0, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.forward ? "forward" : "backward") << " in " << c.begin << ".." << c.end
@@ -260,13 +279,16 @@ TEST_F(SoundPlugin, NotificationsAreAnsweredNarrowedKeptOrPassedOn)
     const std::vector<cMemBlock> out = Take();
     ASSERT_EQ(7u, out.size());
     ASSERT_TRUE(!Peek::Same(reset, out[0]) && out[0].GetSize() == 17u);
-    const uint8_t want[17] = {'R', 'd', 'y', ' ', 0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55, 0xDD, 0xCC, 0xBB, 0xAA, 0x99};
+    const uint8_t want[17] = {'R',  'd',  'y',  ' ',  0x44, 0x33, 0x22, 0x11, 0x88,
+                              0x77, 0x66, 0x55, 0xDD, 0xCC, 0xBB, 0xAA, 0x99};
     EXPECT_EQ(0, std::memcmp(want, &RecordOf<cReadyBlock>(out[0]), 17)) << "value3 unaligned at 13";
-    ASSERT_TRUE(!Peek::Same(list, out[1]) && out[1].GetSize() == sizeof(TEventList) && RecordOf<cNotifyBlock>(out[1]).notifyCode == kCodeEvt);
+    ASSERT_TRUE(!Peek::Same(list, out[1]) && out[1].GetSize() == sizeof(TEventList) &&
+                RecordOf<cNotifyBlock>(out[1]).notifyCode == kCodeEvt);
     const std::vector<TEventListEntry> mine = CEventLists::Read(out[1]); // the host reads it back
     ASSERT_EQ(2u, mine.size());
     const TEventListEntry &x = mine[0], &y = mine[1];
-    EXPECT_EQ((std::vector<uint32_t>{1, 2, 5, 5, 6, 5}), (std::vector<uint32_t>{x.word0, x.word1, x.streamNumber, y.word0, y.word1, y.streamNumber}));
+    EXPECT_EQ((std::vector<uint32_t>{1, 2, 5, 5, 6, 5}),
+              (std::vector<uint32_t>{x.word0, x.word1, x.streamNumber, y.word0, y.word1, y.streamNumber}));
     EXPECT_EQ("ac", x.text + y.text);
     EXPECT_EQ(4u, CEventLists::Read(list).size()) << "the received list is only read";
     for (size_t i = 0; i < 5; ++i)
@@ -278,16 +300,30 @@ TEST_F(SoundPlugin, NotificationsAreAnsweredNarrowedKeptOrPassedOn)
 TEST_F(SoundPlugin, ShortBlocksAreDroppedUnread)
 {
     Configure();
-    Run({{TimeRange(5000, kMax), "TimR"}, {Chunk(5000), "^Chun"}, {Tag(kCodeTagS, 600), "TagS:600"}, {Video(kWhole, 40, 4), ""},
-         {Fragment(kFirst, Pattern(5, 1)), ""}, {RawBlock(kCodeSnd3, {0x00, 0x40, kStream}), ""},
-         {RawBlock(FourCC("Xyz1"), Pattern(40, 3)), ""}, {cSoundBlock(4, kCodeSCDA), ""}, {cDataBlock(4, kCodeDat3), ""},
-         {RawBlock(kCodeVid3, {0, 0, 0xC0, 0, 0x10, 0x00, 4}), ""}, {RawBlock(kCodeTag, Bytes(31, 0x46)), ""},
-         {RawBlock(kCodeHdr3, Bytes(3631, 0)), ""}, {Shrunk(Chunk(5000), 11), ""}, {Shrunk(Play(0), 8), ""},
-         {Shrunk(TimeRange(0, 0), 19), ""}, {Shrunk(Reset(1, 2, 3, 4), 24), ""}, {Shrunk(Events({{0, 0, 5, "e"}}), 7), ""},
-         {Shrunk(Notice(FourCC("Zzzz")), 3), ""}, // not even passed on
+    Run({{TimeRange(5000, kMax), "TimR"},
+         {Chunk(5000), "^Chun"},
+         {Tag(kCodeTagS, 600), "TagS:600"},
+         {Video(kWhole, 40, 4), ""},
+         {Fragment(kFirst, Pattern(5, 1)), ""},
+         {RawBlock(kCodeSnd3, {0x00, 0x40, kStream}), ""},
+         {RawBlock(FourCC("Xyz1"), Pattern(40, 3)), ""},
+         {cSoundBlock(4, kCodeSCDA), ""},
+         {cDataBlock(4, kCodeDat3), ""},
+         {RawBlock(kCodeVid3, {0, 0, 0xC0, 0, 0x10, 0x00, 4}), ""},
+         {RawBlock(kCodeTag, Bytes(31, 0x46)), ""},
+         {RawBlock(kCodeHdr3, Bytes(3631, 0)), ""},
+         {Shrunk(Chunk(5000), 11), ""},
+         {Shrunk(Play(0), 8), ""},
+         {Shrunk(TimeRange(0, 0), 19), ""},
+         {Shrunk(Reset(1, 2, 3, 4), 24), ""},
+         {Shrunk(Events({{0, 0, 5, "e"}}), 7), ""},
+         {Shrunk(Notice(FourCC("Zzzz")), 3), ""},      // not even passed on
          {Fragment(kLast, Pattern(6, 2)), "SCDA:640"}, // the open record and the frame offset intact
-         {Tag(kCodeTagF, 1), "TagF:1"}, {Whole(), ""},  // no count raised
-         {Chunk(5000), "SCDA:640 ^Chun"}, {Play(0), "^Play"}, {Chunk(4999), "TagS:5000 TagF:7970"}}); // forward, range intact
+         {Tag(kCodeTagF, 1), "TagF:1"},
+         {Whole(), ""}, // no count raised
+         {Chunk(5000), "SCDA:640 ^Chun"},
+         {Play(0), "^Play"},
+         {Chunk(4999), "TagS:5000 TagF:7970"}}); // forward, range intact
     const std::unique_ptr<CBrick> alone(plugin.CreateBrick(Config("5")));
     EXPECT_FALSE(alone->onData(RawBlock(kCodeVid3, {0, 0, 0xC0}))) << "video is never taken, however short";
 }
@@ -295,8 +331,11 @@ TEST_F(SoundPlugin, ShortBlocksAreDroppedUnread)
 TEST_F(SoundPlugin, LibraryUnloadsOnceItsLastBrickIsGone)
 {
     Configure();
-    Run({{Chunk(5000), "^Chun"}, {Fragment(kFirst, Pattern(9, 1)), ""}, {Fragment(kLast, Pattern(9, 2)), "SCDA:0"},
-         {Tag(kCodeTagS, 7), "TagS:7"}, {Events({{0, 0, kStream, "kept"}}), "Evt "}});
+    Run({{Chunk(5000), "^Chun"},
+         {Fragment(kFirst, Pattern(9, 1)), ""},
+         {Fragment(kLast, Pattern(9, 2)), "SCDA:0"},
+         {Tag(kCodeTagS, 7), "TagS:7"},
+         {Events({{0, 0, kStream, "kept"}}), "Evt "}});
     chain->Send(Whole()); // stays queued in the brick
     chain.reset();
     ASSERT_EQ(0, plugin.Close());

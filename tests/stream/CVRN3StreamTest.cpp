@@ -1,7 +1,7 @@
 // The stream brick base's frame-rate arithmetic, which leaves little trace in a brick's output.
 // Reassembly is checked through the sound brick's output, by the property test's model; the
 // parameter texts in tests/params. A minimal concrete brick opens the protected members.
-#include "stream/CVRN3Stream.h"
+#include "../../stream/CVRN3Stream.h"
 
 #include <gtest/gtest.h>
 
@@ -42,13 +42,15 @@ TEST(FrameRate, SharesOfTheBaseRatePresetAndDivisor)
         uint32_t scales;
         float rate; // frames per time unit
     } cases[] = {
-        {1, 0, 0.0f, 1, 1, 0.025f},     {3, 0, 0.0f, 1, 2, 0.0125f},      {3, 1, 0.0f, 1, 4, 0.00625f},
-        {3, -1, 0.0f, 1, 4, 0.00625f},   {2, 0, 0.0f, 1, 2, 0.0125f},      {4, 0, 0.0f, 1, 4, 0.00625f},
-        {2, 7, 0.0f, 1, 2, 0.0125f},     {256, 3, 0.0f, 1, 256, 0.00009765625f},
-        {1, 0, 25.0f, 1, 1, 0.0083333333f},    {4, 0, 25.0f, 1, 4, 0.0083333333f},     {1, 0, 0.5f, 1, 1, 0.025f},
-        {2, 0, 1.0f, 1, 2, 0.00033333333f},      {2, 0, nan, 1, 2, 0.0125f},       // a NaN preset counts as not given
-        {3, 1, 0.0f, 2, 4, 0.0033333333f},     {1, 0, 25.0f, 2, 1, 0.0043333333f},     {1, 0, 0.0f, 7, 1, 0.0036666667f},
-        {1, 0, 0.0f, 0, 1, HUGE_VALF},
+        {1, 0, 0.0f, 1, 1, 0.025f},         {3, 0, 0.0f, 1, 2, 0.0125f},
+        {3, 1, 0.0f, 1, 4, 0.00625f},       {3, -1, 0.0f, 1, 4, 0.00625f},
+        {2, 0, 0.0f, 1, 2, 0.0125f},        {4, 0, 0.0f, 1, 4, 0.00625f},
+        {2, 7, 0.0f, 1, 2, 0.0125f},        {256, 3, 0.0f, 1, 256, 0.00009765625f},
+        {1, 0, 25.0f, 1, 1, 0.0083333333f}, {4, 0, 25.0f, 1, 4, 0.0083333333f},
+        {1, 0, 0.5f, 1, 1, 0.025f},         {2, 0, 1.0f, 1, 2, 0.00033333333f},
+        {2, 0, nan, 1, 2, 0.0125f}, // a NaN preset counts as not given
+        {3, 1, 0.0f, 2, 4, 0.0033333333f},  {1, 0, 25.0f, 2, 1, 0.0043333333f},
+        {1, 0, 0.0f, 7, 1, 0.0036666667f},  {1, 0, 0.0f, 0, 1, HUGE_VALF},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.kindOne << " streams of kind 1, stream " << c.stream << ", preset "

@@ -12,7 +12,7 @@
 // checks every block). An allocation site is the return address of the call, as library and offset.
 // Prints `allocation-failure sweep: P points, S sites, F inconsistent`, fails when F > 0;
 // VRN3_SWEEP_VERBOSE=1 names each inconsistent point on stderr.
-#include "kit/Chain.h"
+#include "../kit/Chain.h"
 
 #include <dlfcn.h>
 
@@ -26,7 +26,9 @@ extern "C" {
 #else
 #define REAL(f) __libc_##f
 #endif
-void *REAL(malloc)(size_t size), *REAL(calloc)(size_t count, size_t size), *REAL(realloc)(void* p, size_t size);
+void* REAL(malloc)(size_t size);
+void* REAL(calloc)(size_t count, size_t size);
+void* REAL(realloc)(void* p, size_t size);
 void REAL(free)(void* p);
 }
 // The sanitizer calls the allocator while it starts, before its shadow memory is there.
@@ -38,7 +40,7 @@ namespace {
 // freed, those since the scenario started, and the one to fail (0: none).
 long gLive = 0, gSeen = 0, gFailAt = 0;
 bool gArmed = false, gLoading = false; // inside a scenario step; loading the plug-in
-const void* gSite = nullptr; // where the failed allocation was asked for
+const void* gSite = nullptr;           // where the failed allocation was asked for
 // Blocks made while the plug-in is loaded: the loader's own, and the exit-handler lists that glibc
 // keeps and grows when libraries come and go. Counted live, but not the code's under test.
 const void* gLoaderBlocks[1024];
@@ -85,7 +87,10 @@ ALLOCATOR void* Thrown(void* p)
 } // namespace
 
 extern "C" {
-ALLOCATOR void* malloc(size_t size) { return Allocate(size, __builtin_return_address(0)); }
+ALLOCATOR void* malloc(size_t size)
+{
+    return Allocate(size, __builtin_return_address(0));
+}
 ALLOCATOR void* calloc(size_t count, size_t size)
 {
     return Fails(__builtin_return_address(0)) ? nullptr : Counted(REAL(calloc)(count, size));
@@ -113,21 +118,45 @@ ALLOCATOR void* realloc(void* old, size_t size)
 }
 } // extern "C"
 
-ALLOCATOR void* operator new(size_t size) { return Thrown(Allocate(size, __builtin_return_address(0))); }
-ALLOCATOR void* operator new[](size_t size) { return Thrown(Allocate(size, __builtin_return_address(0))); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
-void operator delete(void* p) noexcept { free(p); }
-void operator delete[](void* p) noexcept { free(p); }
-void operator delete(void* p, size_t) noexcept { free(p); }
-void operator delete[](void* p, size_t) noexcept { free(p); }
+ALLOCATOR void* operator new(size_t size)
+{
+    return Thrown(Allocate(size, __builtin_return_address(0)));
+}
+ALLOCATOR void* operator new[](size_t size)
+{
+    return Thrown(Allocate(size, __builtin_return_address(0)));
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept
+{
+    return malloc(size);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept
+{
+    return malloc(size);
+}
+void operator delete(void* p) noexcept
+{
+    free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    free(p);
+}
+void operator delete(void* p, size_t) noexcept
+{
+    free(p);
+}
+void operator delete[](void* p, size_t) noexcept
+{
+    free(p);
+}
 
 namespace {
 
 using namespace kit;
 
 constexpr uint64_t kArchiveEnd = 1000000;
-constexpr uint64_t kInside = 500000; // inside the archive either way
+constexpr uint64_t kInside = 500000;                         // inside the archive either way
 constexpr uint64_t kEdgeTagF = kArchiveEnd + kTagFAfterTagS; // closes the brick's own answer beyond the end
 const Bytes kSound = Pattern(8, 1);
 
@@ -158,14 +187,35 @@ constexpr uint64_t kF = kTagFAfterTagS;
 // grows as the pair is queued. Later 65 blocks wait for their request and then leave at once: the
 // 65th, a "TagF", makes the next brick's queue grow.
 constexpr Step kScenario[] = {
-    {kDown, kTimeRange}, {kDown, kReset}, {kDown, kHeader}, {kDown, kEvents}, {kUp, kPlay},
-    {kDown, kTag, 3000, kCodeTagS}, {kDown, kVideo}, {kDown, kRecord, 0, 0, 61}, {kDown, kTag, 3000 + kF, kCodeTagF},
-    {kUp, kRequest, kArchiveEnd + 500}, {kUp, kRequest, 3000}, {kUp, kRequest, 6000},
-    {kDown, kTag, 6000, kCodeTagS}, {kDown, kVideo}, {kDown, kRecord}, {kDown, kPiece, kFirst},
-    {kDown, kPiece, kMiddle}, {kDown, kPiece, kLast}, {kDown, kTag, 6000 + kF, kCodeTagF},
-    {kDown, kTag, 9000, kCodeTagS}, {kDown, kVideo}, {kDown, kRecord, 0, 0, 63}, {kDown, kTag, 9000 + kF, kCodeTagF},
-    {kUp, kRequest, 9000}, {kUp, kCrowded, 12000},
-    {kDown, kTag, 12000, kCodeTagS}, {kDown, kVideo}, {kDown, kRecord}, {kDown, kTag, 12000 + kF, kCodeTagF},
+    {kDown, kTimeRange},
+    {kDown, kReset},
+    {kDown, kHeader},
+    {kDown, kEvents},
+    {kUp, kPlay},
+    {kDown, kTag, 3000, kCodeTagS},
+    {kDown, kVideo},
+    {kDown, kRecord, 0, 0, 61},
+    {kDown, kTag, 3000 + kF, kCodeTagF},
+    {kUp, kRequest, kArchiveEnd + 500},
+    {kUp, kRequest, 3000},
+    {kUp, kRequest, 6000},
+    {kDown, kTag, 6000, kCodeTagS},
+    {kDown, kVideo},
+    {kDown, kRecord},
+    {kDown, kPiece, kFirst},
+    {kDown, kPiece, kMiddle},
+    {kDown, kPiece, kLast},
+    {kDown, kTag, 6000 + kF, kCodeTagF},
+    {kDown, kTag, 9000, kCodeTagS},
+    {kDown, kVideo},
+    {kDown, kRecord, 0, 0, 63},
+    {kDown, kTag, 9000 + kF, kCodeTagF},
+    {kUp, kRequest, 9000},
+    {kUp, kCrowded, 12000},
+    {kDown, kTag, 12000, kCodeTagS},
+    {kDown, kVideo},
+    {kDown, kRecord},
+    {kDown, kTag, 12000 + kF, kCodeTagF},
 };
 
 // The block a step sends.
@@ -174,20 +224,30 @@ cMemBlock Make(const Step& step)
     static char others[10]; // stand-ins for the bricks a crowded request has been through
     const cChunkCmdBlock request = kit::Chunk(step.value);
     switch (step.kind) {
-    case kTimeRange: return TimeRange(0, kArchiveEnd);
-    case kReset: return Reset(1);
-    case kHeader: return Header({{kStream, "ima1", kParams}});
-    case kEvents: return Events({{5, 0, 5, "event"}, {2, 0, 2, "event"}, {5, 0, 5, "event"}});
-    case kPlay: return Play(1);
-    case kTag: return Tag(step.code, step.value);
-    case kVideo: return Video(kFirst, 1234, 0);
-    case kRecord: return Fragment(kWhole, kSound);
-    case kPiece: return Fragment(static_cast<uint8_t>(step.value), Pattern(4, 9));
+    case kTimeRange:
+        return TimeRange(0, kArchiveEnd);
+    case kReset:
+        return Reset(1);
+    case kHeader:
+        return Header({{kStream, "ima1", kParams}});
+    case kEvents:
+        return Events({{5, 0, 5, "event"}, {2, 0, 2, "event"}, {5, 0, 5, "event"}});
+    case kPlay:
+        return Play(1);
+    case kTag:
+        return Tag(step.code, step.value);
+    case kVideo:
+        return Video(kFirst, 1234, 0);
+    case kRecord:
+        return Fragment(kWhole, kSound);
+    case kPiece:
+        return Fragment(static_cast<uint8_t>(step.value), Pattern(4, 9));
     case kCrowded:
         for (char& other : others)
             request.MarkVisited(reinterpret_cast<CBrick*>(&other));
         [[fallthrough]];
-    case kRequest: break;
+    case kRequest:
+        break;
     }
     return request;
 }

@@ -32,14 +32,14 @@ bool Fails(const char* name, unsigned call)
 } // namespace
 
 // Each wrapper counts its calls, fails the chosen one, and passes the others on.
-#define VRN3_FAILING(result, name, failed, params, args)                                                   \
-    extern "C" __attribute__((visibility("default"))) result name params                                  \
-    {                                                                                                      \
-        static std::atomic<unsigned> calls{0};                                                             \
-        if (Fails(#name, ++calls))                                                                         \
-            return failed;                                                                                 \
-        static const auto next = reinterpret_cast<result(*) params>(dlsym(RTLD_NEXT, #name));              \
-        return next args;                                                                                  \
+#define VRN3_FAILING(result, name, failed, params, args)                                                               \
+    extern "C" __attribute__((visibility("default"))) result name params                                               \
+    {                                                                                                                  \
+        static std::atomic<unsigned> calls{0};                                                                         \
+        if (Fails(#name, ++calls))                                                                                     \
+            return failed;                                                                                             \
+        static const auto next = reinterpret_cast<result(*) params>(dlsym(RTLD_NEXT, #name));                          \
+        return next args;                                                                                              \
     }
 
 VRN3_FAILING(ssize_t, write, -1, (int fd, const void* data, size_t size), (fd, data, size))
@@ -58,7 +58,8 @@ extern "C" __attribute__((visibility("default"))) int renameat(int fromDir, cons
     static std::atomic<unsigned> calls{0};
     if (Fails("renameat", ++calls))
         return -1;
-    static const auto next = reinterpret_cast<int (*)(int, const char*, int, const char*)>(dlsym(RTLD_NEXT, "renameat"));
+    static const auto next =
+        reinterpret_cast<int (*)(int, const char*, int, const char*)>(dlsym(RTLD_NEXT, "renameat"));
     const int done = next(fromDir, from, toDir, to);
     const char* signal = std::getenv("VRN3_SIGNAL_AFTER_RENAME");
     if (done == 0 && signal != nullptr)

@@ -1,7 +1,7 @@
 // The layouts of JSON the programs and the benchmark print: an object on one line or a field a
 // line, and arrays both ways (an empty array keeps its brackets on their lines). Scripts read
 // these documents, so the bytes are pinned.
-#include "JsonWriter.h"
+#include "../../tools/common/JsonWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,8 @@ TEST(JsonWriter, ObjectsOnOneLineOrAFieldALine)
     JsonWriter json;
     json.String("flavour", "amd64").Bool("emulated", false).Real("value", 0.5).Raw("list", JsonWriter::Array({"1"}));
     EXPECT_EQ(json.Text(), "{\"flavour\": \"amd64\", \"emulated\": false, \"value\": 0.5, \"list\": [1]}");
-    EXPECT_EQ(json.Lines(), "{\n  \"flavour\": \"amd64\",\n  \"emulated\": false,\n  \"value\": 0.5,\n  \"list\": [1]\n}");
+    EXPECT_EQ(json.Lines(),
+              "{\n  \"flavour\": \"amd64\",\n  \"emulated\": false,\n  \"value\": 0.5,\n  \"list\": [1]\n}");
     EXPECT_EQ(JsonWriter().Text(), "{}");
 }
 

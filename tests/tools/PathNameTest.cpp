@@ -1,6 +1,6 @@
 // Splitting paths: the folder a name is in (the folder a new file is made in and the program's own
 // folder) and the name without its extension (the default output beside the input).
-#include "PathName.h"
+#include "../../tools/common/PathName.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // A plug-in library whose factory refuses every configuration, for the host's error path; asked
 // for stream 8, it runs out of memory instead, for the host's out-of-memory path.
-#include "blocks/CBrick.h"
+#include "../../blocks/CBrick.h"
 
 #include <cstring>
 #include <new>

@@ -2,8 +2,8 @@
 // them, and every malformed, unsupported or cut-short file is refused with its own message and
 // the input exit code. (vrn3_play_test.sh reads back, with sox, the framing vrn3-play writes, and
 // plays the sizes sox leaves in a WAV it streams to a pipe.)
-#include "Failure.h"
-#include "WavFile.h"
+#include "../../tools/common/Failure.h"
+#include "../../tools/vrn3-play/WavFile.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +22,9 @@ struct WavBytes {
     std::vector<uint8_t> data = std::vector<uint8_t>(256 * 2 + 100, 0x5A);
     bool dataFirst = false, withData = true;
     const char* riff = "RIFF";
-    size_t keep = SIZE_MAX; // bytes of the file kept, to cut it short
+    size_t keep = SIZE_MAX;               // bytes of the file kept, to cut it short
     uint32_t dataExtra = 0, riffSize = 0; // what the data chunk promises beyond its bytes; 0: the true size
-    std::vector<uint8_t> before, after; // whole chunks around fmt and data
+    std::vector<uint8_t> before, after;   // whole chunks around fmt and data
 
     static void Put(std::vector<uint8_t>& out, uint32_t v, int n)
     {
@@ -51,9 +51,10 @@ struct WavBytes {
             Put(fmt, v, 2);
         fmt.resize(fmtSize);
         std::vector<uint8_t> body = {'W', 'A', 'V', 'E'};
-        std::vector<uint8_t> fmtChunk = Chunk("fmt ", fmt, fmtSize), dataChunk = Chunk("data", data, uint32_t(data.size()) + dataExtra);
-        for (const std::vector<uint8_t>* part : std::initializer_list<const std::vector<uint8_t>*>{&before, dataFirst ? &dataChunk : &fmtChunk,
-                                                 dataFirst ? &fmtChunk : &dataChunk, &after})
+        std::vector<uint8_t> fmtChunk = Chunk("fmt ", fmt, fmtSize),
+                             dataChunk = Chunk("data", data, uint32_t(data.size()) + dataExtra);
+        for (const std::vector<uint8_t>* part : std::initializer_list<const std::vector<uint8_t>*>{
+                 &before, dataFirst ? &dataChunk : &fmtChunk, dataFirst ? &fmtChunk : &dataChunk, &after})
             if (part != &dataChunk || withData)
                 body.insert(body.end(), part->begin(), part->end());
         std::vector<uint8_t> file = Chunk(riff, body, riffSize != 0 ? riffSize : uint32_t(body.size()));
@@ -121,7 +122,10 @@ TEST(WavFile, RefusesEveryMalformedUnsupportedOrCutShortFileWithItsOwnMessage)
         {[](WavBytes& w) { w.bits = 8; }, "8 bits per sample"},
         {[](WavBytes& w) { w.rate = 0; }, "sample rate 0 Hz"},
         {[](WavBytes& w) { w.rate = 0x80000000u; }, "sample rate 2147483648 Hz"},
-        {[](WavBytes& w) { w.after = WavBytes::Chunk("data", {1, 2, 3, 4}, 4); }, "two data chunks"},
+        {[](WavBytes& w) {
+             w.after = WavBytes::Chunk("data", {1, 2, 3, 4}, 4);
+         },
+         "two data chunks"},
         {[](WavBytes& w) { w.perBlock = 504; }, "504 samples per block do not fit block align 256"},
         {[](WavBytes& w) { w.blockAlign = 4; }, "block align 4 is not a 4-byte block header"},
         {[](WavBytes& w) { w.blockAlign = 258, w.perBlock = 509; }, "block align 258 is not"},

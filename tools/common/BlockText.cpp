@@ -1,8 +1,8 @@
 // One line a block: the fields a reader of a trace or a difference wants, in records.md's names.
 #include "BlockText.h"
 
-#include "capture/CBlockWire.h"
-#include "records/BlockTypes.h"
+#include "../../capture/CBlockWire.h"
+#include "../../records/BlockTypes.h"
 
 #include <cinttypes>
 #include <cstring>
@@ -33,7 +33,8 @@ std::string Notification(const std::vector<uint8_t>& data)
     uint32_t code = 0;
     Read(data, code);
     if (code == kCodeSCfg && Read(data, cfg))
-        std::snprintf(text, sizeof text, "SCfg codec %s dataType %s chunkLength %" PRIu64 " sampleRate %d bytesPerSample %d channels %d",
+        std::snprintf(text, sizeof text,
+                      "SCfg codec %s dataType %s chunkLength %" PRIu64 " sampleRate %d bytesPerSample %d channels %d",
                       CodeText(cfg.codec).c_str(), CodeText(cfg.dataType).c_str(), cfg.chunkLength, cfg.sampleRate,
                       cfg.bytesPerSample, cfg.channels);
     else if (code == kCodeTimR && Read(data, range))

@@ -99,7 +99,8 @@ CLI::Validator CommandLine::WholeNumber(long low, long high)
             char* end = nullptr;
             errno = 0;
             const long value = std::strtol(text.c_str(), &end, 10);
-            const bool number = !text.empty() && *end == '\0' && errno == 0 && text.find_first_of(" \t+") == std::string::npos;
+            const bool number =
+                !text.empty() && *end == '\0' && errno == 0 && text.find_first_of(" \t+") == std::string::npos;
             if (number && value >= low && value <= high)
                 return std::string();
             return "'" + text + "' is not a whole number from " + std::to_string(low) + " to " + std::to_string(high);

@@ -18,9 +18,9 @@ volatile sig_atomic_t gRegistered[DeathCleanup::kMaxNames] = {};
 
 // Every signal whose default action ends the process, but SIGXFSZ (ignored) and the two that
 // cannot be caught; the real-time signals are added to these.
-constexpr int kDeadlySignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP, SIGABRT, SIGBUS,
-                                  SIGFPE,  SIGUSR1, SIGSEGV, SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM,
-                                  SIGSTKFLT, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO, SIGPWR,  SIGSYS};
+constexpr int kDeadlySignals[] = {SIGHUP,    SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+                                  SIGFPE,    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
+                                  SIGSTKFLT, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS};
 
 sigset_t DeadlySignals()
 {

@@ -11,16 +11,24 @@
 const char* ExitCodes::Rule(EExitCode code)
 {
     switch (code) {
-    case kExitOk: return "done: every output asked for is written and in place";
-    case kExitUsage: return "the command line is wrong (an option, a value, or two outputs on one file); nothing done";
-    case kExitInput: return "the input cannot be read, is not what the program takes, or is cut short";
-    case kExitOutput: return "an output (a file, standard output, the spool) cannot be written";
-    case kExitPlugin: return "the plug-in cannot be loaded, has no factory, or refused the configuration";
-    case kExitNoSound: return "the chosen stream carries no IMA ADPCM sound";
+    case kExitOk:
+        return "done: every output asked for is written and in place";
+    case kExitUsage:
+        return "the command line is wrong (an option, a value, or two outputs on one file); nothing done";
+    case kExitInput:
+        return "the input cannot be read, is not what the program takes, or is cut short";
+    case kExitOutput:
+        return "an output (a file, standard output, the spool) cannot be written";
+    case kExitPlugin:
+        return "the plug-in cannot be loaded, has no factory, or refused the configuration";
+    case kExitNoSound:
+        return "the chosen stream carries no IMA ADPCM sound";
     case kExitProtocol:
         return "the plug-in stopped answering or broke the protocol, or the run failed in a way no other code names";
-    case kExitMemory: return "out of memory";
-    case kExitDiffers: return "the replay differs: the first differing block is printed (its outputs are written)";
+    case kExitMemory:
+        return "out of memory";
+    case kExitDiffers:
+        return "the replay differs: the first differing block is printed (its outputs are written)";
     }
     return "";
 }
@@ -48,7 +56,8 @@ int ExitCodes::Report(const char* program)
         std::fprintf(stderr, "%s: out of memory\n", program);
         return kExitMemory;
     } catch (const std::system_error& e) {
-        const bool starved = e.code() == std::errc::resource_unavailable_try_again || e.code() == std::errc::not_enough_memory;
+        const bool starved =
+            e.code() == std::errc::resource_unavailable_try_again || e.code() == std::errc::not_enough_memory;
         std::fprintf(stderr, "%s: %s%s\n", program, starved ? "out of memory: " : "", e.what());
         return starved ? kExitMemory : kExitProtocol;
     } catch (const std::exception& e) {

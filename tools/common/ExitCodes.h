@@ -18,7 +18,7 @@ enum EExitCode : int {
     kExitNoSound = 6,
     kExitProtocol = 7, // also what Report gives any failure no other code names
     kExitMemory = 8,
-    kExitDiffers = 9,  // a verdict, not a failure
+    kExitDiffers = 9, // a verdict, not a failure
 };
 
 class ExitCodes {

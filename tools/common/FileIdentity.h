@@ -14,10 +14,10 @@
 struct FileIdentity {
     bool known = false; // false: the descriptor was closed; equal to nothing
     bool regular = false;
-    bool null = false;  // the null device, which any number of outputs may share
+    bool null = false; // the null device, which any number of outputs may share
     dev_t device = 0;
     ino_t inode = 0;
-    std::string name;   // empty for a file that exists; else the name in the folder device/inode
+    std::string name; // empty for a file that exists; else the name in the folder device/inode
 
     static FileIdentity Of(const struct stat& info);
     // The file open on `fd`; unknown when it is closed.

@@ -37,5 +37,4 @@ public:
 
 private:
     std::vector<std::string> mFields; // "name": value
-
 };

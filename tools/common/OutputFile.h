@@ -97,15 +97,15 @@ private:
     void Adopt();
     [[noreturn]] void Fail(int error) const;
 
-    std::string mPath;        // as given
-    std::string mFolderPath;  // the folder's name, for a writer that opens by name without /proc
-    std::string mName;        // the target's name in the held folder
+    std::string mPath;       // as given
+    std::string mFolderPath; // the folder's name, for a writer that opens by name without /proc
+    std::string mName;       // the target's name in the held folder
     FileIdentity mIdentity;
-    int mFolder = -1;         // the held folder
+    int mFolder = -1;             // the held folder
     bool mFolderSyncable = false; // opened for reading, so that it can be synced
-    std::string mTemp;        // the temporary name in the folder while one exists
-    std::string mBackup;      // the old target's hidden name while it is kept
-    int mSlot = -1;           // mTemp's DeathCleanup slot
+    std::string mTemp;            // the temporary name in the folder while one exists
+    std::string mBackup;          // the old target's hidden name while it is kept
+    int mSlot = -1;               // mTemp's DeathCleanup slot
     int mFd = -1;
     std::FILE* mStream = nullptr;
     bool mStandard = false;

@@ -94,15 +94,17 @@ void OutputPlan::CheckOutput(size_t index) const
     for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
         const FileIdentity stream = FileIdentity::OfDescriptor(fd);
         if (!standard && stream.regular && identity == stream)
-            throw Failure(kExitUsage, Shown(index) + ": is the file standard " + (fd == STDOUT_FILENO ? "output" : "error") +
-                                          " goes to; write " + (fd == STDOUT_FILENO ? "- instead" : "elsewhere"));
+            throw Failure(kExitUsage, Shown(index) + ": is the file standard " +
+                                          (fd == STDOUT_FILENO ? "output" : "error") + " goes to; write " +
+                                          (fd == STDOUT_FILENO ? "- instead" : "elsewhere"));
     }
     for (size_t j = 0; j < index; ++j) {
         const bool otherStandard = !mFiles[j] || mFiles[j]->IsStandardOutput();
         const bool same = standard ? otherStandard : mFiles[j] && !identity.null && identity == mFiles[j]->Identity();
         if (same)
             throw Failure(kExitUsage, Shown(j) + " and " + Shown(index) + ": " +
-                                          (standard ? "standard output" : "one file") + " for two outputs; give each its own");
+                                          (standard ? "standard output" : "one file") +
+                                          " for two outputs; give each its own");
     }
 }
 

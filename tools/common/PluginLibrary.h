@@ -3,7 +3,7 @@
 // bricks it made.
 #pragma once
 
-#include "host/CPluginLibrary.h"
+#include "../../host/CPluginLibrary.h"
 
 #include <memory>
 #include <string>

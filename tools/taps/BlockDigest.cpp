@@ -1,9 +1,9 @@
 // Digest lines: the type, the carried time and the MD5 of a block's captured data.
 #include "BlockDigest.h"
 
-#include "capture/CBlockWire.h"
-#include "capture/FlatLayout.h"
-#include "records/BlockTypes.h"
+#include "../../capture/CBlockWire.h"
+#include "../../capture/FlatLayout.h"
+#include "../../records/BlockTypes.h"
 
 #include <QCryptographicHash>
 

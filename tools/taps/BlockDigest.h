@@ -9,7 +9,7 @@
 // first line is a comment naming the format.
 #pragma once
 
-#include "host/CBrickTap.h"
+#include "../../host/CBrickTap.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -6,7 +6,7 @@
 // digests go to a stream the caller owns.
 #pragma once
 
-#include "capture/CCaptureRecorder.h"
+#include "../../capture/CCaptureRecorder.h"
 
 #include <cstdio>
 #include <memory>

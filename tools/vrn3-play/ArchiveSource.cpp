@@ -1,9 +1,9 @@
 // The demultiplexer's side of the protocol: header, time range, and chunks answered on request.
 #include "ArchiveSource.h"
 
-#include "Failure.h"
+#include "../common/Failure.h"
 
-#include "records/DataPathBlocks.h"
+#include "../../records/DataPathBlocks.h"
 
 #include <algorithm>
 #include <string>
@@ -50,11 +50,12 @@ uint64_t ArchiveSource::BlockTime(uint64_t index) const
 void ArchiveSource::CheckChunkSize(const WavFile& wav)
 {
     const uint64_t samples = kChunkLength * wav.SampleRate() / kUnitsPerSecond;
-    const uint64_t blocks = samples / wav.SamplesPerBlock() + 2; // a chunk may cut two blocks
+    const uint64_t blocks = samples / wav.SamplesPerBlock() + 2;               // a chunk may cut two blocks
     const uint64_t most = std::min(blocks * wav.BlockAlign(), wav.DataSize()); // a pipe's may be unknown
     if (most > kMaxChunkBytes)
-        throw Failure(kExitInput, wav.Name() + ": at " + std::to_string(wav.SampleRate()) + " Hz a 3-s chunk would hold " +
-                                      std::to_string(most) + " bytes of sound; at most " + std::to_string(kMaxChunkBytes) +
+        throw Failure(kExitInput, wav.Name() + ": at " + std::to_string(wav.SampleRate()) +
+                                      " Hz a 3-s chunk would hold " + std::to_string(most) +
+                                      " bytes of sound; at most " + std::to_string(kMaxChunkBytes) +
                                       " are played (rates up to about 5.5 MHz)");
 }
 

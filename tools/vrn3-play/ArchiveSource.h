@@ -34,8 +34,8 @@
 #include "Tracer.h"
 #include "WavFile.h"
 
-#include "blocks/CBrick.h"
-#include "blocks/cMemBlock.h"
+#include "../../blocks/CBrick.h"
+#include "../../blocks/cMemBlock.h"
 
 #include <cstdint>
 #include <exception>

@@ -1,8 +1,8 @@
 // Opening the input and telling a file from a stream.
 #include "InputFile.h"
 
-#include "Failure.h"
-#include "StandardStream.h"
+#include "../common/Failure.h"
+#include "../common/StandardStream.h"
 
 #include <cerrno>
 #include <cstring>

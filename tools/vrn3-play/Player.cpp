@@ -2,18 +2,18 @@
 #include "Player.h"
 
 #include "ArchiveSource.h"
-#include "Failure.h"
+#include "../common/Failure.h"
 #include "InputFile.h"
-#include "OutputPlan.h"
+#include "../common/OutputPlan.h"
 #include "PlayerSink.h"
-#include "PluginLibrary.h"
+#include "../common/PluginLibrary.h"
 #include "SoundSpool.h"
 #include "Tracer.h"
 #include "WavFile.h"
 
-#include "CaptureTaps.h"
-#include "host/CPipeline.h"
-#include "records/SoundBrickConfig.h"
+#include "../taps/CaptureTaps.h"
+#include "../../host/CPipeline.h"
+#include "../../records/SoundBrickConfig.h"
 
 #include <chrono>
 #include <cstring>
@@ -58,7 +58,8 @@ void Check(const Outcome& out, const SoundSpool& spool, int stream, uint16_t blo
         throw Failure(kExitNoSound, name + ": the plug-in announced no sound configuration (no such stream in "
                                            "the archive); nothing written");
     if (out.config.codec == 0)
-        throw Failure(kExitNoSound, name + " carries no sound (no codec in the archive's stream table); nothing written");
+        throw Failure(kExitNoSound,
+                      name + " carries no sound (no codec in the archive's stream table); nothing written");
     if (out.config.codec != kCodeIma1)
         throw Failure(kExitNoSound,
                       name + " carries '" + CodeText(out.config.codec) + "', not IMA ADPCM sound; nothing written");
@@ -68,17 +69,19 @@ void Check(const Outcome& out, const SoundSpool& spool, int stream, uint16_t blo
         throw Failure(kExitProtocol, "the plug-in stopped answering after " + std::to_string(out.chunks) +
                                          " chunk requests (the last at time " + std::to_string(out.lastRequest) + ")");
     if (out.config.sampleRate <= 0)
-        throw Failure(kExitNoSound, name + ": the plug-in announced sample rate " + std::to_string(out.config.sampleRate));
+        throw Failure(kExitNoSound,
+                      name + ": the plug-in announced sample rate " + std::to_string(out.config.sampleRate));
     if (spool.Records() == 0)
         throw Failure(kExitNoSound, name + ": no sound records extracted; nothing written");
     if (spool.SmallestRecord() < WavFile::kBlockHeader || spool.LargestRecord() > blockAlign)
-        throw Failure(kExitProtocol, "the plug-in sent a sound record of " +
-                                         std::to_string(spool.SmallestRecord() < WavFile::kBlockHeader
-                                                            ? spool.SmallestRecord() : spool.LargestRecord()) +
-                                         " bytes, which is no block of the input's (" + std::to_string(blockAlign) +
-                                         " bytes)");
+        throw Failure(kExitProtocol,
+                      "the plug-in sent a sound record of " +
+                          std::to_string(spool.SmallestRecord() < WavFile::kBlockHeader ? spool.SmallestRecord()
+                                                                                        : spool.LargestRecord()) +
+                          " bytes, which is no block of the input's (" + std::to_string(blockAlign) + " bytes)");
     if (spool.Bytes() > WavFile::kLargestData)
-        throw Failure(kExitOutput, "the sound is too long for a WAV file (" + std::to_string(spool.Bytes()) + " bytes)");
+        throw Failure(kExitOutput,
+                      "the sound is too long for a WAV file (" + std::to_string(spool.Bytes()) + " bytes)");
 }
 
 // The WAV: the framing, the records in time order, and a pad byte when their size is odd.
@@ -102,8 +105,9 @@ void Write(OutputFile& output, SoundSpool& spool, const WavFile& wav, uint32_t r
 Outcome Play(const PlayOptions& options, OutputPlan& plan, WavFile& wav, PluginLibrary& plugin, SoundSpool& spool,
              CaptureTaps& taps)
 {
-    Tracer tracer(options.traceToStderr ? stderr
-                  : options.trace != OutputPlan::kNoOutput ? plan.File(options.trace).Stream() : nullptr);
+    Tracer tracer(options.traceToStderr                    ? stderr
+                  : options.trace != OutputPlan::kNoOutput ? plan.File(options.trace).Stream()
+                                                           : nullptr);
     if (!taps.Problem().empty())
         throw Failure(kExitOutput, taps.Problem());
     CPipeline pipeline;
@@ -137,8 +141,8 @@ Outcome Play(const PlayOptions& options, OutputPlan& plan, WavFile& wav, PluginL
     }
     if (!taps.Problem().empty())
         throw Failure(kExitOutput, taps.Problem());
-    return Outcome{sink->HasConfig(), sink->Config(), sink->ChunksRequested(), sink->Finished(),
-                   sink->Problem(), sink->LastRequest(), took.count()};
+    return Outcome{sink->HasConfig(),   sink->Config(), sink->ChunksRequested(), sink->Finished(), sink->Problem(),
+                   sink->LastRequest(), took.count()};
 }
 
 } // namespace

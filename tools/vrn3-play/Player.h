@@ -15,9 +15,9 @@
 // every brick and block, is gone before the plug-in is unloaded.
 #pragma once
 
-#include "OutputPlan.h"
+#include "../common/OutputPlan.h"
 
-#include "records/StreamRecords.h"
+#include "../../records/StreamRecords.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -39,8 +39,8 @@ struct PlayOptions {
     uint16_t fragment = kDefaultFragment;
     bool reverse = false;
     bool threaded = false;
-    bool progress = false;        // show progress on stderr
-    bool traceToStderr = false;   // the block lines go to stderr (else to the trace output, if any)
+    bool progress = false;                  // show progress on stderr
+    bool traceToStderr = false;             // the block lines go to stderr (else to the trace output, if any)
     size_t wav = OutputPlan::kNoOutput;     // the outputs, by their index in the plan
     size_t trace = OutputPlan::kNoOutput;   // the block lines
     size_t capture = OutputPlan::kNoOutput; // a pcapng file recording what crosses the plug-in brick

@@ -1,12 +1,11 @@
 // The player's side of the protocol: requests chunk by chunk, keeps configuration and sound.
 #include "PlayerSink.h"
 
-#include "records/BlockTypes.h"
+#include "../../records/BlockTypes.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
-
 
 PlayerSink::PlayerSink(bool forward, Tracer& tracer, SoundSpool& spool, Skip skip, Progress progress)
     : mForward(forward), mTracer(tracer), mSpool(spool), mSkip(std::move(skip)), mProgress(std::move(progress))
@@ -108,8 +107,9 @@ void PlayerSink::ShowProgress() const
 {
     if (!mProgress || mEnd <= mBegin)
         return;
-    const uint64_t edge = mForward ? std::min(mRequest + kChunkLength, mEnd)
-                                   : std::max(mRequest < mBegin + kChunkLength ? mBegin : mRequest - kChunkLength, mBegin);
+    const uint64_t edge = mForward
+                              ? std::min(mRequest + kChunkLength, mEnd)
+                              : std::max(mRequest < mBegin + kChunkLength ? mBegin : mRequest - kChunkLength, mBegin);
     mProgress(mForward ? edge - mBegin : mEnd - std::min(edge, mEnd), mEnd == UINT64_MAX ? UINT64_MAX : mEnd - mBegin);
 }
 

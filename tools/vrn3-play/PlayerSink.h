@@ -21,8 +21,8 @@
 #include "SoundSpool.h"
 #include "Tracer.h"
 
-#include "blocks/CBrick.h"
-#include "records/StreamRecords.h"
+#include "../../blocks/CBrick.h"
+#include "../../records/StreamRecords.h"
 
 #include <cstdint>
 #include <exception>

@@ -1,10 +1,10 @@
 // Holding the extracted records chunk by chunk in a temporary file, and writing them in order.
 #include "SoundSpool.h"
 
-#include "DeathCleanup.h"
-#include "Failure.h"
-#include "OutputFile.h"
-#include "UnnamedFile.h"
+#include "../common/DeathCleanup.h"
+#include "../common/Failure.h"
+#include "../common/OutputFile.h"
+#include "../common/UnnamedFile.h"
 #include "WavFile.h"
 
 #include <algorithm>

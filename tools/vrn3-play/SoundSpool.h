@@ -52,7 +52,7 @@ private:
         size_t size;
     };
     struct Chunk {
-        uint64_t first, last; // times of its first and last record
+        uint64_t first, last;  // times of its first and last record
         uint64_t offset, size; // in the file
     };
 

@@ -1,10 +1,10 @@
 // The lines and the JSON object of a run's summary.
 #include "Summary.h"
 
-#include "JsonWriter.h"
+#include "../common/JsonWriter.h"
 #include "WavFile.h"
 
-#include "records/Codes.h"
+#include "../../records/Codes.h"
 
 #include <cinttypes>
 #include <cstring>
@@ -65,14 +65,24 @@ void Summary::PrintJson(std::FILE* out) const
     const PlayReport& r = mReport;
     const TSoundStreamCfg& cfg = r.config;
     JsonWriter config;
-    config.String("codec", CodeText(cfg.codec)).Integer("sample_rate", cfg.sampleRate)
-        .Integer("bytes_per_sample", cfg.bytesPerSample).Integer("channels", cfg.channels)
-        .Unsigned("chunk_length", cfg.chunkLength).String("data_type", CodeText(cfg.dataType));
+    config.String("codec", CodeText(cfg.codec))
+        .Integer("sample_rate", cfg.sampleRate)
+        .Integer("bytes_per_sample", cfg.bytesPerSample)
+        .Integer("channels", cfg.channels)
+        .Unsigned("chunk_length", cfg.chunkLength)
+        .String("data_type", CodeText(cfg.dataType));
     JsonWriter summary;
-    summary.String("input", mOptions.input).String("output", mOptions.output).String("plugin", mOptions.plugin)
-        .Integer("stream", mOptions.stream).String("direction", mOptions.reverse ? "backward" : "forward")
-        .Unsigned("fragment", mOptions.fragment).Bool("threaded", mOptions.threaded).Raw("config", config.Text())
-        .Unsigned("records", r.records).Unsigned("bytes", r.bytes).Unsigned("samples", r.samples)
+    summary.String("input", mOptions.input)
+        .String("output", mOptions.output)
+        .String("plugin", mOptions.plugin)
+        .Integer("stream", mOptions.stream)
+        .String("direction", mOptions.reverse ? "backward" : "forward")
+        .Unsigned("fragment", mOptions.fragment)
+        .Bool("threaded", mOptions.threaded)
+        .Raw("config", config.Text())
+        .Unsigned("records", r.records)
+        .Unsigned("bytes", r.bytes)
+        .Unsigned("samples", r.samples)
         .Unsigned("chunks", r.chunks)
         .Raw("time_span_ms", JsonWriter::Array({std::to_string(r.firstTime), std::to_string(r.lastTime)}))
         .Real("wall_time_s", r.seconds, "%.6f");

@@ -1,9 +1,9 @@
 // The trace's lines: where a block crosses, then the block as BlockText describes it.
 #include "Tracer.h"
 
-#include "BlockText.h"
+#include "../common/BlockText.h"
 
-#include "records/BlockTypes.h"
+#include "../../records/BlockTypes.h"
 
 #include <cinttypes>
 

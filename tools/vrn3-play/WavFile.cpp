@@ -2,7 +2,7 @@
 // making the framing of the files this program writes.
 #include "WavFile.h"
 
-#include "Failure.h"
+#include "../common/Failure.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -192,8 +192,7 @@ void WavFile::StartData(uint32_t size, bool afterData)
     if (mBlockAlign == 0)
         Bad("the data chunk comes before the fmt chunk");
     mDataOffset = mPos;
-    const bool unknown =
-        !mSeekable && (size == kSizeUnknownZero || size == kSizeUnknownAll || size == kSizeUnknownSox);
+    const bool unknown = !mSeekable && (size == kSizeUnknownZero || size == kSizeUnknownAll || size == kSizeUnknownSox);
     mDataSize = unknown ? kUnknown : size;
     if (mDataSize == 0)
         Bad("no sound (the data chunk is empty)");

@@ -91,13 +91,13 @@ private:
     std::FILE* mIn;
     std::string mName;
     bool mSeekable;
-    uint64_t mPos = 0;                // offset of the next byte read from mIn
-    uint64_t mRiffEnd = kUnknown;     // offset just past the RIFF form
+    uint64_t mPos = 0;            // offset of the next byte read from mIn
+    uint64_t mRiffEnd = kUnknown; // offset just past the RIFF form
     uint32_t mSampleRate = 0;
     uint16_t mBlockAlign = 0;
     uint64_t mDataOffset = 0;
     uint64_t mDataSize = kUnknown;
     uint64_t mFactSamples = kUnknown;
-    bool mDataEnded = false;          // a pipe's data has been read to its end
-    uint64_t mNextBlock = 0;          // a pipe's next block
+    bool mDataEnded = false; // a pipe's data has been read to its end
+    uint64_t mNextBlock = 0; // a pipe's next block
 };

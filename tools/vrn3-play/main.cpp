@@ -9,15 +9,15 @@
 // only after the summary is written, and with the signals held back, so a non-zero code means
 // every target is as it was, and 0 that everything asked for was written. Nothing of the build
 // tree is compiled in: the plug-in is found beside the program, as installed or as built.
-#include "CommandLine.h"
-#include "DeathCleanup.h"
-#include "Failure.h"
+#include "../common/CommandLine.h"
+#include "../common/DeathCleanup.h"
+#include "../common/Failure.h"
 #include "InputFile.h"
-#include "OutputPlan.h"
-#include "PathName.h"
+#include "../common/OutputPlan.h"
+#include "../common/PathName.h"
 #include "Player.h"
-#include "PluginLibrary.h"
-#include "StandardStream.h"
+#include "../common/PluginLibrary.h"
+#include "../common/StandardStream.h"
 #include "Summary.h"
 
 #include <cerrno>
@@ -47,7 +47,8 @@ const std::string kHelp =
     "                     program, ../lib/i386-linux-gnu/vrn3/plugins/, or the one built beside it)\n"
     "  --stream N         the number of the stream the plug-in extracts (default 1, the sound)\n"
     "  --fragment BYTES   the largest fragment payload, 0 to 65535, 0 for whole records (default " +
-    std::to_string(kDefaultFragment) + ")\n"
+    std::to_string(kDefaultFragment) +
+    ")\n"
     "  --reverse          play the archive backward (needs a file, not a pipe)\n"
     "  --threaded         run every brick on a thread of its own\n"
     "  --trace[=FILE]     one line per block crossing the plug-in brick's boundaries, on stderr (also\n"
@@ -72,8 +73,8 @@ const std::string kHelp =
     "\n";
 
 // The help's end: the exit codes, and the rule for signals.
-const std::string kHelpEnd = ExitCodes::Table({kExitOk, kExitUsage, kExitInput, kExitOutput, kExitPlugin,
-                                               kExitNoSound, kExitProtocol, kExitMemory}) +
+const std::string kHelpEnd = ExitCodes::Table({kExitOk, kExitUsage, kExitInput, kExitOutput, kExitPlugin, kExitNoSound,
+                                               kExitProtocol, kExitMemory}) +
                              "A run ended by a signal dies of it and leaves every file as it was; a signal that\n"
                              "comes once the outputs are being put in place waits, and the run ends with 0.\n";
 
@@ -115,7 +116,8 @@ std::string DefaultOutput(const std::string& input)
 }
 
 // Runs `step`; returns the exit code, with the failure's line printed.
-template <typename Step> int Guarded(Step step)
+template <typename Step>
+int Guarded(Step step)
 {
     try {
         step();
@@ -190,8 +192,9 @@ void PrintSummary(const Settings& settings, const PlayReport& report, bool stdou
     else if (!settings.quiet)
         summary.PrintText(stdoutTaken ? stderr : stdout, settings.verbose);
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw Failure(kExitOutput, std::string(stdoutTaken ? "standard output: cannot write: " : "cannot write the summary: ") +
-                                       std::strerror(errno));
+        throw Failure(kExitOutput,
+                      std::string(stdoutTaken ? "standard output: cannot write: " : "cannot write the summary: ") +
+                          std::strerror(errno));
 }
 
 } // namespace

@@ -2,16 +2,16 @@
 // sends compared as they come.
 #include "Replayer.h"
 
-#include "BlockDigest.h"
-#include "Failure.h"
-#include "PluginLibrary.h"
+#include "../taps/BlockDigest.h"
+#include "../common/Failure.h"
+#include "../common/PluginLibrary.h"
 
-#include "capture/CapturePaths.h"
-#include "capture/CBlockWire.h"
-#include "capture/CWireBlock.h"
-#include "host/CPipeline.h"
-#include "records/Codes.h"
-#include "records/HostRecords.h"
+#include "../../capture/CapturePaths.h"
+#include "../../capture/CBlockWire.h"
+#include "../../capture/CWireBlock.h"
+#include "../../host/CPipeline.h"
+#include "../../records/Codes.h"
+#include "../../records/HostRecords.h"
 
 #include <cstring>
 #include <memory>
@@ -21,7 +21,8 @@ namespace {
 TBrickConfig ConfigOf(const CapturePacket& packet, const std::string& capture)
 {
     TBrickConfig config;
-    if (packet.header.path != kPathConfig || packet.header.direction != kDirectionIn || packet.data.size() != sizeof config)
+    if (packet.header.path != kPathConfig || packet.header.direction != kDirectionIn ||
+        packet.data.size() != sizeof config)
         throw CaptureError(capture + ": packet " + std::to_string(packet.number) +
                            ": the capture does not start with the brick's configuration");
     std::memcpy(&config, packet.data.data(), sizeof config);

@@ -18,8 +18,8 @@
 // std::bad_alloc.
 #pragma once
 
-#include "capture/CCaptureReader.h"
-#include "host/CBrickTap.h"
+#include "../../capture/CCaptureReader.h"
+#include "../../host/CBrickTap.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -37,15 +37,15 @@ struct ReplayBlock {
 };
 
 struct ReplayResult {
-    uint64_t inputs = 0;        // blocks delivered to the brick
-    uint64_t outputs = 0;       // blocks it sent that matched the capture's
+    uint64_t inputs = 0;  // blocks delivered to the brick
+    uint64_t outputs = 0; // blocks it sent that matched the capture's
     bool identical = true;
-    uint64_t difference = 0;    // index among the outputs of the first that differs
+    uint64_t difference = 0;                               // index among the outputs of the first that differs
     bool capturedMissing = false, replayedMissing = false; // one side sent nothing there
     ReplayBlock captured, replayed;                        // the first differing pair
     std::vector<ReplayBlock> before;                       // up to kContext matching pairs' blocks
-    bool partial = false;     // the capture was cut short; what it holds was replayed
-    uint32_t lastPacket = 0;  // the last packet read
+    bool partial = false;                                  // the capture was cut short; what it holds was replayed
+    uint32_t lastPacket = 0;                               // the last packet read
 };
 
 class Replayer : public CBrickTap {

@@ -8,19 +8,19 @@
 // downstream; --json prints the outcome as one JSON object. Standard output carries one document:
 // the verdict (text or JSON), or the digests with the text verdict on stderr. The files are the
 // run's OutputPlan's: checked before any work, put in place only once the verdict is written.
-#include "BlockDigest.h"
-#include "BlockText.h"
-#include "CommandLine.h"
-#include "DeathCleanup.h"
-#include "Failure.h"
-#include "JsonWriter.h"
-#include "OutputPlan.h"
-#include "PluginLibrary.h"
-#include "StandardStream.h"
+#include "../taps/BlockDigest.h"
+#include "../common/BlockText.h"
+#include "../common/CommandLine.h"
+#include "../common/DeathCleanup.h"
+#include "../common/Failure.h"
+#include "../common/JsonWriter.h"
+#include "../common/OutputPlan.h"
+#include "../common/PluginLibrary.h"
+#include "../common/StandardStream.h"
 #include "Replayer.h"
 
-#include "capture/CapturePaths.h"
-#include "capture/CBlockWire.h"
+#include "../../capture/CapturePaths.h"
+#include "../../capture/CBlockWire.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -76,17 +76,21 @@ std::string Verdict(const std::string& capture, const ReplayResult& result)
                        " (after " + std::to_string(result.inputs) + " blocks in)" + cut + "\n";
     for (const ReplayBlock& block : result.before)
         text += "  same      packet " + std::to_string(block.packet) + "  " + Line(block) + "\n";
-    text += result.capturedMissing ? "  captured  (nothing)\n"
-                                   : "  captured  packet " + std::to_string(result.captured.packet) + "  " +
-                                         Line(result.captured) + "\n";
+    text += result.capturedMissing
+                ? "  captured  (nothing)\n"
+                : "  captured  packet " + std::to_string(result.captured.packet) + "  " + Line(result.captured) + "\n";
     return text + "  replayed  " + (result.replayedMissing ? "(nothing)" : Line(result.replayed)) + "\n";
 }
 
 std::string Json(const std::string& capture, const ReplayResult& result)
 {
     JsonWriter json;
-    json.String("capture", capture).Bool("identical", result.identical).Unsigned("inputs", result.inputs)
-        .Unsigned("outputs", result.outputs).Bool("partial", result.partial).Unsigned("last_packet", result.lastPacket);
+    json.String("capture", capture)
+        .Bool("identical", result.identical)
+        .Unsigned("inputs", result.inputs)
+        .Unsigned("outputs", result.outputs)
+        .Bool("partial", result.partial)
+        .Unsigned("last_packet", result.lastPacket);
     if (!result.identical) {
         JsonWriter difference;
         difference.Unsigned("index", result.difference)
