@@ -37,10 +37,10 @@ declare -A TESTS_FOR=(
     [stream]="$BRICK_TESTS"
     [sound]="$BRICK_TESTS"
     [records]="$BRICK_TESTS"
-    [tools/vrn3-play]='^WavFile\.|^tools_vrn3_play_(sample|long|streams|inputs|plugin|cli|summary|io|plan|modes|targets|unwritable|kept|commit|descriptors|signals)$'
+    [tools/vrn3-play]='^WavFile\.|^tools_vrn3_play_(sample|long|streams|inputs|plugin|cli|summary|io|plan|modes|targets|unwritable|kept|commit|descriptors|signals)$|^tools_aliases_'
     [capture]='^Capture\.|^capture_'
     [tools/vrn3-replay]='^capture_(replay|fault|cut|replay-cli|replay-report|digests-.*)$'
-    [tools/common]='^WavFile\.|^tools_vrn3_play_|^capture_(replay|fault|replay-cli|replay-report|digests-.*)$'
+    [tools/common]='^WavFile\.|^tools_vrn3_play_|^tools_aliases_|^capture_(replay|fault|replay-cli|replay-report|failed-run|digests-.*)$'
 )
 
 # file @@ text of the line as it is (its first occurrence is changed) @@ what it becomes
@@ -81,11 +81,14 @@ tools/vrn3-replay/main.cpp @@ .Unsigned("last_packet", result.lastPacket); @@ .U
 tools/vrn3-replay/main.cpp @@ .Raw("captured", result.capturedMissing ? "null" : JsonWriter::Quoted(Line(result.captured))) @@ .Raw("captured", JsonWriter::Quoted(Line(result.captured)))
 tools/vrn3-replay/main.cpp @@ return kExitInput; @@ return kExitOutput;
 tools/common/OutputFile.cpp @@ if (fchmod(mFd, known ? info.st_mode & 07777 : 0666 & ~mask) != 0) @@ if (fchmod(mFd, known ? info.st_mode & 07777 : 0666 & mask) != 0)
-tools/common/OutputFile.cpp @@ const bool known = replacing && stat(target.c_str(), &info) == 0; @@ const bool known = !replacing && stat(target.c_str(), &info) == 0;
+tools/common/OutputFile.cpp @@ const bool known = mIdentity.name.empty() && fstatat(mFolder, mName.c_str(), &info, 0) == 0; @@ const bool known = !mIdentity.name.empty() && fstatat(mFolder, mName.c_str(), &info, 0) == 0;
 tools/common/OutputFile.cpp @@ if (stream != nullptr && (standard ? std::fflush(stream) != 0 || std::ferror(stream) : std::fclose(stream) != 0)) @@ if (stream != nullptr && !standard && std::fclose(stream) != 0)
-tools/common/OutputPlan.cpp @@ if (stat(path.c_str(), &info) == 0) @@ if (lstat(path.c_str(), &info) == 0)
-tools/common/OutputPlan.cpp @@ const Identity input = OfPath(mInput.path, STDIN_FILENO); @@ const Identity input = OfPath(mInput.path, STDOUT_FILENO);
-tools/common/OutputPlan.cpp @@ if (!bothStandard && (ia.null || !(ia == ib))) @@ if (!bothStandard && !(ia == ib))
+tools/common/OutputPlan.cpp @@ if (!identity.null && identity == read.identity) @@ if (identity.null && identity == read.identity)
+tools/common/OutputPlan.cpp @@ if (!out.empty()) @@ if (false)
+tools/common/OutputPlan.cpp @@ const bool same = standard ? otherStandard : mFiles[j] && !identity.null && identity == mFiles[j]->Identity(); @@ const bool same = standard ? otherStandard : mFiles[j] && identity == mFiles[j]->Identity();
+tools/common/OutputPlan.cpp @@ if (!standard && stream.regular && identity == stream) @@ if (false)
+tools/common/OutputPlan.cpp @@ if (mFiles[j] && !mFiles[j]->Direct() && mFiles[j]->Current() == now) @@ if (false)
+tools/common/FileIdentity.h @@ return known && other.known && device == other.device && inode == other.inode && name == other.name; @@ return known && other.known && device == other.device && inode == other.inode;
 tools/common/JsonWriter.cpp @@ const bool valid = code >= least[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF); @@ const bool valid = code >= least[length] && code <= 0x10FFFF;
 tools/common/JsonWriter.cpp @@ static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000}; @@ static const uint32_t least[] = {0, 0, 0x80, 0, 0x10000};
 tools/common/JsonWriter.cpp @@ if ((next & 0xC0) != 0x80) @@ if ((next & 0x80) != 0x80)
@@ -94,14 +97,14 @@ tools/common/PluginLibrary.cpp @@ if (e.step == CPluginLibrary::Error::kOpen) @@
 tools/common/ExitCodes.cpp @@ return failure.Code(); @@ return kExitProtocol;
 tools/common/BlockText.cpp @@ std::snprintf(text, sizeof text, "TimR begin %" PRIu64 " end %" PRIu64, range.begin, range.end); @@ std::snprintf(text, sizeof text, "TimR begin %" PRIu64 " end %" PRIu64, range.begin, range.begin);
 stream/CVRN3Stream.cpp @@ mHeaderReceived = true; @@ mHeaderReceived = status;
-stream/CVRN3Stream.cpp @@ DecChunkRequestCount(); @@ (void)0;
+stream/CVRN3Stream.cpp @@ if (IsTagF(block)) @@ if (false)
 stream/CVRN3Stream.cpp @@ if (!request.MarkVisited(this)) @@ if (!request.MarkVisited(nullptr))
 stream/CVRN3Stream.cpp @@ if (!mForwardPlay && t <= mArchiveBegin) { @@ if (!mForwardPlay && t < mArchiveBegin) {
 stream/CVRN3Stream.cpp @@ if (mForwardPlay && t >= mArchiveEnd) { @@ if (mForwardPlay && t > mArchiveEnd) {
 stream/CVRN3Stream.cpp @@ mArchiveEnd = range.Record().end; @@ mArchiveEnd = range.Record().begin;
 stream/CVRN3Stream.cpp @@ answer.value3 = reset.Record().value3; @@ answer.value3 = reset.Record().value2;
 stream/CVRN3Stream.cpp @@ if (entry.streamNumber == static_cast<uint32_t>(mStreamNumber)) @@ if (entry.streamNumber != 0)
-stream/CVRN3Stream.cpp @@ mFrameRateScales = stream == 0 ? 2 : 4; @@ mFrameRateScales = stream == 0 ? 4 : 2;
+stream/CVRN3Stream.cpp @@ mFrameRateScales = stream == 0 ? kHalf : kQuarter; @@ mFrameRateScales = stream == 0 ? kQuarter : kHalf;
 stream/CVRN3Stream.cpp @@ rate = std::ceil(divided); @@ rate = divided;
 stream/CVRN3Stream.cpp @@ const size_t valueStart = start + std::strlen(key.c_str()); @@ const size_t valueStart = start + key.size();
 stream/CVRN3Stream.cpp @@ mDefragOpen = kind != kFragmentLast; @@ mDefragOpen = true;
@@ -110,7 +113,7 @@ stream/CVRN3Stream.cpp @@ const long number = std::strtol(text, nullptr, 10); @@
 sound/CVrn3StreamSound.cpp @@ if (kind != kFragmentFirst && kind != kFragmentWhole) @@ if (kind != kFragmentWhole)
 sound/CVrn3StreamSound.cpp @@ if (video.timeMode <= kLastReducedTimeMode) @@ if (video.timeMode < kLastReducedTimeMode)
 sound/CVrn3StreamSound.cpp @@ if (mStreamNumber < 0 || mStreamNumber >= kStreamCount) @@ if (mStreamNumber < 0)
-sound/CVrn3StreamSound.cpp @@ data.sourceFlags = record.Record().flags & 0x1Fu; @@ data.sourceFlags = record.Record().flags & 0x3Fu;
+sound/CVrn3StreamSound.cpp @@ data.sourceFlags = record.Record().flags & kSourceFlagsMask; @@ data.sourceFlags = record.Record().flags & 0x3Fu;
 sound/CVrn3StreamSound.cpp @@ mFrameOffset = 0; @@ ;
 sound/VRN3SoundStream.cpp @@ if (!Is(config.input, kCodeSnd3, kCodeDat3) || !Is(config.output, kCodeIma1, kCodeSCDA)) @@ if (!Is(config.input, kCodeSnd3, kCodeDat3))
 tools/vrn3-play/WavFile.cpp @@ if (channels != 1) @@ if (channels > 2)
@@ -121,19 +124,15 @@ tools/vrn3-play/ArchiveSource.cpp @@ if (i < other.size()) @@ if (false)
 tools/vrn3-play/WavFile.cpp @@ Put32(out, static_cast<uint32_t>(uint64_t{rate} * blockAlign / SamplesIn(blockAlign))); @@ Put32(out, static_cast<uint32_t>(uint64_t{rate} * blockAlign / 505));
 tools/vrn3-play/WavFile.cpp @@ Put16(out, blockAlign); @@ Put16(out, 256);
 tools/common/OutputFile.cpp @@ mKind = known ? "replaced file" : "new file"; @@ mKind = "new file";
-tools/common/OutputPlan.cpp @@ if (stat(path.c_str(), &info) == 0) @@ if (lstat(path.c_str(), &info) == 0)
-tools/common/OutputPlan.cpp @@ return exists == other.exists && (exists ? device == other.device && inode == other.inode : name == other.name); @@ return exists == other.exists && exists && device == other.device && inode == other.inode;
-tools/common/OutputPlan.cpp @@ if (!bothStandard && (ia.null || !(ia == ib))) @@ if (!bothStandard && !(ia == ib))
-tools/common/OutputPlan.cpp @@ const bool standard = bothStandard || ia == OfDescriptor(STDOUT_FILENO); @@ const bool standard = bothStandard;
 tools/common/JsonWriter.cpp @@ else if ((c < 0x20 || c == 0x7F || length == 0) && @@ else if ((c < 0x20 || c == 0x7F) &&
 tools/common/JsonWriter.cpp @@ const bool valid = code >= least[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF); @@ const bool valid = code >= least[length] && code <= 0x10FFFF;
 tools/common/JsonWriter.cpp @@ const bool valid = code >= least[length] && @@ const bool valid = code >= least[1] &&
 tools/common/PluginLibrary.cpp @@ if (e.step == CPluginLibrary::Error::kOpen) @@ if (true)
 tools/vrn3-play/main.cpp @@ if (std::fflush(stdout) != 0 || std::ferror(stdout)) @@ if (false)
-tools/vrn3-play/main.cpp @@ if (settings.trace == "-" && (std::fflush(stderr) != 0 || std::ferror(stderr))) @@ if (false)
+tools/vrn3-play/main.cpp @@ if (settings.options.traceToStderr && (std::fflush(stderr) != 0 || std::ferror(stderr))) @@ if (false)
 tools/vrn3-play/Summary.cpp @@ .Unsigned("samples", r.samples) @@ .Unsigned("samples", r.records)
 tools/vrn3-play/Summary.cpp @@ r.inputSeekable ? "file" : "stream" @@ "file"
-tools/vrn3-play/Summary.cpp @@ "[" + std::to_string(r.firstTime) @@ "[" + std::to_string(r.chunks)
+tools/vrn3-play/Summary.cpp @@ JsonWriter::Array({std::to_string(r.firstTime) @@ JsonWriter::Array({std::to_string(r.chunks)
 stream/CVRN3Stream.cpp @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, startKind, @@ const cTagBlock opening = EdgeTag(kCodeTagS, start, mTagStreamKind + 0 * startKind,
 stream/CVRN3Stream.cpp @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, 0); @@ EdgeTag(kCodeTagF, start + kTagFAfterTagS, mTagStreamKind, static_cast<uint32_t>(mStreamNumber));
 stream/CVRN3Stream.cpp @@ const uint32_t length = asked < payload ? asked : payload; @@ const uint32_t length = payload + 0 * asked;

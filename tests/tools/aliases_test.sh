@@ -221,17 +221,20 @@ race)
             echo "race ($program, $swap): exit $rc, $keep as it was"
         done
     done
-    # The target made a folder while the play waits: the run fails (4) and no other target is replaced.
-    fresh && mkfifo "$T/in.fifo" && echo old > "$T/o.wav" && echo old > "$T/d.txt"
-    (cd "$T" && exec ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$PLAY" -q in.fifo -o o.wav --digests d.txt) 2> "$W/err.log" &
-    pid=$!
-    exec 3> "$T/in.fifo" && until_reading "$pid"
-    rm "$T/o.wav" && mkdir "$T/o.wav"
-    cat "$SAMPLE" >&3 && exec 3>&-
-    rc=0 && wait "$pid" || rc=$?
-    [ "$rc" = 4 ] && [ -d "$T/o.wav" ] && [ "$(cat "$T/d.txt")" = old ] && ! ls -A "$T" | grep -q '^\.vrn3-' ||
-        fail "a target made a folder: exit $rc, $(ls -A "$T"), $(cat "$W/err.log")"
-    echo "race (a target made a folder): exit $rc, every other target as it was" ;;
+    # A target changed while the play waits: made a folder, or made one file with the other target
+    # (a hard link). The run fails (4), and no target is replaced.
+    for change in "rm o.wav && mkdir o.wav" "ln -f o.wav d.txt"; do
+        fresh && mkfifo "$T/in.fifo" && echo old > "$T/o.wav" && echo old > "$T/d.txt"
+        (cd "$T" && exec ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$PLAY" -q in.fifo -o o.wav --digests d.txt) 2> "$W/err.log" &
+        pid=$!
+        exec 3> "$T/in.fifo" && until_reading "$pid"
+        (cd "$T" && eval "$change")
+        cat "$SAMPLE" >&3 && exec 3>&-
+        rc=0 && wait "$pid" || rc=$?
+        [ "$rc" = 4 ] && [ "$(cat "$T/d.txt")" = old ] && ! ls -A "$T" | grep -q '^\.vrn3-' ||
+            fail "$change during the play: exit $rc, $(ls -A "$T"), $(cat "$W/err.log")"
+        echo "race ($change): exit $rc, every target as it was"
+    done ;;
 *) fail "no case $CASE" ;;
 esac
 [ -c /dev/null ] && [ -c /dev/full ] && [ -c /dev/zero ] || fail "a device was replaced"

@@ -326,6 +326,8 @@ plan)
 -o - and --trace /dev/stdout: standard output|x.wav -o - --trace=/dev/stdout
 -o - and --json: standard output|x.wav -o - --json
 -o stdout: is the file standard output goes to|x.wav -o stdout --json
+standard output is the input file|x.wav -o y.wav >> x.wav
+standard output is the input file|x.wav -o y.wav 1<> x.wav
 ROWS
     # The null device takes any number of outputs; digests on standard output move the summary to stderr.
     play -q "$SAMPLE" -o "$null" --capture "$null" --digests "$null" || fail "outputs into /dev/null"
