@@ -50,7 +50,7 @@ for build in "$@"; do
         5/x86_64-linux-gnu) flavour=amd64 ;;
         *) die "$build: Qt $(cache VRN3_QT) in lib/$triplet is no flavour of ours" ;;
     esac
-    if [ "$flavour" != amd64 ] && [ -n "$(bash "$ROOT/scripts/i386-emulator.sh" "$build")" ]; then
+    if [ "$flavour" != amd64 ] && [ -n "$(bash "$ROOT/scripts/i386-emulator.sh" "$build" 2>/dev/null)" ]; then
         say "SKIPPED the $flavour flavour: this machine runs i386 programs only under an emulator"
         continue
     fi
