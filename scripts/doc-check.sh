@@ -79,15 +79,18 @@ for flavour in "${!PREFIX_OF[@]}"; do
 done
 
 # --- run the blocks -------------------------------------------------------------------------
-# run_block <n> <kind> <where> <flavour>: runs block n on the flavour in a fresh folder; output in $WORK/out.
+# run_block <n> <kind> <flavour>: runs block n on the flavour in a fresh folder; output in $WORK/out,
+# and for a shell block the line within it of the command that failed in $WORK/line.
 run_block() {
-    local n=$1 kind=$2 flavour=$4 dir="$WORK/run/$1-$4" rc=0
+    local n=$1 kind=$2 flavour=$3 dir="$WORK/run/$1-$3" rc=0
+    rm -f "$WORK/line"
     cp -r "$WORK/fixture" "$dir"
     local P="${PREFIX_OF[$flavour]}" libs="${QT_LIBS_OF[$flavour]}"
     local env=(env -u PKG_CONFIG_PATH -u PKG_CONFIG_LIBDIR -u CMAKE_PREFIX_PATH "PATH=$P/bin:$PATH" "P=$P"
                "R=$SYSROOT" "Q=${QT4_OF[$flavour]:-}" "LD_LIBRARY_PATH=$libs" "TMPDIR=$dir")
     if [ "$kind" = sh ]; then
-        (cd "$dir" && timeout 300 "${env[@]}" bash -e -o pipefail "$WORK/blocks/$n.sh") >"$WORK/out" 2>&1 || rc=$?
+        (cd "$dir" && timeout 300 "${env[@]}" bash -c 'set -eo pipefail; trap "echo \$LINENO >\"\$1\"" ERR; . "$0"' \
+            "$WORK/blocks/$n.sh" "$WORK/line") >"$WORK/out" 2>&1 || rc=$?
     else
         local program
         if program="$(bash "$ROOT/scripts/example-build.sh" "$WORK/blocks/$n.cpp" pkg-config "$P" "${BUILD_OF[$flavour]}" "$dir/build" 2>"$WORK/out")"; then
@@ -116,12 +119,16 @@ while IFS=$'\t' read -r n kind where named reason; do
             continue
         fi
         runs=$((runs + 1))
-        if run_block "$n" "$kind" "$where" "$flavour"; then
+        if run_block "$n" "$kind" "$flavour"; then
             ran+=" $flavour"
         else
             rc=$?
             failed=$((failed + 1))
-            say "FAILED: $where: the block fails on $flavour (exit $rc); its output:"
+            # A shell block names the line of the command that failed: the fence's line plus the
+            # command's line within the block.
+            at="$where"
+            [ "$kind" = sh ] && [ -s "$WORK/line" ] && at="${where%:*}:$((${where##*:} + $(cat "$WORK/line")))"
+            say "FAILED: $at: the block fails on $flavour (exit $rc); its output:"
             sed 's/^/    /' "$WORK/out" | tail -n 40
         fi
     done
