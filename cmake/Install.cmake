@@ -51,6 +51,14 @@ set(VRN3_INSTALL_CMAKEDIR "${VRN3_INSTALL_LIBDIR}/cmake/VRN3SoundStream")
 set(VRN3_INSTALL_PCDIR "${VRN3_INSTALL_LIBDIR}/pkgconfig")
 set(VRN3_PACKAGE_VERSION "1.0.0")
 
+# What the host-side files (pkg-config files, CMake package) say of their flavour: an i386 host is
+# compiled and linked with -m32, which needs the multilib toolchain (Debian's g++-multilib).
+if(VRN3_FLAVOUR STREQUAL "i386")
+    set(VRN3_HOST_FLAVOUR_NOTE "the i386 flavour: build hosts with -m32 (g++-multilib)")
+else()
+    set(VRN3_HOST_FLAVOUR_NOTE "the amd64 flavour: build hosts 64-bit, the compiler's default")
+endif()
+
 # The Qt flavour everything links: 5 (Debian's Qt 5 Core) unless the build chose Qt 4, whose Core
 # comes from the folder VRN3_QT4_DIR (include/QtCore, lib/libQtCore.so.4) outside any package.
 if(DEFINED VRN3_QT)
@@ -79,14 +87,21 @@ set_target_properties(vrn3host vrn3capture VRN3SoundStream PROPERTIES SKIP_BUILD
 set(VRN3_PLAY_INSTALL_RPATH "$ORIGIN/../${VRN3_INSTALL_LIBDIR}")
 
 # Debug information names source files relative to the source tree and the build tree, as
-# Debian's builds do, and the sysroot's headers by their paths on an i386 system, so that no
-# folder of the build machine shows in an installed file or a debug package. (The last map
-# that matches wins.) The maps go to the links as well: objects optimised at link time get their
-# debug information there, named after the folder the link runs in.
+# Debian's builds do, the sysroot's headers by their paths on an i386 system, and the Qt 4
+# headers relative to the Qt 4 folder (include/QtCore/...), the layout the host's own Qt 4 folder
+# has, so that no folder of the build machine shows in an installed file or a debug package.
+# (The last map that matches wins: the Qt 4 folder, given as a path through the source tree
+# "../shared/qt4-i386", is mapped after the source tree.) The maps go to the links as well:
+# objects optimised at link time get their debug information there, named after the folder the
+# link runs in.
 set(_vrn3_prefix_maps "-ffile-prefix-map=${PROJECT_BINARY_DIR}/=" "-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=")
 if(VRN3_SYSROOT)
     get_filename_component(_vrn3_sysroot_real "${VRN3_SYSROOT}" REALPATH)
     list(APPEND _vrn3_prefix_maps "-ffile-prefix-map=${VRN3_SYSROOT}=" "-ffile-prefix-map=${_vrn3_sysroot_real}=")
+endif()
+if(VRN3_QT_FLAVOUR EQUAL 4)
+    get_filename_component(_vrn3_qt4_real "${VRN3_QT4_DIR}" REALPATH)
+    list(APPEND _vrn3_prefix_maps "-ffile-prefix-map=${VRN3_QT4_DIR}/=" "-ffile-prefix-map=${_vrn3_qt4_real}/=")
 endif()
 foreach(_vrn3_target vrn3host vrn3capture vrn3capturereader vrn3stream VRN3SoundStream vrn3tools vrn3play
         vrn3taps vrn3-play vrn3-replay)

@@ -3,6 +3,7 @@
 # a host author to, and prints the program's path:
 #   scripts/example-build.sh <example> <cmake|pkg-config> <install prefix> <project build> <folder>
 # e.g. scripts/example-build.sh reading-host pkg-config /opt/vrn3 build/release /tmp/rh
+# <example> may instead be a C++ file of a host (a listing of the documents), built with pkg-config.
 # The project build tells the Qt flavour and where its Qt is, standing in for the host's: Qt 5 from
 # the build's i386 sysroot (CMAKE_PREFIX_PATH for CMake, PKG_CONFIG_LIBDIR for pkg-config); Qt 4
 # from a folder made in <folder> of the build's Qt 4 headers and library (VRN3_QT4_DIR for CMake,
@@ -13,10 +14,17 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 say() { echo "example-build: $*" >&2; }
 
-# qt <project build> <folder>: sets QT_LIBS, QT_CMAKE and QT_PC for the build's Qt.
+# qt <project build> <folder>: sets QT_LIBS, QT_CMAKE and QT_PC for the build's Qt, and
+# ARCH_CMAKE, ARCH_CXX and TRIPLET for its flavour: the amd64 flavour builds hosts as the
+# compiler does by default, on Debian's amd64 Qt 5 in the system's folders; the i386 one with -m32.
 qt() {
     cache() { sed -n "s/^$1:[A-Z]*=//p" "$2/CMakeCache.txt"; }
     local sysroot qt4_dir lib
+    if readelf -h "$1/sound/libVRN3SoundStream.so.1" | grep -q 'Class: *ELF64'; then
+        TRIPLET=x86_64-linux-gnu ARCH_CMAKE=() ARCH_CXX=() QT_LIBS="" QT_CMAKE=("-DCMAKE_PREFIX_PATH=$3") QT_PC=()
+        return 0
+    fi
+    TRIPLET=i386-linux-gnu ARCH_CMAKE=(-DCMAKE_CXX_FLAGS=-m32 -DCMAKE_LIBRARY_ARCHITECTURE=i386-linux-gnu) ARCH_CXX=(-m32)
     sysroot="$(cache VRN3_SYSROOT "$1")"
     QT_LIBS="$sysroot/usr/lib/i386-linux-gnu:$sysroot/lib/i386-linux-gnu" QT_CMAKE=("-DCMAKE_PREFIX_PATH=$3;$sysroot/usr") QT_PC=()
     export PKG_CONFIG_LIBDIR="$sysroot/usr/lib/i386-linux-gnu/pkgconfig:/usr/lib/i386-linux-gnu/pkgconfig"
@@ -37,25 +45,27 @@ if [ "${1:-}" = --qt-libs ]; then
 fi
 [ $# -eq 5 ] || { echo "usage: $0 <example> <cmake|pkg-config> <install prefix> <project build> <folder>" >&2; exit 2; }
 EXAMPLE="$1" WAY="$2" PREFIX="$3" BUILD="$(cd "$4" && pwd)" OUT="$5"
-SRC="$ROOT/examples/$EXAMPLE"
-[ -f "$SRC/main.cpp" ] || { say "no example $EXAMPLE"; exit 2; }
+SRC="$ROOT/examples/$EXAMPLE" MAIN="$ROOT/examples/$EXAMPLE/main.cpp"
+if [ "${EXAMPLE%.cpp}" != "$EXAMPLE" ] && [ "$WAY" = pkg-config ]; then
+    MAIN="$(realpath "$EXAMPLE")" EXAMPLE="$(basename "$EXAMPLE" .cpp)"
+fi
+[ -f "$MAIN" ] || { say "no example $EXAMPLE"; exit 2; }
 mkdir -p "$OUT"
 qt "$BUILD" "$OUT" "$PREFIX"
 LOG="$OUT/build.log"
 fail() { cat "$LOG" >&2; say "$EXAMPLE does not build with $WAY"; exit 1; }
 
 if [ "$WAY" = cmake ]; then
-    cmake -S "$SRC" -B "$OUT/cmake" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_LIBRARY_ARCHITECTURE=i386-linux-gnu "${QT_CMAKE[@]}" \
-        "-DCMAKE_EXE_LINKER_FLAGS=-Wl,-rpath-link,${QT_LIBS//:/,-rpath-link,}" >"$LOG" 2>&1 || fail
+    cmake -S "$SRC" -B "$OUT/cmake" -DCMAKE_BUILD_TYPE=Release ${ARCH_CMAKE[@]+"${ARCH_CMAKE[@]}"} "${QT_CMAKE[@]}" \
+        "-DCMAKE_EXE_LINKER_FLAGS=${QT_LIBS:+-Wl,-rpath-link,${QT_LIBS//:/,-rpath-link,}}" >"$LOG" 2>&1 || fail
     cmake --build "$OUT/cmake" >>"$LOG" 2>&1 || fail
     echo "$OUT/cmake/$EXAMPLE"
 elif [ "$WAY" = pkg-config ]; then
-    export PKG_CONFIG_PATH="$PREFIX/lib/i386-linux-gnu/pkgconfig"
+    export PKG_CONFIG_PATH="$PREFIX/lib/$TRIPLET/pkgconfig"
     pc() { pkg-config ${QT_PC[@]+"${QT_PC[@]}"} "$@"; }
     flags="$(pc --cflags --libs vrn3host 2>"$LOG")" || fail
     # shellcheck disable=SC2086
-    g++ -m32 -std=c++17 -Wall -Wextra -Werror -o "$OUT/$EXAMPLE" "$SRC/main.cpp" $flags -ldl \
+    g++ ${ARCH_CXX[@]+"${ARCH_CXX[@]}"} -std=c++17 -Wall -Wextra -Werror -o "$OUT/$EXAMPLE" "$MAIN" $flags -ldl \
         -Wl,-rpath,"$(pc --variable=libdir vrn3host)" -DVRN3_PLUGIN="\"$(pc --variable=plugin vrn3host)\"" \
         >"$LOG" 2>&1 || fail
     echo "$OUT/$EXAMPLE"

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Builds the Debian packages from a build tree and proves them on this machine, as root:
 #   scripts/package-check.sh <build dir>
-#  1. builds the tree and runs cpack: one i386 .deb per component (see cmake/Install.cmake);
+#  1. builds the tree and runs cpack: one .deb per component (see cmake/Install.cmake), for the
+#     build's flavour's architecture (i386 for the i386 and Qt 4 flavours, amd64);
 #     checks each package's architecture, that its Depends cover every NEEDED library of every
 #     ELF file it ships, that those files are stripped and their debug information lies in the
 #     package's -dbgsym .ddeb, that it carries its copyright file and changelog, and that the
 #     host and capture libraries' packages have a shlibs file and, like the plug-in's,
 #     Multi-Arch: same; that no packaged file names a folder of this machine (the source and
-#     build trees, the sysroot, the Qt 4 folder); that the dev package holds the host author's
-#     documents;
-#  2. adds the i386 foreign architecture and installs the runtime Depends (libc6, libstdc++6,
-#     libgcc-s1, and libqt5core5a for a Qt 5 build, all :i386) with apt, but only if apt can do
+#     build trees, the sysroot, the Qt 4 folder), nor any file of its -dbgsym package; that the
+#     dev package holds the host author's documents;
+#  2. adds the i386 foreign architecture (for i386 packages) and installs the runtime Depends
+#     (libc6, libstdc++6, libgcc-s1, and libqt5core5a for a Qt 5 build, all of the packages'
+#     architecture) with apt, but only if apt can do
 #     so without touching any package already here; otherwise (the i386 security index is often
 #     out of step with the amd64 one, and Multi-Arch: same packages then need matching versions)
 #     the packages go in with dpkg --force-depends and the missing i386 Qt comes from the build's
@@ -41,23 +43,29 @@ export DEBIAN_FRONTEND=noninteractive
 SYSROOT="$(sed -n 's/^VRN3_SYSROOT:PATH=//p' "$BUILD/CMakeCache.txt")"
 QT="$(sed -n 's/^VRN3_QT:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
 QT4_DIR="$(sed -n 's/^VRN3_QT4_DIR:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
-EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD")"
+# The packages' architecture follows the build's pointer size, as the build's flavour does.
+if grep -qs 'CMAKE_CXX_SIZEOF_DATA_PTR "8"' "$BUILD"/CMakeFiles/*/CMakeCXXCompiler.cmake; then
+    ARCH=amd64 TRIPLET=x86_64-linux-gnu EMULATOR=""
+else
+    ARCH=i386 TRIPLET=i386-linux-gnu EMULATOR="$(bash "$ROOT/scripts/i386-emulator.sh" "$BUILD")"
+fi
+RUNTIME="libc6:$ARCH libstdc++6:$ARCH libgcc-s1:$ARCH"
 if [ "$QT" = 4 ]; then
     SUFFIX="-qt4"
-    RUNTIME_I386="libc6:i386 libstdc++6:i386 libgcc-s1:i386"
     QT_LIBS="$QT4_DIR/lib"
     # A copy of the Qt 4 folder made without symbolic links holds text files for them; the
     # build's link to the library stands in then (cmake/QtFlavour.cmake).
     [ -e "$BUILD/qt4-lib/libQtCore.so.4" ] && QT_LIBS="$BUILD/qt4-lib"
 else
     SUFFIX=""
-    RUNTIME_I386="libc6:i386 libstdc++6:i386 libgcc-s1:i386 libqt5core5a:i386"
+    RUNTIME+=" libqt5core5a:$ARCH"
     QT_LIBS="$SYSROOT/usr/lib/i386-linux-gnu:$SYSROOT/lib/i386-linux-gnu"
+    [ "$ARCH" = amd64 ] && QT_LIBS="" # Debian's amd64 Qt 5, in the system's folders
 fi
 P_PLUGIN="vrn3soundstream$SUFFIX" P_HOST="libvrn3host1$SUFFIX" P_CAPTURE="libvrn3capture1$SUFFIX"
 P_PLAY="vrn3-play$SUFFIX" P_DEV="vrn3soundstream-dev$SUFFIX"
 OUR_PACKAGES="$P_PLAY $P_PLUGIN $P_CAPTURE $P_HOST $P_DEV"
-PLUGIN=/usr/lib/i386-linux-gnu/vrn3/plugins/libVRN3SoundStream.so.1
+PLUGIN=/usr/lib/$TRIPLET/vrn3/plugins/libVRN3SoundStream.so.1
 WORK="$(mktemp -d)"
 say() { echo "package-check: $*"; }
 die() { say "FAILED: $*"; exit 1; }
@@ -90,10 +98,15 @@ provider() {
 # package's -dbgsym .ddeb holds it under the file's build id.
 # (A listing piped into grep is read to its end, never with grep -q: under pipefail, dpkg-deb
 # killed by the pipe grep -q closes early fails the check of a sound package.)
+# ddeb_of <package> <deb>: the path of the package's -dbgsym .ddeb beside its .deb.
+ddeb_of() {
+    local ddeb
+    ddeb="$(dirname "$2")/$1-dbgsym_${2##*/$1_}"
+    echo "${ddeb%.deb}.ddeb"
+}
 check_stripped() {
     local id ddeb
-    ddeb="$(dirname "$2")/$1-dbgsym_${2##*/$1_}"
-    ddeb="${ddeb%.deb}.ddeb"
+    ddeb="$(ddeb_of "$1" "$2")"
     readelf -S "$3" | grep -q '\.debug_info' && die "$1: ${3#"$WORK/x"} is not stripped"
     id="$(readelf -n "$3" | sed -n 's/.*Build ID: *//p')"
     [ -f "$ddeb" ] || die "$1: no debug package $(basename "$ddeb")"
@@ -114,7 +127,7 @@ for deb in "${debs[@]}"; do
     # Names in Depends (any alternative) and Provides, one a line.
     depends="$( { dpkg-deb -f "$deb" Depends; dpkg-deb -f "$deb" Provides; } | tr ',|' '\n\n' |
                 sed -E 's/\(.*//; s/[[:space:]]//g' | grep -v '^$' || true)"
-    [ "$arch" = i386 ] || die "$name is for $arch"
+    [ "$arch" = "$ARCH" ] || die "$name is for $arch, not $ARCH"
     rm -rf "$WORK/x" && mkdir -p "$WORK/x" && dpkg-deb -x "$deb" "$WORK/x"
     while IFS= read -r f; do
         for lib in $(readelf -d "$f" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
@@ -131,6 +144,12 @@ for deb in "${debs[@]}"; do
     done
     found="$(grep -rlF "${MACHINE_PATHS[@]}" "$WORK/x" || true)"
     [ -z "$found" ] || die "$name: ${found//"$WORK/x"/} name(s) a folder of this machine"
+    ddeb="$(ddeb_of "$name" "$deb")"
+    if [ -f "$ddeb" ]; then
+        rm -rf "$WORK/d" && mkdir -p "$WORK/d" && dpkg-deb -x "$ddeb" "$WORK/d"
+        found="$(grep -rlF "${MACHINE_PATHS[@]}" "$WORK/d" || true)"
+        [ -z "$found" ] || die "$name-dbgsym: ${found//"$WORK/d"/} name(s) a folder of this machine"
+    fi
     say "$(basename "$deb"): Architecture $arch${multiarch:+, Multi-Arch $multiarch}; Depends: $(dpkg-deb -f "$deb" Depends)"
 done
 for name in "$P_PLUGIN" "$P_HOST" "$P_CAPTURE" "$P_DEV"; do
@@ -140,7 +159,7 @@ dpkg-deb -c "${DEB[$P_PLUGIN]}" | grep "\.$PLUGIN\$" >/dev/null || die "the plug
 for doc in integration.md records.md block-flow.md; do
     dpkg-deb -c "${DEB[$P_DEV]}" | grep "\./usr/share/doc/$P_DEV/$doc\$" >/dev/null || die "$P_DEV lacks /usr/share/doc/$P_DEV/$doc"
 done
-say "no packaged file names a folder of this machine; $P_DEV holds integration.md, records.md, block-flow.md"
+say "no packaged file names a folder of this machine, -dbgsym packages included; $P_DEV holds integration.md, records.md, block-flow.md"
 for name in "$P_HOST" "$P_CAPTURE" "$P_PLUGIN"; do
     [ "$(dpkg-deb -f "${DEB[$name]}" Multi-Arch)" = same ] || die "$name is not Multi-Arch: same"
 done
@@ -151,8 +170,8 @@ check_shlibs() {
 }
 check_shlibs libvrn3host "$P_HOST"
 check_shlibs libvrn3capture "$P_CAPTURE"
-dpkg-deb -c "${DEB[$P_CAPTURE]}" | grep '\./usr/lib/i386-linux-gnu/libvrn3capture\.so\.1$' >/dev/null ||
-    die "$P_CAPTURE lacks /usr/lib/i386-linux-gnu/libvrn3capture.so.1"
+dpkg-deb -c "${DEB[$P_CAPTURE]}" | grep "\./usr/lib/$TRIPLET/libvrn3capture\.so\.1\$" >/dev/null ||
+    die "$P_CAPTURE lacks /usr/lib/$TRIPLET/libvrn3capture.so.1"
 
 # --- 5. the way back, whatever happens ----------------------------------------------------
 for p in $OUR_PACKAGES; do
@@ -213,19 +232,19 @@ restore() {
 trap restore EXIT
 
 # --- 2. the runtime dependencies ----------------------------------------------------------
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$ARCH" = i386 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
     ADDED_ARCH=1
 fi
 apt-get update -qq >/dev/null 2>&1 || say "apt-get update reported errors (the i386 index)"
 FORCED=0
 # shellcheck disable=SC2086
-if plan="$(apt-get -s install --no-install-recommends $RUNTIME_I386 2>&1)" &&
+if plan="$(apt-get -s install --no-install-recommends $RUNTIME 2>&1)" &&
    ! grep -qE '^(Remv|Inst [^ ]+ \[)' <<<"$plan"; then
     # apt installs exactly what its plan names ("Inst <package> (...)"): those are this check's.
     apt_new=($(sed -n 's/^Inst \([^ ]*\) .*/\1/p' <<<"$plan"))
     # shellcheck disable=SC2086
-    if apt-get install -y -qq --no-install-recommends $RUNTIME_I386 >/dev/null; then
+    if apt-get install -y -qq --no-install-recommends $RUNTIME >/dev/null; then
         MINE+=("${apt_new[@]}")
         [ ${#apt_new[@]} -gt 0 ] && say "apt installed for this check: ${apt_new[*]}"
     else
@@ -236,10 +255,10 @@ else
     FORCED=1
 fi
 if [ "$FORCED" = 1 ]; then
-    say "apt cannot install the i386 runtime without changing packages already here:"
+    say "apt cannot install the $ARCH runtime without changing packages already here:"
     grep -E '^(Remv|Inst [^ ]+ \[)|^E:' <<<"$plan" | head -n 5 | sed 's/^/    /'
     say "installing with dpkg --force-depends; the multilib runtime (/usr/lib32) and the build's"
-    say "sysroot (i386 Qt) stand in for the i386 Depends"
+    say "sysroot (i386 Qt) stand in for the $ARCH Depends"
 fi
 
 # --- 3. install, load, play ----------------------------------------------------------------
@@ -250,7 +269,7 @@ MINE=("${installing[@]}" "${MINE[@]}")
 RUN_ENV=(env)
 if [ "$FORCED" = 1 ]; then
     dpkg -i --force-depends "${to_install[@]}" >/dev/null
-    RUN_ENV=(env "LD_LIBRARY_PATH=/usr/lib/i386-linux-gnu:$QT_LIBS")
+    RUN_ENV=(env "LD_LIBRARY_PATH=/usr/lib/$TRIPLET:$QT_LIBS")
 else
     dpkg -i "${to_install[@]}" >/dev/null
     [ "$QT" = 4 ] && RUN_ENV=(env "LD_LIBRARY_PATH=$QT_LIBS") # the host's Qt 4
@@ -282,7 +301,7 @@ for way in cmake pkg-config; do
     program="$(bash "$ROOT/scripts/example-build.sh" minimal-host "$way" /usr "$BUILD" "$WORK/example-$way")" ||
         die "minimal-host does not build with $way against $P_DEV"
     qt_libs="$(bash "$ROOT/scripts/example-build.sh" --qt-libs "$BUILD" "$WORK/example-$way")"
-    env LD_LIBRARY_PATH="/usr/lib/i386-linux-gnu:$qt_libs" ${EMULATOR:+"$EMULATOR"} "$program" >"$WORK/example.out" || die "minimal-host ($way) failed"
+    env LD_LIBRARY_PATH="/usr/lib/$TRIPLET:$qt_libs" ${EMULATOR:+"$EMULATOR"} "$program" >"$WORK/example.out" || die "minimal-host ($way) failed"
     loaded="$(sed -n 's/^loaded //p' "$WORK/example.out")"
     [ -n "$loaded" ] && [ "$(realpath "$loaded")" = "$PLUGIN" ] && grep -q '^SCDA: time 3040' "$WORK/example.out" ||
         die "minimal-host ($way) did not play through the installed plug-in: $(cat "$WORK/example.out")"
@@ -294,7 +313,7 @@ removing=("$P_DEV" "$P_PLUGIN" "$P_CAPTURE" "$P_HOST")
 [ -n "${DEB[$P_PLAY]:-}" ] && removing=("$P_PLAY" "${removing[@]}")
 dpkg -r "${removing[@]}" >/dev/null
 for p in "${removing[@]}"; do is_installed "$p" && die "$p is still installed"; done
-[ ! -e "$PLUGIN" ] && [ ! -e /usr/lib/i386-linux-gnu/libvrn3host.so.1 ] &&
-    [ ! -e /usr/lib/i386-linux-gnu/libvrn3capture.so.1 ] && [ ! -e /usr/bin/vrn3-play ] ||
+[ ! -e "$PLUGIN" ] && [ ! -e "/usr/lib/$TRIPLET/libvrn3host.so.1" ] &&
+    [ ! -e "/usr/lib/$TRIPLET/libvrn3capture.so.1" ] && [ ! -e /usr/bin/vrn3-play ] ||
     die "files remain after dpkg -r"
 say "uninstalled cleanly"

@@ -18,7 +18,7 @@ STAMPS="$DEPS/stamps"
 export DEBIAN_FRONTEND=noninteractive
 
 HOST_PACKAGES="g++-multilib cmake googletest qtbase5-dev clang-14 clang-format libclang-rt-14-dev valgrind
-  abigail-tools dwarves sox libcli11-dev dpkg-dev gcovr groff-base time tshark"
+  abigail-tools dwarves sox libcli11-dev dpkg-dev gcovr groff-base time tshark pkg-config python3"
 SYSROOT_PACKAGES="libqt5core5a qtbase5-dev qt5-qmake qt5-qmake-bin qtbase5-dev-tools
   libicu72 libdouble-conversion3 libpcre2-16-0 libzstd1 zlib1g libglib2.0-0
   libpcre2-8-0 libffi8 libmount1 libselinux1 libblkid1"

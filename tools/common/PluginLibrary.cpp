@@ -34,6 +34,11 @@ CBrick* PluginLibrary::CreateBrick(const TBrickConfig& config) const
     return brick;
 }
 
+std::string PluginLibrary::InstalledPath()
+{
+    return VRN3_PLUGIN_FROM_BIN;
+}
+
 std::string PluginLibrary::BesideProgram()
 {
     char self[PATH_MAX];

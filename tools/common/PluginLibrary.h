@@ -19,6 +19,10 @@ public:
     // build tree has it (the first that exists; the installed place when neither does).
     static std::string BesideProgram();
 
+    // Where an installed program has the plug-in, relative to the program's folder: below the
+    // library folder of this build's architecture (lib/i386-linux-gnu, lib/x86_64-linux-gnu).
+    static std::string InstalledPath();
+
     // A new brick for `config`, owned by the caller. Throws Failure(kExitPlugin) when the
     // factory refuses the configuration.
     CBrick* CreateBrick(const TBrickConfig& config) const;

@@ -44,7 +44,10 @@ const std::string kHelp =
     "  -o, --output FILE  where the WAV goes; - is standard output\n"
     "                     (default: INPUT.extracted.wav beside the input, or - for -)\n"
     "  --plugin FILE      the plug-in library to load (default: the one installed beside the\n"
-    "                     program, ../lib/i386-linux-gnu/vrn3/plugins/, or the one built beside it)\n"
+    "                     program, " +
+    PluginLibrary::InstalledPath() +
+    ",\n"
+    "                     or the one built beside it)\n"
     "  --stream N         the number of the stream the plug-in extracts (default 1, the sound)\n"
     "  --fragment BYTES   the largest fragment payload, 0 to 65535, 0 for whole records (default " +
     std::to_string(kDefaultFragment) +
