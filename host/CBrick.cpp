@@ -2,6 +2,7 @@
 #include "../blocks/CBrick.h"
 
 #include "../records/HostRecords.h"
+#include "CBrickMonitorPrivate.h"
 #include "CBrickPrivate.h"
 #include "CPipelinePrivate.h"
 
@@ -21,15 +22,14 @@ __attribute__((noinline, cold)) void RunOnCreate(CBrick* brick, CBrickPrivate* d
 }
 
 // Inline in the delivery, where the block is a plain handle of the queue: its type is then read
-// from its node directly instead of through the handle's virtual table.
-__attribute__((always_inline)) inline void Handle(CBrick* brick, cMemBlock& block, bool control)
+// from its node directly instead of through the handle's virtual table. Returns the handler's answer.
+__attribute__((always_inline)) inline bool Handle(CBrick* brick, cMemBlock& block, bool control)
 {
     if (control)
-        brick->onCtrl(block);
-    else if (block.GetType() == kCodeNtfy)
-        brick->onNotify(block);
-    else
-        brick->onData(block);
+        return brick->onCtrl(block);
+    if (block.GetType() == kCodeNtfy)
+        return brick->onNotify(block);
+    return brick->onData(block);
 }
 
 // Hands a block taken from one of the brick's queues to its handler. A block whose handler (or
@@ -40,7 +40,11 @@ __attribute__((always_inline)) inline bool Deliver(CBrick* brick, CBrickPrivate*
     try {
         if (d->tap != nullptr)
             d->tap->Delivered(block, control);
-        Handle(brick, block, control);
+        CBrickMonitorPrivate* monitor = ActiveMonitor();
+        if (__builtin_expect(monitor != nullptr, 0))
+            monitor->Deliver(brick, block, control, Handle);
+        else
+            Handle(brick, block, control);
     } catch (...) {
         if (d->pipeline == nullptr)
             throw;
@@ -269,6 +273,8 @@ bool CBrick::onCreate(const TBrickConfig&)
 
 bool CBrick::SendData(const cMemBlock& block)
 {
+    if (CBrickMonitorPrivate* monitor = ActiveMonitor())
+        monitor->Sending(this, block, false);
     if (d->tap != nullptr)
         d->tap->Sent(block, false);
     return d->next != nullptr && d->next->enqueueData(block);
@@ -276,6 +282,8 @@ bool CBrick::SendData(const cMemBlock& block)
 
 bool CBrick::SendCmd(const cMemBlock& block)
 {
+    if (CBrickMonitorPrivate* monitor = ActiveMonitor())
+        monitor->Sending(this, block, true);
     if (d->tap != nullptr)
         d->tap->Sent(block, true);
     return d->previous != nullptr && d->previous->enqueueControl(block);

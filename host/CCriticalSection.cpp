@@ -3,6 +3,8 @@
 // state word lives in the object but only this file reads or writes it.
 #include "../blocks/CCriticalSection.h"
 
+#include "CBrickMonitorPrivate.h"
+
 #include <linux/futex.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -31,6 +33,15 @@
 #endif
 
 namespace {
+
+// A living brick monitor hears of every lock made, destroyed, taken and given back (it keeps what
+// it learns beside the locks, by address). Out of line and cold: without a monitor each costs the
+// test of one pointer.
+__attribute__((noinline, cold)) void TellMonitor(CBrickMonitorPrivate* monitor,
+                                                 void (CBrickMonitorPrivate::*event)(const void*), const void* lock)
+{
+    (monitor->*event)(lock);
+}
 
 // On i386 the slow paths take their arguments in registers: a function whose arguments are on the
 // stack can end in a jump only to one that needs no more stack arguments than it has.
@@ -93,11 +104,15 @@ CCriticalSection::CCriticalSection(bool) : mState(kFree)
 {
     VRN3_LOCK_WORD(mState);
     VRN3_LOCK_CREATED(this);
+    if (CBrickMonitorPrivate* monitor = ActiveMonitor())
+        TellMonitor(monitor, &CBrickMonitorPrivate::LockMade, this);
 }
 
 CCriticalSection::~CCriticalSection()
 {
     VRN3_LOCK_DESTROYED(this);
+    if (CBrickMonitorPrivate* monitor = ActiveMonitor())
+        TellMonitor(monitor, &CBrickMonitorPrivate::LockGone, this);
 }
 
 bool CCriticalSection::Lock(unsigned long timeout)
@@ -107,12 +122,17 @@ bool CCriticalSection::Lock(unsigned long timeout)
         mState.compare_exchange_strong(expected, kLocked, std::memory_order_acquire) || LockContended(mState, timeout);
     if (held)
         VRN3_LOCK_ACQUIRED(this);
+    CBrickMonitorPrivate* monitor = ActiveMonitor();
+    if (__builtin_expect(monitor != nullptr, 0) && held)
+        TellMonitor(monitor, &CBrickMonitorPrivate::Locked, this);
     return held;
 }
 
 bool CCriticalSection::Unlock()
 {
     VRN3_LOCK_RELEASED(this);
+    if (CBrickMonitorPrivate* monitor = ActiveMonitor())
+        TellMonitor(monitor, &CBrickMonitorPrivate::Unlocking, this);
     if (__builtin_expect(mState.exchange(kFree, std::memory_order_release) == kContended, 0))
         return FutexWake(&mState);
     return true;

@@ -2,6 +2,8 @@
 // sends compared as they come.
 #include "Replayer.h"
 
+#include "OwedRules.h"
+
 #include "../taps/BlockDigest.h"
 #include "../common/Failure.h"
 #include "../common/PluginLibrary.h"
@@ -57,8 +59,8 @@ void Deliver(CBrick* brick, const CapturePacket& packet, const std::string& capt
 } // namespace
 
 Replayer::Replayer(std::FILE* capture, const std::string& name, const std::string& plugin, std::FILE* digests,
-                   bool partial)
-    : mFile(capture), mCapture(name), mPlugin(plugin), mDigests(digests), mPartial(partial)
+                   bool partial, bool validate)
+    : mFile(capture), mCapture(name), mPlugin(plugin), mDigests(digests), mPartial(partial), mValidate(validate)
 {
 }
 
@@ -77,15 +79,32 @@ ReplayResult Replayer::Run()
     return result;
 }
 
-// Feeds the inputs and compares the sends, until the end of the capture or the first difference.
+// Makes the brick, replays, and with validation judges what the brick kept once it is gone. The
+// monitor outlives the pipeline, the plug-in outlives both.
 void Replayer::Play(CCaptureReader& reader, const TBrickConfig& config, ReplayResult& result)
 {
     PluginLibrary plugin(mPlugin);
-    CPipeline pipeline;
-    pipeline.Add(new CBrick);
-    CBrick* brick = pipeline.Add(plugin.CreateBrick(config));
-    pipeline.Add(new CBrick);
-    pipeline.Tap(brick, this);
+    std::unique_ptr<CBrickMonitor> monitor;
+    {
+        CPipeline pipeline;
+        pipeline.Add(new CBrick);
+        CBrick* brick = pipeline.Add(plugin.CreateBrick(config));
+        pipeline.Add(new CBrick);
+        pipeline.Tap(brick, this);
+        if (mValidate)
+            monitor.reset(new CBrickMonitor(brick, OwedRules::For(config)));
+        Feed(reader, pipeline, brick, monitor.get(), result);
+    }
+    if (monitor) {
+        monitor->BrickGone();
+        result.violations = monitor->Violations();
+    }
+}
+
+// Feeds the inputs and compares the sends, until the end of the capture or the first difference.
+void Replayer::Feed(CCaptureReader& reader, CPipeline& pipeline, CBrick* brick, CBrickMonitor* monitor,
+                    ReplayResult& result)
+{
     CapturePacket packet;
     while (reader.Next(packet)) {
         if (packet.header.path == kPathConfig)
@@ -98,6 +117,8 @@ void Replayer::Play(CCaptureReader& reader, const TBrickConfig& config, ReplayRe
         }
         if (!NoMoreSent(result))
             return;
+        if (monitor != nullptr)
+            monitor->Feeding(packet.number);
         Deliver(brick, packet, mCapture);
         ++result.inputs;
         pipeline.RunUntilIdle();

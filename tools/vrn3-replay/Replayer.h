@@ -12,6 +12,9 @@
 // A capture cut short (no end record) is refused, or, when asked, replayed up to its last whole
 // packet and the result marked partial.
 //
+// With validation, a CBrickMonitor watches the brick from its creation to its destruction (its
+// rules owed as OwedRules says), each block it receives named by its packet number.
+//
 // Life: Run once. The plug-in library is loaded for the run and unloaded after the pipeline, and
 // with it every block of the brick, is gone. Run throws CaptureError for a capture it cannot
 // read (the message names the packet), Failure(kExitPlugin) for a plug-in it cannot use,
@@ -19,9 +22,11 @@
 #pragma once
 
 #include "../../capture/CCaptureReader.h"
+#include "../../host/CBrickMonitor.h"
 #include "../../host/CBrickTap.h"
 
 #include <cstdint>
+#include <memory>
 #include <cstdio>
 #include <deque>
 #include <string>
@@ -46,7 +51,10 @@ struct ReplayResult {
     std::vector<ReplayBlock> before;                       // up to kContext matching pairs' blocks
     bool partial = false;                                  // the capture was cut short; what it holds was replayed
     uint32_t lastPacket = 0;                               // the last packet read
+    std::vector<CBrickViolation> violations;               // with validation: the rules the brick broke
 };
+
+class CPipeline;
 
 class Replayer : public CBrickTap {
 public:
@@ -55,8 +63,10 @@ public:
 
     // `capture` (not owned) is the open capture, `name` its name in messages. `digests` (not
     // owned; may be null) gets a BlockDigest line for every block the brick sends downstream.
-    // With `partial`, a capture cut short is replayed as far as it goes.
-    Replayer(std::FILE* capture, const std::string& name, const std::string& plugin, std::FILE* digests, bool partial);
+    // With `partial`, a capture cut short is replayed as far as it goes; with `validate`, the
+    // brick is watched.
+    Replayer(std::FILE* capture, const std::string& name, const std::string& plugin, std::FILE* digests, bool partial,
+             bool validate = false);
 
     ReplayResult Run();
 
@@ -66,6 +76,7 @@ public:
 
 private:
     void Play(CCaptureReader& reader, const TBrickConfig& config, ReplayResult& result);
+    void Feed(CCaptureReader& reader, CPipeline& pipeline, CBrick* brick, CBrickMonitor* monitor, ReplayResult& result);
     bool Compare(ReplayBlock captured, ReplayResult& result);
     bool NoMoreSent(ReplayResult& result);
     void Keep(const ReplayBlock& block, ReplayResult& result);
@@ -75,6 +86,7 @@ private:
     std::string mPlugin;
     std::FILE* mDigests;
     bool mPartial;
+    bool mValidate;
     uint64_t mDigestIndex = 0;
     std::deque<ReplayBlock> mSent; // the brick's sends not yet compared
 };

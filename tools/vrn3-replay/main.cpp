@@ -21,6 +21,7 @@
 
 #include "../../capture/CapturePaths.h"
 #include "../../capture/CBlockWire.h"
+#include "../../records/FourCC.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -44,6 +45,8 @@ const char* const kHelp =
     "                    standard output (the text verdict then goes to stderr)\n"
     "  --json            print the outcome as one JSON object on standard output\n"
     "  --partial         replay a capture cut short (no end record) as far as it goes, and say so\n"
+    "  --validate        watch the brick keep the framework's rules while it replays; print each\n"
+    "                    violation with its rule, packet, block type and what was seen\n"
     "  -h, --help        print this and stop\n"
     "  --version         print the version and stop\n"
     "\n"
@@ -54,7 +57,7 @@ const char* const kHelp =
 
 struct Settings {
     std::string capture, plugin = PluginLibrary::BesideProgram(), digests;
-    bool json = false, partial = false;
+    bool json = false, partial = false, validate = false;
     size_t digestsOutput = OutputPlan::kNoOutput;
 };
 
@@ -64,7 +67,22 @@ std::string Line(const ReplayBlock& block)
            BlockText::Describe(block.type, block.data) + "  md5 " + BlockDigest::Md5(block.data);
 }
 
-std::string Verdict(const std::string& capture, const ReplayResult& result)
+// "received block modified in place: packet 41, snd3, bytes 12-15 changed during onData"
+std::string Violation(const CBrickViolation& violation)
+{
+    const std::string packet = violation.block != 0 ? "packet " + std::to_string(violation.block) + ", " : "";
+    return violation.title + ": " + packet + CodeText(violation.type) + ", " + violation.seen;
+}
+
+std::string Violations(const std::string& capture, const ReplayResult& result)
+{
+    std::string text;
+    for (const CBrickViolation& violation : result.violations)
+        text += "vrn3-replay: " + capture + ": " + Violation(violation) + "\n";
+    return text;
+}
+
+std::string Comparison(const std::string& capture, const ReplayResult& result)
 {
     const std::string cut = result.partial ? "; partial: the capture is cut short after packet " +
                                                  std::to_string(result.lastPacket) + ", replayed as far as it goes"
@@ -80,6 +98,11 @@ std::string Verdict(const std::string& capture, const ReplayResult& result)
                 ? "  captured  (nothing)\n"
                 : "  captured  packet " + std::to_string(result.captured.packet) + "  " + Line(result.captured) + "\n";
     return text + "  replayed  " + (result.replayedMissing ? "(nothing)" : Line(result.replayed)) + "\n";
+}
+
+std::string Verdict(const std::string& capture, const ReplayResult& result)
+{
+    return Violations(capture, result) + Comparison(capture, result);
 }
 
 std::string Json(const std::string& capture, const ReplayResult& result)
@@ -98,6 +121,17 @@ std::string Json(const std::string& capture, const ReplayResult& result)
             .Raw("replayed", result.replayedMissing ? "null" : JsonWriter::Quoted(Line(result.replayed)));
         json.Raw("difference", difference.Text());
     }
+    std::vector<std::string> violations;
+    for (const CBrickViolation& violation : result.violations) {
+        JsonWriter item;
+        item.String("rule", violation.rule)
+            .Unsigned("packet", violation.block)
+            .String("type", CodeText(violation.type))
+            .String("seen", violation.seen)
+            .String("line", Violation(violation));
+        violations.push_back(item.Text());
+    }
+    json.Raw("violations", JsonWriter::Array(violations));
     return json.Text() + "\n";
 }
 
@@ -136,13 +170,16 @@ int Replay(Settings& settings)
     const size_t digestsOutput = settings.digestsOutput;
     std::FILE* digests = digestsOutput == OutputPlan::kNoOutput ? nullptr : plan.File(digestsOutput).Stream();
     const std::string name = StandardStream::InputName(settings.capture);
-    const ReplayResult result = Replayer(capture.get(), name, settings.plugin, digests, settings.partial).Run();
+    const ReplayResult result =
+        Replayer(capture.get(), name, settings.plugin, digests, settings.partial, settings.validate).Run();
     std::FILE* out = !settings.json && plan.OutputOnStandardOutput() ? stderr : stdout;
     errno = 0;
     const std::string verdict = settings.json ? Json(name, result) : Verdict(name, result);
     if (std::fputs(verdict.c_str(), out) < 0 || std::fflush(out) != 0 || std::ferror(out))
         throw Failure(kExitOutput, std::string("cannot write the verdict: ") + std::strerror(errno != 0 ? errno : EIO));
     plan.Commit();
+    if (!result.violations.empty())
+        return kExitViolations;
     return result.identical ? kExitOk : kExitDiffers;
 }
 
@@ -167,7 +204,7 @@ int main(int argc, char** argv)
     Settings settings;
     CommandLine line("vrn3-replay", VRN3_TOOLS_VERSION,
                      kHelp + ExitCodes::Table({kExitOk, kExitUsage, kExitInput, kExitOutput, kExitPlugin, kExitProtocol,
-                                               kExitMemory, kExitDiffers}),
+                                               kExitMemory, kExitDiffers, kExitViolations}),
                      kUsage);
     CLI::App& app = line.App();
     const CLI::Validator name = CommandLine::NonEmpty();
@@ -176,6 +213,7 @@ int main(int argc, char** argv)
     app.add_option("--digests", settings.digests)->check(name);
     app.add_flag("--json", settings.json);
     app.add_flag("--partial", settings.partial);
+    app.add_flag("--validate", settings.validate);
     const int parsed = line.Parse(argc, argv);
     if (parsed >= 0)
         return parsed;
