@@ -63,6 +63,8 @@ CBlockWatch::Watched& CBlockWatch::Watch(const cMemBlock::node* node, bool comma
 void CBlockWatch::HandedOver(const cMemBlock& block, bool command, uint64_t index)
 {
     const cMemBlock::node* node = NodeOf(block);
+    if (node == &cMemBlock::mDefNode)
+        return; // the host's own, never released
     Watched& watched = Watch(node, command, index);
     watched.received = true;
     if (command) {

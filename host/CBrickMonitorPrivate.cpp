@@ -27,9 +27,15 @@ CBrickMonitorPrivate::CBrickMonitorPrivate(CBrick* watched, const CBrickRules& o
 {
 }
 
+// A violation seen again at once (the same lock order broken by a handle's copy and by its
+// release, say) is told once.
 void CBrickMonitorPrivate::Report(EMonitorRule rule, uint64_t block, uint32_t type, const std::string& seen)
 {
-    violations.push_back(CBrickViolation{MonitorRules::Name(rule), MonitorRules::Title(rule), block, type, seen});
+    const CBrickViolation violation{MonitorRules::Name(rule), MonitorRules::Title(rule), block, type, seen};
+    if (!violations.empty() && violations.back().rule == violation.rule && violations.back().block == block &&
+        violations.back().seen == seen)
+        return;
+    violations.push_back(violation);
 }
 
 bool CBrickMonitorPrivate::Deliver(CBrick* target, cMemBlock& block, bool control, Handler handle)
@@ -60,7 +66,7 @@ const char* CBrickMonitorPrivate::Begin(const cMemBlock& block, bool control)
     const std::lock_guard<std::mutex> lock(mutex);
     const char* name = control ? "onCtrl" : block.GetType() == kCodeNtfy ? "onNotify" : "onData";
     if (depth > 0)
-        Report(EMonitorRule::kReentered, feeding, block.GetType(),
+        Report(EMonitorRule::kReentered, feeding, handlerType,
                std::string(name) + " began while " + handler + " runs");
     ++depth;
     handlerThread = std::this_thread::get_id();

@@ -28,7 +28,7 @@ std::string CLockWatch::Taken(const void* lock, bool nodeLock, bool& inversion)
             wrong = "its lock taken while the thread holds lock " + std::to_string(Number(outer.lock)) +
                     " (a node's lock comes before its pool's)";
             inversion = false;
-        } else if (mAfter[lock].count(outer.lock) != 0) {
+        } else if (mAfter[lock].count(outer.lock) != 0 && mInverted.insert(std::make_pair(lock, outer.lock)).second) {
             wrong = "lock " + std::to_string(Number(lock)) + " taken while holding lock " +
                     std::to_string(Number(outer.lock)) + ", which was taken before while holding it";
             inversion = true;

@@ -6,7 +6,7 @@
 // node's lock must be taken while the thread holds no other lock: in the framework a node's lock
 // comes before its pool's lock and nothing is taken inside a pool's, so a node lock under any
 // other lock is the wrong order. Between two other locks, taking one while holding the other
-// when the reverse has been seen before is an inversion. Locks are numbered in the order first
+// when the reverse has been seen before is an inversion, told once a pair. Locks are numbered in the order first
 // seen, so that reports read the same on every run. A lock made or destroyed forgets its edges.
 //
 // Not thread-safe: CBrickMonitorPrivate calls it with its mutex held.
@@ -39,6 +39,7 @@ private:
 
     std::map<std::thread::id, std::vector<Held>> mHeld;
     std::unordered_map<const void*, std::set<const void*>> mAfter; // lock -> locks taken under it
-    std::unordered_map<const void*, uint64_t> mNumbers; // in the order first seen
+    std::set<std::pair<const void*, const void*>> mInverted; // pairs told already
+    std::unordered_map<const void*, uint64_t> mNumbers;     // in the order first seen
     uint64_t mLastNumber = 0;
 };
