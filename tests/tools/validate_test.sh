@@ -80,6 +80,22 @@ lock-inversion|c|locks taken in both orders: packet 346, Tag , lock 2 taken whil
 reset-answer|reset|reset not answered as a stream brick must: packet 6, ntfy, answered by 0 ready notifications, not 1
 TABLE
     ;;
+fail-alloc)
+    # Every allocation of our brick's code failing in turn, then a seeded sample: no run breaks a
+    # rule or goes silent, and the first failure is traced into the plug-in. A brick that breaks
+    # a rule without any failure is reported as such.
+    out="$(run_i386 "$replay" --fail-alloc --plugin "$plugin" "$tmp/c.pcapng")" || fail "exit $?: $out"
+    [[ "$(head -1 <<< "$out")" =~ :\ fail-alloc:\ ([1-9][0-9]*)\ allocations\ of\ the\ plug-in,\ ([0-9]+)\ failed\ in\ turn:\ 0\ runs ]] &&
+        [ "${BASH_REMATCH[1]}" = "${BASH_REMATCH[2]}" ] || fail "the sweep: $out"
+    sed -n 3p <<< "$out" | grep -q "libVRN3SoundStream.so.1+0x" || fail "the first failure is not traced to the plug-in: $out"
+    out="$(run_i386 "$replay" --fail-alloc --fail-points 3 --seed 7 --plugin "$plugin" "$tmp/c.pcapng")" ||
+        fail "exit $?: $out"
+    [[ "$out" == *" allocations of the plug-in, 3 failed in turn: 0 runs "* ]] || fail "the sample: $out"
+    code=0
+    out="$(run_i386 "$replay" --fail-alloc --plugin "$faulty/libvrn3-test-faulty-block-leaked.so" "$tmp/c.pcapng")" ||
+        code=$?
+    [ "$code" = 10 ] && [[ "$out" == *": without a failure: block not given back by the brick's destruction: "* ]] ||
+        fail "a leaking brick, exit $code: $out" ;;
 clean)
     # Our brick over the golden captures and fresh ones of each way of playing, the reset's too.
     capture backward --reverse

@@ -2,6 +2,7 @@
 // sends compared as they come.
 #include "Replayer.h"
 
+#include "AllocationFailer.h"
 #include "OwedRules.h"
 
 #include "../taps/BlockDigest.h"
@@ -64,6 +65,13 @@ Replayer::Replayer(std::FILE* capture, const std::string& name, const std::strin
 {
 }
 
+void Replayer::FailAllocation(uint64_t failAt)
+{
+    mValidate = true;
+    mFailing = true;
+    mFailAt = failAt;
+}
+
 ReplayResult Replayer::Run()
 {
     CCaptureReader reader(mFile, mCapture, mPartial);
@@ -93,7 +101,10 @@ void Replayer::Play(CCaptureReader& reader, const TBrickConfig& config, ReplayRe
         pipeline.Tap(brick, this);
         if (mValidate)
             monitor.reset(new CBrickMonitor(brick, OwedRules::For(config)));
-        Feed(reader, pipeline, brick, monitor.get(), result);
+        if (mFailing)
+            FeedFailing(reader, pipeline, brick, *monitor, result);
+        else
+            Feed(reader, pipeline, brick, monitor.get(), result);
     }
     if (monitor) {
         monitor->BrickGone();
@@ -126,6 +137,37 @@ void Replayer::Feed(CCaptureReader& reader, CPipeline& pipeline, CBrick* brick, 
     // What the brick sent after the last input of a cut capture is what the cut lost.
     if (!reader.Partial())
         NoMoreSent(result);
+}
+
+// Feeds every input while the chosen allocation of the brick's code fails; the brick's code is
+// known by its virtual table.
+void Replayer::FeedFailing(CCaptureReader& reader, CPipeline& pipeline, CBrick* brick, CBrickMonitor& monitor,
+                           ReplayResult& result)
+{
+    AllocationFailer::Aim(*reinterpret_cast<void* const*>(brick));
+    AllocationFailer::Arm(mFailAt);
+    CapturePacket packet;
+    uint64_t answersAfter = 0, sentBefore = 0; // captured sends answering inputs after the failure
+    bool fedAfter = false;
+    while (reader.Next(packet)) {
+        if (packet.header.direction == kDirectionOut) {
+            answersAfter += fedAfter;
+            continue;
+        }
+        monitor.Feeding(packet.number);
+        try {
+            Deliver(brick, packet, mCapture);
+            ++result.inputs;
+            pipeline.RunUntilIdle();
+            fedAfter = result.failedPacket != 0;
+        } catch (const std::bad_alloc&) {
+            result.failedPacket = packet.number;
+            result.backtrace = AllocationFailer::Backtrace(); // while the plug-in is loaded
+            sentBefore = mSentCount;
+        }
+    }
+    result.allocations = AllocationFailer::Disarm();
+    result.silent = answersAfter > 0 && mSentCount == sentBefore;
 }
 
 // The next captured output against the next replayed send; false at a difference.
@@ -167,6 +209,9 @@ void Replayer::Keep(const ReplayBlock& block, ReplayResult& result)
 
 void Replayer::Sent(const cMemBlock& block, bool command)
 {
+    ++mSentCount;
+    if (mFailing)
+        return;
     ReplayBlock sent;
     sent.type = block.GetType();
     sent.path = CapturePathOf(block.GetType(), command);

@@ -15,6 +15,8 @@
 // With validation, a CBrickMonitor watches the brick from its creation to its destruction (its
 // rules owed as OwedRules says), each block it receives named by its packet number.
 //
+// With an allocation failing, the sends are counted, not compared.
+//
 // Life: Run once. The plug-in library is loaded for the run and unloaded after the pipeline, and
 // with it every block of the brick, is gone. Run throws CaptureError for a capture it cannot
 // read (the message names the packet), Failure(kExitPlugin) for a plug-in it cannot use,
@@ -52,6 +54,13 @@ struct ReplayResult {
     bool partial = false;                                  // the capture was cut short; what it holds was replayed
     uint32_t lastPacket = 0;                               // the last packet read
     std::vector<CBrickViolation> violations;               // with validation: the rules the brick broke
+    // With an allocation failing: the plug-in's allocations counted, the packet whose delivery
+    // the failure ended (0: none failed) and the failed allocation's callers, and whether the
+    // brick sent nothing after it although the capture shows it answering a later input.
+    uint64_t allocations = 0;
+    uint32_t failedPacket = 0;
+    std::vector<std::string> backtrace;
+    bool silent = false;
 };
 
 class CPipeline;
@@ -68,6 +77,11 @@ public:
     Replayer(std::FILE* capture, const std::string& name, const std::string& plugin, std::FILE* digests, bool partial,
              bool validate = false);
 
+    // Replays with the brick watched and the `failAt`-th allocation of the plug-in's code failing
+    // (0: none, to count them; AllocationFailer): every input is fed, whatever the brick sends,
+    // and an allocation failure ends only the delivery it hit.
+    void FailAllocation(uint64_t failAt);
+
     ReplayResult Run();
 
     void Configured(const TBrickConfig&) override {}
@@ -77,6 +91,8 @@ public:
 private:
     void Play(CCaptureReader& reader, const TBrickConfig& config, ReplayResult& result);
     void Feed(CCaptureReader& reader, CPipeline& pipeline, CBrick* brick, CBrickMonitor* monitor, ReplayResult& result);
+    void FeedFailing(CCaptureReader& reader, CPipeline& pipeline, CBrick* brick, CBrickMonitor& monitor,
+                     ReplayResult& result);
     bool Compare(ReplayBlock captured, ReplayResult& result);
     bool NoMoreSent(ReplayResult& result);
     void Keep(const ReplayBlock& block, ReplayResult& result);
@@ -87,6 +103,9 @@ private:
     std::FILE* mDigests;
     bool mPartial;
     bool mValidate;
+    bool mFailing = false;
+    uint64_t mFailAt = 0;
+    uint64_t mSentCount = 0; // every send, kept or not
     uint64_t mDigestIndex = 0;
     std::deque<ReplayBlock> mSent; // the brick's sends not yet compared
 };

@@ -17,6 +17,7 @@
 #include "../common/OutputPlan.h"
 #include "../common/PluginLibrary.h"
 #include "../common/StandardStream.h"
+#include "FailureSweep.h"
 #include "Replayer.h"
 
 #include "../../capture/CapturePaths.h"
@@ -47,6 +48,11 @@ const char* const kHelp =
     "  --partial         replay a capture cut short (no end record) as far as it goes, and say so\n"
     "  --validate        watch the brick keep the framework's rules while it replays; print each\n"
     "                    violation with its rule, packet, block type and what was seen\n"
+    "  --fail-alloc      replay again once for each allocation of the plug-in's code, that one\n"
+    "                    failing, each run validated; print the runs that broke a rule or went\n"
+    "                    silent, and the first failure's callers (CAPTURE must be a file)\n"
+    "  --fail-points N   with --fail-alloc: fail at most N allocations, drawn with --seed\n"
+    "  --seed S          the draw of --fail-points (default 1)\n"
     "  -h, --help        print this and stop\n"
     "  --version         print the version and stop\n"
     "\n"
@@ -57,7 +63,8 @@ const char* const kHelp =
 
 struct Settings {
     std::string capture, plugin = PluginLibrary::BesideProgram(), digests;
-    bool json = false, partial = false, validate = false;
+    bool json = false, partial = false, validate = false, failAlloc = false;
+    uint64_t failPoints = 0, seed = 1;
     size_t digestsOutput = OutputPlan::kNoOutput;
 };
 
@@ -103,6 +110,58 @@ std::string Comparison(const std::string& capture, const ReplayResult& result)
 std::string Verdict(const std::string& capture, const ReplayResult& result)
 {
     return Violations(capture, result) + Comparison(capture, result);
+}
+
+// The sweep's verdict: its figures, the first failure's callers and each bad run's findings.
+std::string SweepVerdict(const std::string& capture, const SweepResult& sweep)
+{
+    const std::string head = "vrn3-replay: " + capture + ": ";
+    std::string text = head + "fail-alloc: " + std::to_string(sweep.allocations) + " allocations of the plug-in, " +
+                       std::to_string(sweep.tried) + " failed in turn: " + std::to_string(sweep.bad.size()) +
+                       " runs broke a rule or went silent\n";
+    for (const CBrickViolation& violation : sweep.unfailed)
+        text += head + "without a failure: " + Violation(violation) + "\n";
+    if (sweep.tried > 0) {
+        text += head + "first failure: allocation " + std::to_string(sweep.first.allocation) + ", at packet " +
+                std::to_string(sweep.first.packet) + ", called from\n";
+        for (const std::string& frame : sweep.first.backtrace)
+            text += "  " + frame + "\n";
+    }
+    for (const SweepPoint& point : sweep.bad) {
+        const std::string at = head + "allocation " + std::to_string(point.allocation) + " failing, at packet " +
+                               std::to_string(point.packet) + ": ";
+        for (const CBrickViolation& violation : point.violations)
+            text += at + Violation(violation) + "\n";
+        if (point.silent)
+            text += at + "the brick sent nothing afterwards\n";
+    }
+    return text;
+}
+
+std::string SweepJson(const std::string& capture, const SweepResult& sweep)
+{
+    std::vector<std::string> bad;
+    for (const SweepPoint& point : sweep.bad) {
+        std::vector<std::string> lines;
+        for (const CBrickViolation& violation : point.violations)
+            lines.push_back(JsonWriter::Quoted(Violation(violation)));
+        JsonWriter item;
+        item.Unsigned("allocation", point.allocation)
+            .Unsigned("packet", point.packet)
+            .Bool("silent", point.silent)
+            .Raw("violations", JsonWriter::Array(lines));
+        bad.push_back(item.Text());
+    }
+    std::vector<std::string> frames;
+    for (const std::string& frame : sweep.first.backtrace)
+        frames.push_back(JsonWriter::Quoted(frame));
+    JsonWriter json;
+    json.String("capture", capture)
+        .Unsigned("allocations", sweep.allocations)
+        .Unsigned("tried", sweep.tried)
+        .Raw("first_failure", JsonWriter::Array(frames))
+        .Raw("bad", JsonWriter::Array(bad));
+    return json.Text() + "\n";
 }
 
 std::string Json(const std::string& capture, const ReplayResult& result)
@@ -160,9 +219,33 @@ void Plan(Settings& settings, std::FILE* capture, OutputPlan& plan)
     plan.Check();
 }
 
+// Prints a verdict on standard output (or stderr when standard output carries the digests).
+void Print(const std::string& verdict, std::FILE* out)
+{
+    errno = 0;
+    if (std::fputs(verdict.c_str(), out) < 0 || std::fflush(out) != 0 || std::ferror(out))
+        throw Failure(kExitOutput, std::string("cannot write the verdict: ") + std::strerror(errno != 0 ? errno : EIO));
+}
+
+// Sweeps the failing allocations; returns the exit code.
+int Sweep(Settings& settings)
+{
+    if (StandardStream::Named(settings.capture))
+        throw Failure(kExitUsage, "--fail-alloc reads the capture again for each run: name a file");
+    const CaptureFile capture = OpenCapture(settings.capture);
+    OutputPlan plan;
+    Plan(settings, capture.get(), plan);
+    const SweepResult sweep =
+        FailureSweep(capture.get(), settings.capture, settings.plugin, settings.failPoints, settings.seed).Run();
+    Print(settings.json ? SweepJson(settings.capture, sweep) : SweepVerdict(settings.capture, sweep), stdout);
+    return sweep.bad.empty() && sweep.unfailed.empty() ? kExitOk : kExitViolations;
+}
+
 // Replays, prints the verdict and puts the digests in place; returns the exit code.
 int Replay(Settings& settings)
 {
+    if (settings.failAlloc)
+        return Sweep(settings);
     const CaptureFile capture = OpenCapture(settings.capture);
     OutputPlan plan;
     Plan(settings, capture.get(), plan);
@@ -173,10 +256,7 @@ int Replay(Settings& settings)
     const ReplayResult result =
         Replayer(capture.get(), name, settings.plugin, digests, settings.partial, settings.validate).Run();
     std::FILE* out = !settings.json && plan.OutputOnStandardOutput() ? stderr : stdout;
-    errno = 0;
-    const std::string verdict = settings.json ? Json(name, result) : Verdict(name, result);
-    if (std::fputs(verdict.c_str(), out) < 0 || std::fflush(out) != 0 || std::ferror(out))
-        throw Failure(kExitOutput, std::string("cannot write the verdict: ") + std::strerror(errno != 0 ? errno : EIO));
+    Print(settings.json ? Json(name, result) : Verdict(name, result), out);
     plan.Commit();
     if (!result.violations.empty())
         return kExitViolations;
@@ -214,6 +294,10 @@ int main(int argc, char** argv)
     app.add_flag("--json", settings.json);
     app.add_flag("--partial", settings.partial);
     app.add_flag("--validate", settings.validate);
+    CLI::Option* failAlloc = app.add_flag("--fail-alloc", settings.failAlloc);
+    app.add_option("--fail-points", settings.failPoints)->needs(failAlloc)->check(CLI::PositiveNumber);
+    app.add_option("--seed", settings.seed)->needs(failAlloc);
+    failAlloc->excludes(app.get_option("--digests"));
     const int parsed = line.Parse(argc, argv);
     if (parsed >= 0)
         return parsed;
