@@ -32,17 +32,17 @@ __attribute__((always_inline)) inline bool Handle(CBrick* brick, cMemBlock& bloc
     return brick->onData(block);
 }
 
-// Hands a block taken from one of the brick's queues to its handler. A block whose handler (or
-// the brick's tap) throws counts as delivered too; the pipeline decides whether the exception
-// passes on (see CPipelinePrivate::BlockFailed).
-__attribute__((always_inline)) inline bool Deliver(CBrick* brick, CBrickPrivate* d, cMemBlock& block, bool control)
+// Hands a block taken from one of the brick's queues to its handler, through the living brick
+// monitor when `watched`. A block whose handler (or the brick's tap) throws counts as delivered
+// too; the pipeline decides whether the exception passes on (see CPipelinePrivate::BlockFailed).
+template <bool watched>
+__attribute__((always_inline)) inline bool DeliverAs(CBrick* brick, CBrickPrivate* d, cMemBlock& block, bool control)
 {
     try {
         if (d->tap != nullptr)
             d->tap->Delivered(block, control);
-        CBrickMonitorPrivate* monitor = ActiveMonitor();
-        if (__builtin_expect(monitor != nullptr, 0))
-            monitor->Deliver(brick, block, control, Handle);
+        if (watched)
+            ActiveMonitor()->Deliver(brick, block, control, Handle);
         else
             Handle(brick, block, control);
     } catch (...) {
@@ -54,6 +54,19 @@ __attribute__((always_inline)) inline bool Deliver(CBrick* brick, CBrickPrivate*
     if (d->pipeline != nullptr)
         d->pipeline->BlockDelivered();
     return true;
+}
+
+// Out of line and cold: without a monitor, a delivery costs the test of one pointer.
+__attribute__((noinline, cold)) bool DeliverWatched(CBrick* brick, CBrickPrivate* d, cMemBlock& block, bool control)
+{
+    return DeliverAs<true>(brick, d, block, control);
+}
+
+__attribute__((always_inline)) inline bool Deliver(CBrick* brick, CBrickPrivate* d, cMemBlock& block, bool control)
+{
+    if (__builtin_expect(ActiveMonitor() != nullptr, 0))
+        return DeliverWatched(brick, d, block, control);
+    return DeliverAs<false>(brick, d, block, control);
 }
 
 // Delivers the front block of a brick that threads share: the block is taken out under the

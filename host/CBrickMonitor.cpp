@@ -37,3 +37,19 @@ std::vector<CBrickViolation> CBrickMonitor::Violations() const
     const std::lock_guard<std::mutex> lock(d->mutex);
     return d->violations;
 }
+
+bool CBrickMonitor::Lock(CCriticalSection* lock, unsigned long timeout)
+{
+    const bool held = HostLock(lock, timeout);
+    CBrickMonitorPrivate* monitor = ActiveMonitor();
+    if (held && monitor != nullptr)
+        monitor->Locked(lock);
+    return held;
+}
+
+bool CBrickMonitor::Unlock(CCriticalSection* lock)
+{
+    if (CBrickMonitorPrivate* monitor = ActiveMonitor())
+        monitor->Unlocking(lock);
+    return HostUnlock(lock);
+}

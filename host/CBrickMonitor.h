@@ -9,11 +9,18 @@
 // at a time in a process: a second one throws std::logic_error. Its calls come from the thread
 // that owns it; the reports it is given may come from any thread (it guards itself).
 //
+// The lock order and a handle's use after its node's release are seen in the lock calls, which
+// cost nothing extra in an ordinary run: a program that wants them watched defines
+// CCriticalSection::Lock and Unlock itself (the host library lets a program interpose on exactly
+// these two, as the benchmark does to count them) and forwards each to CBrickMonitor::Lock and
+// Unlock, which take and give back the lock and tell the living monitor, if any. vrn3-replay does.
+//
 // A handler exception that is not std::bad_alloc is a violation: the monitor keeps it and the
 // block counts as delivered, so the run goes on. std::bad_alloc passes on as without a monitor.
 #pragma once
 
 #include "../blocks/CBrick.h"
+#include "../blocks/CCriticalSection.h"
 #include "../blocks/HostApi.h"
 
 #include <cstdint>
@@ -64,6 +71,11 @@ public:
     void BrickGone();
     // The violations so far, in the order they were seen.
     std::vector<CBrickViolation> Violations() const;
+
+    // The host's lock calls, told to the living monitor: for a program's own definitions of
+    // CCriticalSection::Lock and Unlock to forward to. Same results as those calls.
+    static bool Lock(CCriticalSection* lock, unsigned long timeout);
+    static bool Unlock(CCriticalSection* lock);
 
 private:
     CBrickMonitorPrivate* d;

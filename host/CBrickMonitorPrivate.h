@@ -1,7 +1,8 @@
 // The monitor's own state, behind CBrickMonitor's private pointer, and the calls the host makes on
-// it: CBrick's delivery and sends, and CCriticalSection's construction, destruction, Lock and
-// Unlock, each through gBrickMonitor, which is null unless a monitor lives. Without a monitor each
-// of those costs one test of that pointer.
+// it: CBrick's delivery and sends and CCriticalSection's construction and destruction, each
+// through gBrickMonitor, which is null unless a monitor lives (without a monitor each costs one
+// test of that pointer); and the lock calls, through CBrickMonitor::Lock and Unlock, where the
+// program forwards them.
 //
 // What it checks beyond the blocks (CBlockWatch) and the lock order (CLockWatch), for the watched
 // brick: a handler's answer false only for a (path, type) the rules allow; an exception out of a
@@ -62,6 +63,11 @@ private:
     void CheckReset();
     void SentDuringReset(const cMemBlock& block, bool command);
 };
+
+// The host's own lock calls, bound inside the library whatever a program interposes
+// (CCriticalSection.cpp).
+bool HostLock(CCriticalSection* lock, unsigned long timeout);
+bool HostUnlock(CCriticalSection* lock);
 
 // The living monitor, or null.
 extern std::atomic<CBrickMonitorPrivate*> gBrickMonitor;

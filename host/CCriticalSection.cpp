@@ -34,15 +34,6 @@
 
 namespace {
 
-// A living brick monitor hears of every lock made, destroyed, taken and given back (it keeps what
-// it learns beside the locks, by address). Out of line and cold: without a monitor each costs the
-// test of one pointer.
-__attribute__((noinline, cold)) void TellMonitor(CBrickMonitorPrivate* monitor,
-                                                 void (CBrickMonitorPrivate::*event)(const void*), const void* lock)
-{
-    (monitor->*event)(lock);
-}
-
 // On i386 the slow paths take their arguments in registers: a function whose arguments are on the
 // stack can end in a jump only to one that needs no more stack arguments than it has.
 #if defined(__i386__)
@@ -94,6 +85,18 @@ VRN3_SLOW_PATH bool LockContended(std::atomic<int>& state, unsigned long timeout
     return true;
 }
 
+// While a brick monitor lives it hears of every lock made and destroyed (it keeps what it learns
+// beside the locks, by address); without one, each costs the test of one pointer.
+__attribute__((noinline)) void TellMade(const void* lock)
+{
+    ActiveMonitor()->LockMade(lock);
+}
+
+__attribute__((noinline)) void TellGone(const void* lock)
+{
+    ActiveMonitor()->LockGone(lock);
+}
+
 } // namespace
 
 static_assert(sizeof(std::atomic<int>) == sizeof(int), "the futex word is a plain int");
@@ -104,15 +107,15 @@ CCriticalSection::CCriticalSection(bool) : mState(kFree)
 {
     VRN3_LOCK_WORD(mState);
     VRN3_LOCK_CREATED(this);
-    if (CBrickMonitorPrivate* monitor = ActiveMonitor())
-        TellMonitor(monitor, &CBrickMonitorPrivate::LockMade, this);
+    if (__builtin_expect(ActiveMonitor() != nullptr, 0))
+        TellMade(this);
 }
 
 CCriticalSection::~CCriticalSection()
 {
     VRN3_LOCK_DESTROYED(this);
-    if (CBrickMonitorPrivate* monitor = ActiveMonitor())
-        TellMonitor(monitor, &CBrickMonitorPrivate::LockGone, this);
+    if (__builtin_expect(ActiveMonitor() != nullptr, 0))
+        TellGone(this);
 }
 
 bool CCriticalSection::Lock(unsigned long timeout)
@@ -122,18 +125,23 @@ bool CCriticalSection::Lock(unsigned long timeout)
         mState.compare_exchange_strong(expected, kLocked, std::memory_order_acquire) || LockContended(mState, timeout);
     if (held)
         VRN3_LOCK_ACQUIRED(this);
-    CBrickMonitorPrivate* monitor = ActiveMonitor();
-    if (__builtin_expect(monitor != nullptr, 0) && held)
-        TellMonitor(monitor, &CBrickMonitorPrivate::Locked, this);
     return held;
 }
 
 bool CCriticalSection::Unlock()
 {
     VRN3_LOCK_RELEASED(this);
-    if (CBrickMonitorPrivate* monitor = ActiveMonitor())
-        TellMonitor(monitor, &CBrickMonitorPrivate::Unlocking, this);
     if (__builtin_expect(mState.exchange(kFree, std::memory_order_release) == kContended, 0))
         return FutexWake(&mState);
     return true;
 }
+
+// The two calls above under names the library alone binds to them, for the monitor's lock calls
+// (CBrickMonitor::Lock), which a program that interposes on Lock and Unlock forwards to. A member
+// function takes its object as its first argument, as these do, on i386 and amd64 alike.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattribute-alias"
+bool HostLock(CCriticalSection* lock, unsigned long timeout)
+    __attribute__((alias("_ZN16CCriticalSection4LockEm"), visibility("hidden")));
+bool HostUnlock(CCriticalSection* lock) __attribute__((alias("_ZN16CCriticalSection6UnlockEv"), visibility("hidden")));
+#pragma GCC diagnostic pop
