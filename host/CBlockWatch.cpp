@@ -37,7 +37,8 @@ CBlockWatch::CBlockWatch(Report report) : mReport(std::move(report))
     mCommandData = static_cast<size_t>(reinterpret_cast<const char*>(probe.GetData()) -
                                        reinterpret_cast<const char*>(NodeOf(probe)));
     const cMemBlock::node& node = cMemBlock::mDefNode;
-    mLockOffset = static_cast<size_t>(reinterpret_cast<const char*>(&node.mLock) - reinterpret_cast<const char*>(&node));
+    mLockOffset =
+        static_cast<size_t>(reinterpret_cast<const char*>(&node.mLock) - reinterpret_cast<const char*>(&node));
 }
 
 const uint8_t* CBlockWatch::DataOf(const cMemBlock::node* node, bool command) const
@@ -92,7 +93,8 @@ std::string CBlockWatch::Changed(const cMemBlock::node* node, Watched& watched) 
 {
     const uint8_t* data = DataOf(node, watched.command);
     if (node->mSize != watched.bytes.size()) {
-        const std::string seen = "size " + std::to_string(watched.bytes.size()) + " became " + std::to_string(node->mSize);
+        const std::string seen =
+            "size " + std::to_string(watched.bytes.size()) + " became " + std::to_string(node->mSize);
         watched.bytes.assign(data, data + node->mSize);
         return seen;
     }
@@ -115,8 +117,8 @@ void CBlockWatch::CheckVisited(const cMemBlock::node* node, const Watched& watch
     bool twice = false;
     for (const void* brick : now)
         twice = twice || ++seen[brick] > 1;
-    const bool kept = now.size() >= watched.visited.size() &&
-                      std::equal(watched.visited.begin(), watched.visited.end(), now.begin());
+    const bool kept =
+        now.size() >= watched.visited.size() && std::equal(watched.visited.begin(), watched.visited.end(), now.begin());
     if (!kept || twice)
         mReport(EMonitorRule::kVisitedList, watched.index, watched.type,
                 std::string(kept ? "a brick listed twice" : "entries removed or changed") + " during " + handler);

@@ -68,8 +68,8 @@ private:
     const uint8_t* DataOf(const cMemBlock::node* node, bool command) const;
 
     Report mReport;
-    size_t mCommandData;  // where a command node's record starts
-    size_t mLockOffset;   // where a node's lock lies in it
+    size_t mCommandData; // where a command node's record starts
+    size_t mLockOffset;  // where a node's lock lies in it
     std::unordered_map<const cMemBlock::node*, Watched> mNodes;
     std::unordered_map<const void*, Released> mReleased; // lock addresses of released nodes
     std::vector<const cMemBlock::node*> mSentInCall;

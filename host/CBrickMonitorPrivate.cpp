@@ -20,10 +20,8 @@ bool IsCommand(const cMemBlock& block, bool control)
 } // namespace
 
 CBrickMonitorPrivate::CBrickMonitorPrivate(CBrick* watched, const CBrickRules& owed)
-    : brick(watched), rules(owed),
-      blocks([this](EMonitorRule rule, uint64_t block, uint32_t type, const std::string& seen) {
-          Report(rule, block, type, seen);
-      })
+    : brick(watched), rules(owed), blocks([this](EMonitorRule rule, uint64_t block, uint32_t type,
+                                                 const std::string& seen) { Report(rule, block, type, seen); })
 {
 }
 
@@ -54,7 +52,8 @@ bool CBrickMonitorPrivate::Deliver(CBrick* target, cMemBlock& block, bool contro
         Report(EMonitorRule::kHandlerThrew, feeding, block.GetType(), std::string(name) + " threw: " + e.what());
     } catch (...) {
         const std::lock_guard<std::mutex> lock(mutex);
-        Report(EMonitorRule::kHandlerThrew, feeding, block.GetType(), std::string(name) + " threw a non-standard exception");
+        Report(EMonitorRule::kHandlerThrew, feeding, block.GetType(),
+               std::string(name) + " threw a non-standard exception");
     }
     End(block, control, name, answer);
     return answer;
@@ -66,8 +65,7 @@ const char* CBrickMonitorPrivate::Begin(const cMemBlock& block, bool control)
     const std::lock_guard<std::mutex> lock(mutex);
     const char* name = control ? "onCtrl" : block.GetType() == kCodeNtfy ? "onNotify" : "onData";
     if (depth > 0)
-        Report(EMonitorRule::kReentered, feeding, handlerType,
-               std::string(name) + " began while " + handler + " runs");
+        Report(EMonitorRule::kReentered, feeding, handlerType, std::string(name) + " began while " + handler + " runs");
     ++depth;
     handlerThread = std::this_thread::get_id();
     handler = name;

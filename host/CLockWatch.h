@@ -39,7 +39,7 @@ private:
 
     std::map<std::thread::id, std::vector<Held>> mHeld;
     std::unordered_map<const void*, std::set<const void*>> mAfter; // lock -> locks taken under it
-    std::set<std::pair<const void*, const void*>> mInverted; // pairs told already
-    std::unordered_map<const void*, uint64_t> mNumbers;     // in the order first seen
+    std::set<std::pair<const void*, const void*>> mInverted;       // pairs told already
+    std::unordered_map<const void*, uint64_t> mNumbers;            // in the order first seen
     uint64_t mLastNumber = 0;
 };

@@ -42,8 +42,7 @@ std::string ExitCodes::Table(std::initializer_list<EExitCode> codes)
     for (EExitCode code : codes)
         if (code == kExitDiffers || code == kExitViolations)
             verdicts += " and " + std::to_string(static_cast<int>(code));
-    std::string table =
-        "Exit codes (any but 0" + verdicts + " leaves every file the run would replace as it was):\n";
+    std::string table = "Exit codes (any but 0" + verdicts + " leaves every file the run would replace as it was):\n";
     for (EExitCode code : codes)
         table += "  " + std::to_string(static_cast<int>(code)) + "  " + Rule(code) + "\n";
     return table;

@@ -71,9 +71,9 @@ int AddSegments(dl_phdr_info* info, size_t, void* base)
 std::string Frame(void* address, const Dl_info& info)
 {
     char offset[32];
-    std::snprintf(offset, sizeof offset, "+0x%lx",
-                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(address) -
-                                             reinterpret_cast<uintptr_t>(info.dli_fbase)));
+    std::snprintf(
+        offset, sizeof offset, "+0x%lx",
+        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(info.dli_fbase)));
     std::string frame = std::string(info.dli_fname) + offset;
     if (info.dli_sname != nullptr) {
         int status = 0;

@@ -164,7 +164,8 @@ std::string SweepJson(const std::string& capture, const SweepResult& sweep)
     return json.Text() + "\n";
 }
 
-std::string Json(const std::string& capture, const ReplayResult& result)
+// The outcome as JSON; with validation, the violations too.
+std::string Json(const std::string& capture, const ReplayResult& result, bool validated)
 {
     JsonWriter json;
     json.String("capture", capture)
@@ -180,6 +181,8 @@ std::string Json(const std::string& capture, const ReplayResult& result)
             .Raw("replayed", result.replayedMissing ? "null" : JsonWriter::Quoted(Line(result.replayed)));
         json.Raw("difference", difference.Text());
     }
+    if (!validated)
+        return json.Text() + "\n";
     std::vector<std::string> violations;
     for (const CBrickViolation& violation : result.violations) {
         JsonWriter item;
@@ -256,7 +259,7 @@ int Replay(Settings& settings)
     const ReplayResult result =
         Replayer(capture.get(), name, settings.plugin, digests, settings.partial, settings.validate).Run();
     std::FILE* out = !settings.json && plan.OutputOnStandardOutput() ? stderr : stdout;
-    Print(settings.json ? Json(name, result) : Verdict(name, result), out);
+    Print(settings.json ? Json(name, result, settings.validate) : Verdict(name, result), out);
     plan.Commit();
     if (!result.violations.empty())
         return kExitViolations;
