@@ -27,6 +27,12 @@ enum EFault {
     kNodeLockOrder,
     kLockInversion,
     kResetAnswer,
+    kReceivedModifiedLater, // changes a received block it keeps, in a later call
+    kSentModifiedLater,     // changes a sent block it keeps, in a later call
+    kHandlerThrewOther,     // throws what is no std::exception
+    kSentOutside,           // sends from its destructor, outside any handler call
+    kResetPassed,           // answers a reset but passes it on too
+    kResetNotEchoed,        // answers a reset with other values
 };
 constexpr EFault kFault = static_cast<EFault>(VRN3_FAULT);
 
@@ -49,6 +55,12 @@ public:
         const bool firstTag = type == kCodeTag && mTags++ == 0;
         if (kFault == kHandlerThrew && firstTag)
             throw std::runtime_error("a planted failure");
+        if (kFault == kHandlerThrewOther && firstTag)
+            throw 41;
+        if ((kFault == kReceivedModifiedLater || kFault == kSentModifiedLater) && type == kCodeTag && mTags == 2) {
+            Bytes(mKept)[8] ^= 0xFF; // the kept block, a call later
+            mKept = cMemBlock();
+        }
         if (kFault == kForeignThread && type == kCodeHdr3) {
             bool taken = false;
             std::thread([&] { taken = CVrn3StreamSound::onData(block); }).join();
@@ -83,6 +95,12 @@ public:
         const uint32_t code = cNotifyBlock(block).Record().notifyCode;
         if (kFault == kResetAnswer && code == kCodeRset)
             return true; // no answer
+        if (kFault == kResetNotEchoed && code == kCodeRset) {
+            cReadyBlock ready;
+            return SendData(ready);
+        }
+        if (kFault == kResetPassed && code == kCodeRset)
+            SendData(block);
         const bool taken = CVrn3StreamSound::onNotify(block);
         if (kFault == kPassedTwice && code == kCodeTimR)
             SendData(block);
@@ -94,7 +112,15 @@ public:
         const bool sent = CVrn3StreamSound::SendData(block);
         if (kFault == kSentModified && block.GetType() == kCodeSCDA && mSounds++ == 0)
             Bytes(block)[0] ^= 0xFF;
+        if (kFault == kSentModifiedLater && block.GetType() == kCodeTag && mKept.GetType() != kCodeTag)
+            mKept = block;
         return sent;
+    }
+
+    ~CFaultySound() override
+    {
+        if (kFault == kSentOutside)
+            SendData(cMemBlock());
     }
 
 private:
@@ -105,6 +131,8 @@ private:
             std::memset(Bytes(block) + 12, 0xA5, 4);
         if (kFault == kBlockLeaked && firstTag)
             new cMemBlock(block);
+        if (kFault == kReceivedModifiedLater && firstTag)
+            mKept = block;
         if (kFault == kUsedAfterRelease && type == kCodeVid3 && mVideo++ == 0)
             mReleased = Peek::NodeOf(block);
         if (kFault == kNodeLockOrder && firstTag) {
@@ -119,6 +147,7 @@ private:
 
     int mTags = 0, mRequests = 0, mSounds = 0, mFragments = 0, mVideo = 0;
     cMemBlock::node* mReleased = nullptr;
+    cMemBlock mKept; // a block kept to be changed later
 };
 
 } // namespace

@@ -78,6 +78,12 @@ passed-twice|c|command block passed on twice: packet 4, ntfy, passed on again du
 node-lock-order|c|node lock taken after another lock: packet 8, Tag , its lock taken while the thread holds lock 1 (a node's lock comes before its pool's)
 lock-inversion|c|locks taken in both orders: packet 346, Tag , lock 2 taken while holding lock 1, which was taken before while holding it
 reset-answer|reset|reset not answered as a stream brick must: packet 6, ntfy, answered by 0 ready notifications, not 1
+received-modified-later|c|received block modified in place: packet 8, Tag , byte 8 changed while the brick held it
+sent-modified-later|c|sent block modified after the send: packet 8, Tag , byte 8 changed after the send
+handler-threw-other|c|handler threw an exception other than running out of memory: packet 8, Tag , onData threw a non-standard exception
+sent-outside|c|host called from a thread not running the brick's handler: packet 696, SendData outside any handler call
+reset-passed|reset|reset not answered as a stream brick must: packet 6, ntfy, the reset was passed on
+reset-not-echoed|reset|reset not answered as a stream brick must: packet 6, ntfy, the ready notification does not echo the reset's values
 TABLE
     ;;
 fail-alloc)

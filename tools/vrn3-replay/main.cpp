@@ -78,7 +78,8 @@ std::string Line(const ReplayBlock& block)
 std::string Violation(const CBrickViolation& violation)
 {
     const std::string packet = violation.block != 0 ? "packet " + std::to_string(violation.block) + ", " : "";
-    return violation.title + ": " + packet + CodeText(violation.type) + ", " + violation.seen;
+    const std::string type = violation.type != 0 ? CodeText(violation.type) + ", " : "";
+    return violation.title + ": " + packet + type + violation.seen;
 }
 
 std::string Violations(const std::string& capture, const ReplayResult& result)
