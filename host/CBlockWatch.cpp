@@ -74,15 +74,14 @@ void CBlockWatch::HandedOver(const cMemBlock& block, bool command, uint64_t inde
     }
 }
 
-void CBlockWatch::Sent(const cMemBlock& block, bool command, uint64_t index, const char* handler)
+void CBlockWatch::Sent(const cMemBlock& block, bool command, uint64_t index)
 {
     const cMemBlock::node* node = NodeOf(block);
     if (node == &cMemBlock::mDefNode)
         return;
     Watched& watched = Watch(node, command, index);
     if (command && watched.passed)
-        mReport(EMonitorRule::kPassedTwice, index, watched.type,
-                std::string("passed on again during ") + (handler != nullptr ? handler : "no handler call"));
+        mReport(EMonitorRule::kPassedTwice, index, watched.type, "passed on again");
     watched.passed = watched.passed || command;
     mSentInCall.push_back(node);
 }

@@ -32,8 +32,8 @@ public:
 
     // `block` reaches one of the brick's handlers; `command` when it is a command block.
     void HandedOver(const cMemBlock& block, bool command, uint64_t index);
-    // The brick sends `block` during a call of `handler` (null: outside any).
-    void Sent(const cMemBlock& block, bool command, uint64_t index, const char* handler);
+    // The brick sends `block`.
+    void Sent(const cMemBlock& block, bool command, uint64_t index);
     // The handler's call with `block` returned or threw: it and the blocks sent meanwhile are checked.
     void CallEnded(const cMemBlock& block, const char* handler);
 

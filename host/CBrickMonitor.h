@@ -4,7 +4,7 @@
 // A host makes the monitor for a brick after the brick's Create and before its first delivery,
 // tells it the index of each block it feeds (Feeding), destroys the brick, then calls BrickGone.
 // While the monitor lives, the stand-in host reports every handler call of the brick, every
-// block it sends and every lock any thread takes to it (see CBrickMonitorPrivate.h for what each
+// block it sends and every lock made or destroyed to it (CBrickMonitorPrivate.h says what each
 // check looks at); it reads blocks through the host's own pointers and changes none. One monitor
 // at a time in a process: a second one throws std::logic_error. Its calls come from the thread
 // that owns it; the reports it is given may come from any thread (it guards itself).

@@ -141,7 +141,7 @@ void CBrickMonitorPrivate::Sending(CBrick* sender, const cMemBlock& block, bool 
         Report(EMonitorRule::kForeignThread, feeding, block.GetType(),
                std::string(call) + " from another thread while " + handler + " runs");
     const bool isCommand = IsCommand(block, command);
-    blocks.Sent(block, isCommand, feeding, handler);
+    blocks.Sent(block, isCommand, feeding);
     if (reset != nullptr)
         SentDuringReset(block, isCommand);
 }

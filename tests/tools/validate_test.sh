@@ -2,18 +2,12 @@
 # vrn3-replay --validate: each faulty brick (FaultyBrickPlugin.cpp, one broken rule each) is
 # caught by exactly its rule's monitor, at the block that broke it, with exit 10; our brick breaks
 # no rule over the golden captures and over fresh captures of every way of playing, one with a
-# reset in it included.
+# reset in it included; and with each of its allocations failing in turn (--fail-alloc).
 #   validate_test.sh CASE VRN3_PLAY VRN3_REPLAY PLUGIN FAULTY_DIR SAMPLE GOLDEN_DIR
 # i386 programs start through $VRN3_I386_EMULATOR when it is set.
 set -euo pipefail
 case="$1" play="$2" replay="$3" plugin="$4" faulty="$5" sample="$6" golden="$7"
-run_i386() { ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$@"; }
-tmp="$(mktemp -d)"
-# Only this shell removes the folder, never a child forked from it before it has exec'd.
-trap '[ "$BASHPID" != $$ ] || rm -rf "$tmp"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-. "$(dirname "${BASH_SOURCE[0]}")/../kit/devices.sh"
-devices "$tmp"
+. "$(dirname "${BASH_SOURCE[0]}")/../kit/script.sh"
 
 capture() { run_i386 "$play" -q "${@:2}" --capture "$tmp/$1.pcapng" -o "$tmp/out.wav" "$sample"; }
 
@@ -74,7 +68,7 @@ handler-threw|c|handler threw an exception other than running out of memory: pac
 foreign-thread|c|host called from a thread not running the brick's handler: packet 2, ntfy, SendData from another thread while onData runs
 reentered|c|handler of the brick re-entered: packet 8, Tag , onData began while onData runs
 visited-list|c|command's visited list broken: packet 6, Chun, a brick listed twice during onCtrl
-passed-twice|c|command block passed on twice: packet 4, ntfy, passed on again during onNotify
+passed-twice|c|command block passed on twice: packet 4, ntfy, passed on again
 node-lock-order|c|node lock taken after another lock: packet 8, Tag , its lock taken while the thread holds lock 1 (a node's lock comes before its pool's)
 lock-inversion|c|locks taken in both orders: packet 346, Tag , lock 2 taken while holding lock 1, which was taken before while holding it
 reset-answer|reset|reset not answered as a stream brick must: packet 6, ntfy, answered by 0 ready notifications, not 1

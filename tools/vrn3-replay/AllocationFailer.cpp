@@ -1,6 +1,8 @@
 // The replaced allocator and the plug-in's address range.
 #include "AllocationFailer.h"
 
+#include "../common/RealAllocator.h"
+
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <execinfo.h>
@@ -10,17 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-
-extern "C" {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define REAL(f) __interceptor_##f
-#else
-#define REAL(f) __libc_##f
-#endif
-void* REAL(malloc)(size_t size);
-}
-// The sanitizer calls the allocator while it starts, before its shadow memory is there.
-#define ALLOCATOR __attribute__((no_sanitize("address", "thread")))
 
 namespace {
 
