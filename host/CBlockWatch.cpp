@@ -5,6 +5,7 @@
 #include "../blocks/cCommandBlockNode.h"
 #include "../records/HostRecords.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
