@@ -8,6 +8,7 @@
 #include "../../sound/CVrn3StreamSound.h"
 
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <thread>
 
@@ -33,6 +34,7 @@ enum EFault {
     kSentOutside,           // sends from its destructor, outside any handler call
     kResetPassed,           // answers a reset but passes it on too
     kResetNotEchoed,        // answers a reset with other values
+    kSilentAfterFailure,    // stops answering requests once an allocation failed
 };
 constexpr EFault kFault = static_cast<EFault>(VRN3_FAULT);
 
@@ -75,6 +77,8 @@ public:
             mReleased->mLock.Unlock();
             mReleased = nullptr;
         }
+        if (kFault == kSilentAfterFailure)
+            return mGivenUp || GiveUpOnFailure([&] { return CVrn3StreamSound::onData(block); });
         const bool taken = CVrn3StreamSound::onData(block);
         Strike(block, type, firstTag);
         return taken && !(kFault == kHandlerRefused && firstTag);
@@ -82,6 +86,8 @@ public:
 
     bool onCtrl(cMemBlock& block) override
     {
+        if (kFault == kSilentAfterFailure)
+            return mGivenUp || GiveUpOnFailure([&] { return CVrn3StreamSound::onCtrl(block); });
         const bool taken = CVrn3StreamSound::onCtrl(block);
         if (kFault == kVisitedList && block.GetType() == kCodeChun && mRequests++ == 0) {
             auto* node = static_cast<cChunkCmdBlock::node*>(Peek::NodeOf(block));
@@ -124,6 +130,18 @@ public:
     }
 
 private:
+    // Blocks handled until the first allocation failure, none after it.
+    template <class Handle>
+    bool GiveUpOnFailure(Handle handle)
+    {
+        try {
+            return handle();
+        } catch (const std::bad_alloc&) {
+            mGivenUp = true;
+            throw;
+        }
+    }
+
     // The faults that strike after the brick handled the block.
     void Strike(const cMemBlock& block, uint32_t type, bool firstTag)
     {
@@ -148,6 +166,7 @@ private:
     int mTags = 0, mRequests = 0, mSounds = 0, mFragments = 0, mVideo = 0;
     cMemBlock::node* mReleased = nullptr;
     cMemBlock mKept; // a block kept to be changed later
+    bool mGivenUp = false;
 };
 
 } // namespace

@@ -79,7 +79,12 @@ sent-outside|c|host called from a thread not running the brick's handler: packet
 reset-passed|reset|reset not answered as a stream brick must: packet 6, ntfy, the reset was passed on
 reset-not-echoed|reset|reset not answered as a stream brick must: packet 6, ntfy, the ready notification does not echo the reset's values
 TABLE
-    ;;
+    # The text verdict: each violation a line before the comparison's.
+    code=0
+    out="$(run_i386 "$replay" --validate --plugin "$faulty/libvrn3-test-faulty-received-modified.so" "$tmp/c.pcapng")" ||
+        code=$?
+    [ "$code" = 10 ] && [ "$(head -1 <<< "$out")" = "vrn3-replay: $tmp/c.pcapng: received block modified in place: \
+packet 11, snd3, bytes 12-15 changed during onData" ] || fail "the text verdict, exit $code: $out" ;;
 fail-alloc)
     # Every allocation of our brick's code failing in turn, then a seeded sample: no run breaks a
     # rule or goes silent, and the first failure is traced into the plug-in. A brick that breaks
@@ -95,7 +100,27 @@ fail-alloc)
     out="$(run_i386 "$replay" --fail-alloc --plugin "$faulty/libvrn3-test-faulty-block-leaked.so" "$tmp/c.pcapng")" ||
         code=$?
     [ "$code" = 10 ] && [[ "$out" == *": without a failure: block not given back by the brick's destruction: "* ]] ||
-        fail "a leaking brick, exit $code: $out" ;;
+        fail "a leaking brick, exit $code: $out"
+    # In JSON: every failing run of the leaking brick leaks too, and the first failure is traced.
+    code=0
+    run_i386 "$replay" --fail-alloc --json --plugin "$faulty/libvrn3-test-faulty-block-leaked.so" "$tmp/c.pcapng" \
+        > "$tmp/json" || code=$?
+    python3 - "$tmp/json" <<'PY' && [ "$code" = 10 ] || fail "the JSON of a leaking brick's sweep, exit $code"
+import json, sys
+sweep = json.load(open(sys.argv[1]))
+assert sweep["first_failure"] and sweep["bad"] and sweep["tried"] == sweep["allocations"], sweep
+assert all(any(line.startswith("block not given back") for line in bad["violations"]) for bad in sweep["bad"]), sweep
+PY
+    # A brick that stops answering once an allocation failed goes silent.
+    code=0
+    out="$(run_i386 "$replay" --fail-alloc --plugin "$faulty/libvrn3-test-faulty-silent-after-failure.so" \
+        "$tmp/c.pcapng")" || code=$?
+    [ "$code" = 10 ] && [[ "$out" == *" failing, at packet "*": the brick sent nothing afterwards"* ]] ||
+        fail "a brick silent after a failure, exit $code: $out"
+    # The sweep reads the capture again and again: standard input is refused.
+    code=0
+    run_i386 "$replay" --fail-alloc --plugin "$plugin" - < "$tmp/c.pcapng" 2> "$tmp/err" || code=$?
+    [ "$code" = 2 ] || fail "--fail-alloc from standard input, exit $code: $(cat "$tmp/err")" ;;
 clean)
     # Our brick over the golden captures and fresh ones of each way of playing, the reset's too.
     capture backward --reverse
