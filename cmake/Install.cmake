@@ -9,7 +9,7 @@
 #   include/vrn3/{blocks,records,host,capture}/*.h, lib/.../libvrn3{host,capture}.so,
 #   lib/.../cmake/VRN3SoundStream/ (CMake package),
 #   lib/.../pkgconfig/vrn3{host,capture}.pc,
-#   share/doc/vrn3soundstream-dev/{integration,records,block-flow}.md                (dev)
+#   share/doc/vrn3soundstream-dev/{integration,records,block-flow,check-your-brick}.md (dev)
 #   share/man/man1/vrn3-{play,replay}.1, share/vrn3/wireshark/vrn3-capture.lua        (play)
 # Nothing installed names P or the build tree, so P may be moved: the CMake package and the
 # pkg-config files find P from their own place, and vrn3-play finds the host and capture
@@ -132,13 +132,14 @@ endforeach()
 
 # What a host author compiles against: the brick interface and block framework (blocks/), the
 # code table and record layouts (records/), the stand-in's pipeline and plug-in loading
-# (host/CPipeline.h, host/CPluginLibrary.h, host/CBrickTap.h) and, from the capture library, the
+# (host/CPipeline.h, host/CPluginLibrary.h, host/CBrickTap.h), the brick monitor
+# (host/CBrickMonitor.h) and, from the capture library, the
 # recorder a host of its own calls at its delivery points (capture/CCaptureRecorder.h).
 # The headers include each other by relative paths, which this layout keeps.
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/blocks" "${PROJECT_SOURCE_DIR}/records"
     DESTINATION "${VRN3_INSTALL_INCLUDEDIR}" COMPONENT dev FILES_MATCHING PATTERN "*.h")
 install(FILES "${PROJECT_SOURCE_DIR}/host/CPipeline.h" "${PROJECT_SOURCE_DIR}/host/CPluginLibrary.h"
-    "${PROJECT_SOURCE_DIR}/host/CBrickTap.h"
+    "${PROJECT_SOURCE_DIR}/host/CBrickTap.h" "${PROJECT_SOURCE_DIR}/host/CBrickMonitor.h"
     DESTINATION "${VRN3_INSTALL_INCLUDEDIR}/host" COMPONENT dev)
 install(FILES "${PROJECT_SOURCE_DIR}/capture/CCaptureRecorder.h" "${PROJECT_SOURCE_DIR}/capture/CBlockWire.h"
     "${PROJECT_SOURCE_DIR}/capture/CaptureApi.h"
@@ -211,7 +212,7 @@ endforeach()
 # A host author's documents go with the headers: the guide, the records byte for byte and the
 # roads of a record and a request through the brick (they link to each other by file name).
 install(FILES "${PROJECT_SOURCE_DIR}/docs/integration.md" "${PROJECT_SOURCE_DIR}/docs/records.md"
-    "${PROJECT_SOURCE_DIR}/docs/block-flow.md"
+    "${PROJECT_SOURCE_DIR}/docs/block-flow.md" "${PROJECT_SOURCE_DIR}/docs/check-your-brick.md"
     DESTINATION "share/doc/${_vrn3_pkg_dev}" COMPONENT dev)
 
 # Lower bounds of the runtime packages (see above).

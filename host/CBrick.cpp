@@ -2,6 +2,7 @@
 #include "../blocks/CBrick.h"
 
 #include "../records/HostRecords.h"
+#include "CBrickMonitorPrivate.h"
 #include "CBrickPrivate.h"
 #include "CPipelinePrivate.h"
 
@@ -21,26 +22,29 @@ __attribute__((noinline, cold)) void RunOnCreate(CBrick* brick, CBrickPrivate* d
 }
 
 // Inline in the delivery, where the block is a plain handle of the queue: its type is then read
-// from its node directly instead of through the handle's virtual table.
-__attribute__((always_inline)) inline void Handle(CBrick* brick, cMemBlock& block, bool control)
+// from its node directly instead of through the handle's virtual table. Returns the handler's answer.
+__attribute__((always_inline)) inline bool Handle(CBrick* brick, cMemBlock& block, bool control)
 {
     if (control)
-        brick->onCtrl(block);
-    else if (block.GetType() == kCodeNtfy)
-        brick->onNotify(block);
-    else
-        brick->onData(block);
+        return brick->onCtrl(block);
+    if (block.GetType() == kCodeNtfy)
+        return brick->onNotify(block);
+    return brick->onData(block);
 }
 
-// Hands a block taken from one of the brick's queues to its handler. A block whose handler (or
-// the brick's tap) throws counts as delivered too; the pipeline decides whether the exception
-// passes on (see CPipelinePrivate::BlockFailed).
-__attribute__((always_inline)) inline bool Deliver(CBrick* brick, CBrickPrivate* d, cMemBlock& block, bool control)
+// Hands a block taken from one of the brick's queues to its handler, through the living brick
+// monitor when `watched`. A block whose handler (or the brick's tap) throws counts as delivered
+// too; the pipeline decides whether the exception passes on (see CPipelinePrivate::BlockFailed).
+template <bool watched>
+__attribute__((always_inline)) inline bool DeliverAs(CBrick* brick, CBrickPrivate* d, cMemBlock& block, bool control)
 {
     try {
         if (d->tap != nullptr)
             d->tap->Delivered(block, control);
-        Handle(brick, block, control);
+        if (watched)
+            ActiveMonitor()->Deliver(brick, block, control, Handle);
+        else
+            Handle(brick, block, control);
     } catch (...) {
         if (d->pipeline == nullptr)
             throw;
@@ -50,6 +54,19 @@ __attribute__((always_inline)) inline bool Deliver(CBrick* brick, CBrickPrivate*
     if (d->pipeline != nullptr)
         d->pipeline->BlockDelivered();
     return true;
+}
+
+// Out of line and cold: without a monitor, a delivery costs the test of one pointer.
+__attribute__((noinline, cold)) bool DeliverWatched(CBrick* brick, CBrickPrivate* d, cMemBlock& block, bool control)
+{
+    return DeliverAs<true>(brick, d, block, control);
+}
+
+__attribute__((always_inline)) inline bool Deliver(CBrick* brick, CBrickPrivate* d, cMemBlock& block, bool control)
+{
+    if (__builtin_expect(ActiveMonitor() != nullptr, 0))
+        return DeliverWatched(brick, d, block, control);
+    return DeliverAs<false>(brick, d, block, control);
 }
 
 // Delivers the front block of a brick that threads share: the block is taken out under the
@@ -269,6 +286,8 @@ bool CBrick::onCreate(const TBrickConfig&)
 
 bool CBrick::SendData(const cMemBlock& block)
 {
+    if (CBrickMonitorPrivate* monitor = ActiveMonitor())
+        monitor->Sending(this, block, false);
     if (d->tap != nullptr)
         d->tap->Sent(block, false);
     return d->next != nullptr && d->next->enqueueData(block);
@@ -276,6 +295,8 @@ bool CBrick::SendData(const cMemBlock& block)
 
 bool CBrick::SendCmd(const cMemBlock& block)
 {
+    if (CBrickMonitorPrivate* monitor = ActiveMonitor())
+        monitor->Sending(this, block, true);
     if (d->tap != nullptr)
         d->tap->Sent(block, true);
     return d->previous != nullptr && d->previous->enqueueControl(block);

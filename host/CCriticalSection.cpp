@@ -3,6 +3,8 @@
 // state word lives in the object but only this file reads or writes it.
 #include "../blocks/CCriticalSection.h"
 
+#include "CBrickMonitorPrivate.h"
+
 #include <linux/futex.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -83,6 +85,18 @@ VRN3_SLOW_PATH bool LockContended(std::atomic<int>& state, unsigned long timeout
     return true;
 }
 
+// While a brick monitor lives it hears of every lock made and destroyed (it keeps what it learns
+// beside the locks, by address); without one, each costs the test of one pointer.
+__attribute__((noinline)) void TellMade(const void* lock)
+{
+    ActiveMonitor()->LockMade(lock);
+}
+
+__attribute__((noinline)) void TellGone(const void* lock)
+{
+    ActiveMonitor()->LockGone(lock);
+}
+
 } // namespace
 
 static_assert(sizeof(std::atomic<int>) == sizeof(int), "the futex word is a plain int");
@@ -93,11 +107,15 @@ CCriticalSection::CCriticalSection(bool) : mState(kFree)
 {
     VRN3_LOCK_WORD(mState);
     VRN3_LOCK_CREATED(this);
+    if (__builtin_expect(ActiveMonitor() != nullptr, 0))
+        TellMade(this);
 }
 
 CCriticalSection::~CCriticalSection()
 {
     VRN3_LOCK_DESTROYED(this);
+    if (__builtin_expect(ActiveMonitor() != nullptr, 0))
+        TellGone(this);
 }
 
 bool CCriticalSection::Lock(unsigned long timeout)
@@ -117,3 +135,13 @@ bool CCriticalSection::Unlock()
         return FutexWake(&mState);
     return true;
 }
+
+// The two calls above under names the library alone binds to them, for the monitor's lock calls
+// (CBrickMonitor::Lock), which a program that interposes on Lock and Unlock forwards to. A member
+// function takes its object as its first argument, as these do, on i386 and amd64 alike.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattribute-alias"
+bool HostLock(CCriticalSection* lock, unsigned long timeout)
+    __attribute__((alias("_ZN16CCriticalSection4LockEm"), visibility("hidden")));
+bool HostUnlock(CCriticalSection* lock) __attribute__((alias("_ZN16CCriticalSection6UnlockEv"), visibility("hidden")));
+#pragma GCC diagnostic pop

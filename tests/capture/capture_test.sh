@@ -8,11 +8,7 @@
 # $VRN3_REFUSING_PLUGIN are plug-ins that fail on purpose.
 set -euo pipefail
 case="$1" play="$2" replay="$3" plugin="$4" flipped="$5" sample="$6" golden="$7"
-run_i386() { ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$@"; }
-tmp="$(mktemp -d)"
-# Only this shell removes the folder, never a child forked from it before it has exec'd.
-trap '[ "$BASHPID" != $$ ] || rm -rf "$tmp"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "${BASH_SOURCE[0]}")/../kit/script.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/../kit/devices.sh"
 devices "$tmp"
 

@@ -12,6 +12,7 @@
 // checks every block). An allocation site is the return address of the call, as library and offset.
 // Prints `allocation-failure sweep: P points, S sites, F inconsistent`, fails when F > 0;
 // VRN3_SWEEP_VERBOSE=1 names each inconsistent point on stderr.
+#include "../../tools/common/RealAllocator.h"
 #include "../kit/Chain.h"
 
 #include <dlfcn.h>
@@ -19,20 +20,6 @@
 #include <cstdio>
 #include <memory>
 #include <string_view>
-
-extern "C" {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define REAL(f) __interceptor_##f
-#else
-#define REAL(f) __libc_##f
-#endif
-void* REAL(malloc)(size_t size);
-void* REAL(calloc)(size_t count, size_t size);
-void* REAL(realloc)(void* p, size_t size);
-void REAL(free)(void* p);
-}
-// The sanitizer calls the allocator while it starts, before its shadow memory is there.
-#define ALLOCATOR __attribute__((no_sanitize("address", "thread")))
 
 namespace {
 

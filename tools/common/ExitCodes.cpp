@@ -29,17 +29,20 @@ const char* ExitCodes::Rule(EExitCode code)
         return "out of memory";
     case kExitDiffers:
         return "the replay differs: the first differing block is printed (its outputs are written)";
+    case kExitViolations:
+        return "the brick broke the framework's rules (--validate): each violation is printed (its outputs are "
+               "written)";
     }
     return "";
 }
 
 std::string ExitCodes::Table(std::initializer_list<EExitCode> codes)
 {
-    bool verdict = false;
+    std::string verdicts;
     for (EExitCode code : codes)
-        verdict = verdict || code == kExitDiffers;
-    std::string table = std::string("Exit codes (any but 0") + (verdict ? " and 9" : "") +
-                        " leaves every file the run would replace as it was):\n";
+        if (code == kExitDiffers || code == kExitViolations)
+            verdicts += " and " + std::to_string(static_cast<int>(code));
+    std::string table = "Exit codes (any but 0" + verdicts + " leaves every file the run would replace as it was):\n";
     for (EExitCode code : codes)
         table += "  " + std::to_string(static_cast<int>(code)) + "  " + Rule(code) + "\n";
     return table;

@@ -1,6 +1,6 @@
 // ExitCodes: the one table of exit codes of the host programs (vrn3-play, vrn3-replay), so that
 // scripts can tell the kinds of problem apart. The rule each code promises is worded once, in
-// Rule, and the rule every code but 0 and 9 shares (every file the run would replace is as it
+// Rule, and the rule every code but 0 and the verdicts (9, 10) shares (every file the run would replace is as it
 // was) heads Table; both programs print those words in their help, listing every code they can
 // return, and their manual pages list the same codes.
 #pragma once
@@ -18,7 +18,8 @@ enum EExitCode : int {
     kExitNoSound = 6,
     kExitProtocol = 7, // also what Report gives any failure no other code names
     kExitMemory = 8,
-    kExitDiffers = 9, // a verdict, not a failure
+    kExitDiffers = 9,     // a verdict, not a failure
+    kExitViolations = 10, // a verdict, not a failure
 };
 
 class ExitCodes {

@@ -2,6 +2,9 @@
 // sends compared as they come.
 #include "Replayer.h"
 
+#include "AllocationFailer.h"
+#include "OwedRules.h"
+
 #include "../taps/BlockDigest.h"
 #include "../common/Failure.h"
 #include "../common/PluginLibrary.h"
@@ -57,9 +60,16 @@ void Deliver(CBrick* brick, const CapturePacket& packet, const std::string& capt
 } // namespace
 
 Replayer::Replayer(std::FILE* capture, const std::string& name, const std::string& plugin, std::FILE* digests,
-                   bool partial)
-    : mFile(capture), mCapture(name), mPlugin(plugin), mDigests(digests), mPartial(partial)
+                   bool partial, bool validate)
+    : mFile(capture), mCapture(name), mPlugin(plugin), mDigests(digests), mPartial(partial), mValidate(validate)
 {
+}
+
+void Replayer::FailAllocation(uint64_t failAt)
+{
+    mValidate = true;
+    mFailing = true;
+    mFailAt = failAt;
 }
 
 ReplayResult Replayer::Run()
@@ -77,15 +87,35 @@ ReplayResult Replayer::Run()
     return result;
 }
 
-// Feeds the inputs and compares the sends, until the end of the capture or the first difference.
+// Makes the brick, replays, and with validation judges what the brick kept once it is gone. The
+// monitor outlives the pipeline, the plug-in outlives both.
 void Replayer::Play(CCaptureReader& reader, const TBrickConfig& config, ReplayResult& result)
 {
     PluginLibrary plugin(mPlugin);
-    CPipeline pipeline;
-    pipeline.Add(new CBrick);
-    CBrick* brick = pipeline.Add(plugin.CreateBrick(config));
-    pipeline.Add(new CBrick);
-    pipeline.Tap(brick, this);
+    std::unique_ptr<CBrickMonitor> monitor;
+    {
+        CPipeline pipeline;
+        pipeline.Add(new CBrick);
+        CBrick* brick = pipeline.Add(plugin.CreateBrick(config));
+        pipeline.Add(new CBrick);
+        pipeline.Tap(brick, this);
+        if (mValidate)
+            monitor.reset(new CBrickMonitor(brick, OwedRules::For(config)));
+        if (mFailing)
+            FeedFailing(reader, pipeline, brick, *monitor, result);
+        else
+            Feed(reader, pipeline, brick, monitor.get(), result);
+    }
+    if (monitor) {
+        monitor->BrickGone();
+        result.violations = monitor->Violations();
+    }
+}
+
+// Feeds the inputs and compares the sends, until the end of the capture or the first difference.
+void Replayer::Feed(CCaptureReader& reader, CPipeline& pipeline, CBrick* brick, CBrickMonitor* monitor,
+                    ReplayResult& result)
+{
     CapturePacket packet;
     while (reader.Next(packet)) {
         if (packet.header.path == kPathConfig)
@@ -98,6 +128,8 @@ void Replayer::Play(CCaptureReader& reader, const TBrickConfig& config, ReplayRe
         }
         if (!NoMoreSent(result))
             return;
+        if (monitor != nullptr)
+            monitor->Feeding(packet.number);
         Deliver(brick, packet, mCapture);
         ++result.inputs;
         pipeline.RunUntilIdle();
@@ -105,6 +137,37 @@ void Replayer::Play(CCaptureReader& reader, const TBrickConfig& config, ReplayRe
     // What the brick sent after the last input of a cut capture is what the cut lost.
     if (!reader.Partial())
         NoMoreSent(result);
+}
+
+// Feeds every input while the chosen allocation of the brick's code fails; the brick's code is
+// known by its virtual table.
+void Replayer::FeedFailing(CCaptureReader& reader, CPipeline& pipeline, CBrick* brick, CBrickMonitor& monitor,
+                           ReplayResult& result)
+{
+    AllocationFailer::Aim(*reinterpret_cast<void* const*>(brick));
+    AllocationFailer::Arm(mFailAt);
+    CapturePacket packet;
+    uint64_t answersAfter = 0, sentBefore = 0; // captured sends answering inputs after the failure
+    bool fedAfter = false;
+    while (reader.Next(packet)) {
+        if (packet.header.direction == kDirectionOut) {
+            answersAfter += fedAfter;
+            continue;
+        }
+        monitor.Feeding(packet.number);
+        try {
+            Deliver(brick, packet, mCapture);
+            ++result.inputs;
+            pipeline.RunUntilIdle();
+            fedAfter = result.failedPacket != 0;
+        } catch (const std::bad_alloc&) {
+            result.failedPacket = packet.number;
+            result.backtrace = AllocationFailer::Backtrace(); // while the plug-in is loaded
+            sentBefore = mSentCount;
+        }
+    }
+    result.allocations = AllocationFailer::Disarm();
+    result.silent = answersAfter > 0 && mSentCount == sentBefore;
 }
 
 // The next captured output against the next replayed send; false at a difference.
@@ -146,6 +209,9 @@ void Replayer::Keep(const ReplayBlock& block, ReplayResult& result)
 
 void Replayer::Sent(const cMemBlock& block, bool command)
 {
+    ++mSentCount;
+    if (mFailing)
+        return;
     ReplayBlock sent;
     sent.type = block.GetType();
     sent.path = CapturePathOf(block.GetType(), command);

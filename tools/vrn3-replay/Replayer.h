@@ -12,6 +12,11 @@
 // A capture cut short (no end record) is refused, or, when asked, replayed up to its last whole
 // packet and the result marked partial.
 //
+// With validation, a CBrickMonitor watches the brick from its creation to its destruction (its
+// rules owed as OwedRules says), each block it receives named by its packet number.
+//
+// With an allocation failing, the sends are counted, not compared.
+//
 // Life: Run once. The plug-in library is loaded for the run and unloaded after the pipeline, and
 // with it every block of the brick, is gone. Run throws CaptureError for a capture it cannot
 // read (the message names the packet), Failure(kExitPlugin) for a plug-in it cannot use,
@@ -19,9 +24,11 @@
 #pragma once
 
 #include "../../capture/CCaptureReader.h"
+#include "../../host/CBrickMonitor.h"
 #include "../../host/CBrickTap.h"
 
 #include <cstdint>
+#include <memory>
 #include <cstdio>
 #include <deque>
 #include <string>
@@ -46,7 +53,17 @@ struct ReplayResult {
     std::vector<ReplayBlock> before;                       // up to kContext matching pairs' blocks
     bool partial = false;                                  // the capture was cut short; what it holds was replayed
     uint32_t lastPacket = 0;                               // the last packet read
+    std::vector<CBrickViolation> violations;               // with validation: the rules the brick broke
+    // With an allocation failing: the plug-in's allocations counted, the packet whose delivery
+    // the failure ended (0: none failed) and the failed allocation's callers, and whether the
+    // brick sent nothing after it although the capture shows it answering a later input.
+    uint64_t allocations = 0;
+    uint32_t failedPacket = 0;
+    std::vector<std::string> backtrace;
+    bool silent = false;
 };
+
+class CPipeline;
 
 class Replayer : public CBrickTap {
 public:
@@ -55,8 +72,15 @@ public:
 
     // `capture` (not owned) is the open capture, `name` its name in messages. `digests` (not
     // owned; may be null) gets a BlockDigest line for every block the brick sends downstream.
-    // With `partial`, a capture cut short is replayed as far as it goes.
-    Replayer(std::FILE* capture, const std::string& name, const std::string& plugin, std::FILE* digests, bool partial);
+    // With `partial`, a capture cut short is replayed as far as it goes; with `validate`, the
+    // brick is watched.
+    Replayer(std::FILE* capture, const std::string& name, const std::string& plugin, std::FILE* digests, bool partial,
+             bool validate = false);
+
+    // Replays with the brick watched and the `failAt`-th allocation of the plug-in's code failing
+    // (0: none, to count them; AllocationFailer): every input is fed, whatever the brick sends,
+    // and an allocation failure ends only the delivery it hit.
+    void FailAllocation(uint64_t failAt);
 
     ReplayResult Run();
 
@@ -66,6 +90,9 @@ public:
 
 private:
     void Play(CCaptureReader& reader, const TBrickConfig& config, ReplayResult& result);
+    void Feed(CCaptureReader& reader, CPipeline& pipeline, CBrick* brick, CBrickMonitor* monitor, ReplayResult& result);
+    void FeedFailing(CCaptureReader& reader, CPipeline& pipeline, CBrick* brick, CBrickMonitor& monitor,
+                     ReplayResult& result);
     bool Compare(ReplayBlock captured, ReplayResult& result);
     bool NoMoreSent(ReplayResult& result);
     void Keep(const ReplayBlock& block, ReplayResult& result);
@@ -75,6 +102,10 @@ private:
     std::string mPlugin;
     std::FILE* mDigests;
     bool mPartial;
+    bool mValidate;
+    bool mFailing = false;
+    uint64_t mFailAt = 0;
+    uint64_t mSentCount = 0; // every send, kept or not
     uint64_t mDigestIndex = 0;
     std::deque<ReplayBlock> mSent; // the brick's sends not yet compared
 };

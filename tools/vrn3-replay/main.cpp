@@ -17,10 +17,12 @@
 #include "../common/OutputPlan.h"
 #include "../common/PluginLibrary.h"
 #include "../common/StandardStream.h"
+#include "FailureSweep.h"
 #include "Replayer.h"
 
 #include "../../capture/CapturePaths.h"
 #include "../../capture/CBlockWire.h"
+#include "../../records/FourCC.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -44,6 +46,13 @@ const char* const kHelp =
     "                    standard output (the text verdict then goes to stderr)\n"
     "  --json            print the outcome as one JSON object on standard output\n"
     "  --partial         replay a capture cut short (no end record) as far as it goes, and say so\n"
+    "  --validate        watch the brick keep the framework's rules while it replays; print each\n"
+    "                    violation with its rule, packet, block type and what was seen\n"
+    "  --fail-alloc      replay again once for each allocation of the plug-in's code, that one\n"
+    "                    failing, each run validated; print the runs that broke a rule or went\n"
+    "                    silent, and the first failure's callers (CAPTURE must be a file)\n"
+    "  --fail-points N   with --fail-alloc: fail at most N allocations, drawn with --seed\n"
+    "  --seed S          the draw of --fail-points (default 1)\n"
     "  -h, --help        print this and stop\n"
     "  --version         print the version and stop\n"
     "\n"
@@ -54,7 +63,8 @@ const char* const kHelp =
 
 struct Settings {
     std::string capture, plugin = PluginLibrary::BesideProgram(), digests;
-    bool json = false, partial = false;
+    bool json = false, partial = false, validate = false, failAlloc = false;
+    uint64_t failPoints = 0, seed = 1;
     size_t digestsOutput = OutputPlan::kNoOutput;
 };
 
@@ -64,7 +74,23 @@ std::string Line(const ReplayBlock& block)
            BlockText::Describe(block.type, block.data) + "  md5 " + BlockDigest::Md5(block.data);
 }
 
-std::string Verdict(const std::string& capture, const ReplayResult& result)
+// "received block modified in place: packet 41, snd3, bytes 12-15 changed during onData"
+std::string Violation(const CBrickViolation& violation)
+{
+    const std::string packet = violation.block != 0 ? "packet " + std::to_string(violation.block) + ", " : "";
+    const std::string type = violation.type != 0 ? CodeText(violation.type) + ", " : "";
+    return violation.title + ": " + packet + type + violation.seen;
+}
+
+std::string Violations(const std::string& capture, const ReplayResult& result)
+{
+    std::string text;
+    for (const CBrickViolation& violation : result.violations)
+        text += "vrn3-replay: " + capture + ": " + Violation(violation) + "\n";
+    return text;
+}
+
+std::string Comparison(const std::string& capture, const ReplayResult& result)
 {
     const std::string cut = result.partial ? "; partial: the capture is cut short after packet " +
                                                  std::to_string(result.lastPacket) + ", replayed as far as it goes"
@@ -82,7 +108,65 @@ std::string Verdict(const std::string& capture, const ReplayResult& result)
     return text + "  replayed  " + (result.replayedMissing ? "(nothing)" : Line(result.replayed)) + "\n";
 }
 
-std::string Json(const std::string& capture, const ReplayResult& result)
+std::string Verdict(const std::string& capture, const ReplayResult& result)
+{
+    return Violations(capture, result) + Comparison(capture, result);
+}
+
+// The sweep's verdict: its figures, the first failure's callers and each bad run's findings.
+std::string SweepVerdict(const std::string& capture, const SweepResult& sweep)
+{
+    const std::string head = "vrn3-replay: " + capture + ": ";
+    std::string text = head + "fail-alloc: " + std::to_string(sweep.allocations) + " allocations of the plug-in, " +
+                       std::to_string(sweep.tried) + " failed in turn: " + std::to_string(sweep.bad.size()) +
+                       " runs broke a rule or went silent\n";
+    for (const CBrickViolation& violation : sweep.unfailed)
+        text += head + "without a failure: " + Violation(violation) + "\n";
+    if (sweep.tried > 0) {
+        text += head + "first failure: allocation " + std::to_string(sweep.first.allocation) + ", at packet " +
+                std::to_string(sweep.first.packet) + ", called from\n";
+        for (const std::string& frame : sweep.first.backtrace)
+            text += "  " + frame + "\n";
+    }
+    for (const SweepPoint& point : sweep.bad) {
+        const std::string at = head + "allocation " + std::to_string(point.allocation) + " failing, at packet " +
+                               std::to_string(point.packet) + ": ";
+        for (const CBrickViolation& violation : point.violations)
+            text += at + Violation(violation) + "\n";
+        if (point.silent)
+            text += at + "the brick sent nothing afterwards\n";
+    }
+    return text;
+}
+
+std::string SweepJson(const std::string& capture, const SweepResult& sweep)
+{
+    std::vector<std::string> bad;
+    for (const SweepPoint& point : sweep.bad) {
+        std::vector<std::string> lines;
+        for (const CBrickViolation& violation : point.violations)
+            lines.push_back(JsonWriter::Quoted(Violation(violation)));
+        JsonWriter item;
+        item.Unsigned("allocation", point.allocation)
+            .Unsigned("packet", point.packet)
+            .Bool("silent", point.silent)
+            .Raw("violations", JsonWriter::Array(lines));
+        bad.push_back(item.Text());
+    }
+    std::vector<std::string> frames;
+    for (const std::string& frame : sweep.first.backtrace)
+        frames.push_back(JsonWriter::Quoted(frame));
+    JsonWriter json;
+    json.String("capture", capture)
+        .Unsigned("allocations", sweep.allocations)
+        .Unsigned("tried", sweep.tried)
+        .Raw("first_failure", JsonWriter::Array(frames))
+        .Raw("bad", JsonWriter::Array(bad));
+    return json.Text() + "\n";
+}
+
+// The outcome as JSON; with validation, the violations too.
+std::string Json(const std::string& capture, const ReplayResult& result, bool validated)
 {
     JsonWriter json;
     json.String("capture", capture)
@@ -98,6 +182,19 @@ std::string Json(const std::string& capture, const ReplayResult& result)
             .Raw("replayed", result.replayedMissing ? "null" : JsonWriter::Quoted(Line(result.replayed)));
         json.Raw("difference", difference.Text());
     }
+    if (!validated)
+        return json.Text() + "\n";
+    std::vector<std::string> violations;
+    for (const CBrickViolation& violation : result.violations) {
+        JsonWriter item;
+        item.String("rule", violation.rule)
+            .Unsigned("packet", violation.block)
+            .String("type", CodeText(violation.type))
+            .String("seen", violation.seen)
+            .String("line", Violation(violation));
+        violations.push_back(item.Text());
+    }
+    json.Raw("violations", JsonWriter::Array(violations));
     return json.Text() + "\n";
 }
 
@@ -126,9 +223,33 @@ void Plan(Settings& settings, std::FILE* capture, OutputPlan& plan)
     plan.Check();
 }
 
+// Prints a verdict on standard output (or stderr when standard output carries the digests).
+void Print(const std::string& verdict, std::FILE* out)
+{
+    errno = 0;
+    if (std::fputs(verdict.c_str(), out) < 0 || std::fflush(out) != 0 || std::ferror(out))
+        throw Failure(kExitOutput, std::string("cannot write the verdict: ") + std::strerror(errno != 0 ? errno : EIO));
+}
+
+// Sweeps the failing allocations; returns the exit code.
+int Sweep(Settings& settings)
+{
+    if (StandardStream::Named(settings.capture))
+        throw Failure(kExitUsage, "--fail-alloc reads the capture again for each run: name a file");
+    const CaptureFile capture = OpenCapture(settings.capture);
+    OutputPlan plan;
+    Plan(settings, capture.get(), plan);
+    const SweepResult sweep =
+        FailureSweep(capture.get(), settings.capture, settings.plugin, settings.failPoints, settings.seed).Run();
+    Print(settings.json ? SweepJson(settings.capture, sweep) : SweepVerdict(settings.capture, sweep), stdout);
+    return sweep.bad.empty() && sweep.unfailed.empty() ? kExitOk : kExitViolations;
+}
+
 // Replays, prints the verdict and puts the digests in place; returns the exit code.
 int Replay(Settings& settings)
 {
+    if (settings.failAlloc)
+        return Sweep(settings);
     const CaptureFile capture = OpenCapture(settings.capture);
     OutputPlan plan;
     Plan(settings, capture.get(), plan);
@@ -136,13 +257,13 @@ int Replay(Settings& settings)
     const size_t digestsOutput = settings.digestsOutput;
     std::FILE* digests = digestsOutput == OutputPlan::kNoOutput ? nullptr : plan.File(digestsOutput).Stream();
     const std::string name = StandardStream::InputName(settings.capture);
-    const ReplayResult result = Replayer(capture.get(), name, settings.plugin, digests, settings.partial).Run();
+    const ReplayResult result =
+        Replayer(capture.get(), name, settings.plugin, digests, settings.partial, settings.validate).Run();
     std::FILE* out = !settings.json && plan.OutputOnStandardOutput() ? stderr : stdout;
-    errno = 0;
-    const std::string verdict = settings.json ? Json(name, result) : Verdict(name, result);
-    if (std::fputs(verdict.c_str(), out) < 0 || std::fflush(out) != 0 || std::ferror(out))
-        throw Failure(kExitOutput, std::string("cannot write the verdict: ") + std::strerror(errno != 0 ? errno : EIO));
+    Print(settings.json ? Json(name, result, settings.validate) : Verdict(name, result), out);
     plan.Commit();
+    if (!result.violations.empty())
+        return kExitViolations;
     return result.identical ? kExitOk : kExitDiffers;
 }
 
@@ -167,7 +288,7 @@ int main(int argc, char** argv)
     Settings settings;
     CommandLine line("vrn3-replay", VRN3_TOOLS_VERSION,
                      kHelp + ExitCodes::Table({kExitOk, kExitUsage, kExitInput, kExitOutput, kExitPlugin, kExitProtocol,
-                                               kExitMemory, kExitDiffers}),
+                                               kExitMemory, kExitDiffers, kExitViolations}),
                      kUsage);
     CLI::App& app = line.App();
     const CLI::Validator name = CommandLine::NonEmpty();
@@ -176,6 +297,11 @@ int main(int argc, char** argv)
     app.add_option("--digests", settings.digests)->check(name);
     app.add_flag("--json", settings.json);
     app.add_flag("--partial", settings.partial);
+    app.add_flag("--validate", settings.validate);
+    CLI::Option* failAlloc = app.add_flag("--fail-alloc", settings.failAlloc);
+    app.add_option("--fail-points", settings.failPoints)->needs(failAlloc)->check(CLI::PositiveNumber);
+    app.add_option("--seed", settings.seed)->needs(failAlloc);
+    failAlloc->excludes(app.get_option("--digests"));
     const int parsed = line.Parse(argc, argv);
     if (parsed >= 0)
         return parsed;
