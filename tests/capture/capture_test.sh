@@ -244,6 +244,25 @@ PY
     [ "$(sed -n 6p "$tmp/lost.out")" = "  replayed  $(sed -n 5p "$tmp/gained.out" | sed 's/^  captured  packet [0-9]*  //')" ] &&
         [ "$(sed -n 3,4p "$tmp/lost.out")" = "$(sed -n 2,3p "$tmp/gained.out")" ] &&
         [ "$(wc -l < "$tmp/lost.out")" = 6 ] || fail "lost: $(cat "$tmp/lost.out" "$tmp/gained.out")"
+    # Every field of a block told apart: the last output with one field changed (its type, its path,
+    # its form, a byte of its data) differs there, though all else is the same.
+    python3 - "$c" "$tmp" <<'PY'
+import struct, sys
+data, at, last = open(sys.argv[1], "rb").read(), 0, 0
+while at < len(data):
+    kind, length = struct.unpack_from("<II", data, at)
+    last = at if kind == 6 and data[at + 41] == 1 else last
+    at += length
+for name, offset, change in (("type", 32, 0x20), ("path", 40, 2), ("form", 42, 1), ("data", 44, 0xFF)):
+    changed = bytearray(data)
+    changed[last + offset] ^= change
+    open(sys.argv[2] + "/" + name + ".pcapng", "wb").write(bytes(changed))
+PY
+    for field in type path form data; do
+        code=0; run_i386 "$replay" --plugin "$plugin" "$tmp/$field.pcapng" > "$tmp/$field.out" || code=$?
+        [ "$code" = 9 ] && grep -q "differs at output block $((outs - 1)) (after $ins blocks in)" "$tmp/$field.out" ||
+            fail "the last output's $field changed: exit $code, $(cat "$tmp/$field.out")"
+    done
     read -r ins outs packets <<<"$(figures "$tmp/lost.pcapng")"
     [ "$(head -1 "$tmp/lost.out")" = "vrn3-replay: $tmp/lost.pcapng: differs at output block $outs (after $ins blocks in)" ] ||
         fail "lost: $(head -1 "$tmp/lost.out")"
