@@ -327,6 +327,14 @@ TEST(Capture, DamagedCapturesNameThePacket)
     };
     const size_t tagAt = start.size() + config.size(), endAt = good.size() - 40;
     const std::string tagLength = std::to_string(tag.size());
+    // What a capture's tail may hold besides packets: blocks of kinds the reader does not know,
+    // other tools' statistics (another option first, another interface, too short to be ours), a
+    // packet of a size not of words.
+    const std::string optional = Block(0x00000BAD, "a custom block"), names = Block(4, "names");
+    const std::string otherStatistics = Block(5, U32(0) + U32(0) + U32(0) + U32(2 | 8 << 16) + U32(0) + U32(0));
+    const std::string odd = EnhancedPacket({2, kCodeTag, kPathData, kDirectionOut, 0, std::string(33, 't')});
+    std::string otherInterface = EndRecord(2);
+    otherInterface.replace(8, 4, U32(1));
     struct Case {
         const char* name;
         std::string bytes;
@@ -373,6 +381,18 @@ TEST(Capture, DamagedCapturesNameThePacket)
          "cap: cut short after packet 1 (the last whole one): a block's header is cut short"},
         {"packet cut", good.substr(0, tagAt + 20),
          "cap: cut short after packet 1 (the last whole one): a block of " + tagLength + " bytes, 20 of them there"},
+        {"optional blocks in the tail", start + config + names + tag + optional + EndRecord(2) + optional + names,
+         "1: 2:Tag  whole"},
+        {"other statistics before the end", start + config + tag + otherStatistics + EndRecord(2), "1: 2:Tag  whole"},
+        {"only other statistics", start + config + tag + otherStatistics + Block(5, U32(0)) + otherInterface,
+         "cap: cut short after packet 2 (the last whole one): no end record; the recording did not finish"},
+        {"odd-sized packet last", start + config + odd + EndRecord(2), "1: 2:Tag  whole"},
+        {"odd-sized packet cut in its padding", start + config + odd.substr(0, odd.size() - 6),
+         "cap: cut short after packet 1 (the last whole one): a block of 84 bytes, 78 of them there"},
+        {"packet after optional blocks after the end", good + optional + tag,
+         "cap: packet 3: a packet after the capture's end record"},
+        {"a new section forgets the interfaces", start + config + Section() + tag,
+         "cap: packet 2: a packet of interface 0, which no interface description names"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Read(c.bytes), c.outcome) << c.name;
