@@ -5,7 +5,8 @@
 # captures of an earlier recorder, and the Wireshark dissector.
 #   capture_test.sh CASE VRN3_PLAY VRN3_REPLAY PLUGIN FLIPPED_PLUGIN SAMPLE GOLDEN_DIR [TSHARK DISSECTOR CAPTURE]
 # i386 programs start through $VRN3_I386_EMULATOR when it is set; $VRN3_NOFACTORY_PLUGIN and
-# $VRN3_REFUSING_PLUGIN are plug-ins that fail on purpose.
+# $VRN3_REFUSING_PLUGIN are plug-ins that fail on purpose; $VRN3_FAILING_IO, when set, a library
+# to preload that fails one chosen I/O call.
 set -euo pipefail
 case="$1" play="$2" replay="$3" plugin="$4" flipped="$5" sample="$6" golden="$7"
 run_i386() { ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$@"; }
@@ -130,6 +131,23 @@ failed-run)
 3|$tmp/cut.wav|
 6|$sample|--stream 2
 ROWS
+    # The capture's close failing (the disk full as its last bytes go out), at each fclose in turn:
+    # a run that fails says so, naming the capture (exit 4), and its capture is cut short (the
+    # replay's exit 3); a run that succeeds leaves a whole one. Not in a sanitizer build, whose
+    # runtime must precede any preloaded library.
+    if [ -n "${VRN3_FAILING_IO:-}" ]; then
+        failed=0
+        for call in 1 2 3 4 5 6; do
+            rc=0; VRN3_FAIL="fclose:$call:28" LD_PRELOAD="$VRN3_FAILING_IO" run_i386 "$play" -q "$sample" \
+                -o "$tmp/o.wav" --capture - > "$tmp/c.pcapng" 2> "$tmp/stderr" || rc=$?
+            replayed=0; run_i386 "$replay" --plugin "$plugin" "$tmp/c.pcapng" > /dev/null 2>&1 || replayed=$?
+            [ "$rc:$replayed" = 0:0 ] ||
+                { [ "$rc:$replayed" = 4:3 ] && grep -q "cannot write the capture: No space left on device" "$tmp/stderr"; } ||
+                fail "fclose call $call failing: vrn3-play exit $rc, vrn3-replay exit $replayed, $(cat "$tmp/stderr")"
+            [ "$rc" = 0 ] || failed=$((failed + 1))
+        done
+        [ "$failed" -gt 0 ] || fail "no failing fclose reached the capture"
+    fi
     ;;
 replay-cli)
     # vrn3-replay's own words and outputs: every failure one line prefixed with its name and the
