@@ -4,9 +4,9 @@
 # reports against the capture's own figures, --digests against the golden files, the golden
 # captures of an earlier recorder, and the Wireshark dissector.
 #   capture_test.sh CASE VRN3_PLAY VRN3_REPLAY PLUGIN FLIPPED_PLUGIN SAMPLE GOLDEN_DIR [TSHARK DISSECTOR CAPTURE]
-# i386 programs start through $VRN3_I386_EMULATOR when it is set; $VRN3_NOFACTORY_PLUGIN and
-# $VRN3_REFUSING_PLUGIN are plug-ins that fail on purpose; $VRN3_FAILING_IO, when set, a library
-# to preload that fails one chosen I/O call.
+# i386 programs start through $VRN3_I386_EMULATOR when it is set; $VRN3_NOFACTORY_PLUGIN,
+# $VRN3_REFUSING_PLUGIN and $VRN3_UNRESOLVED_PLUGIN are plug-ins that fail on purpose;
+# $VRN3_FAILING_IO, when set, a library to preload that fails one chosen I/O call.
 set -euo pipefail
 case="$1" play="$2" replay="$3" plugin="$4" flipped="$5" sample="$6" golden="$7"
 run_i386() { ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$@"; }
@@ -189,6 +189,7 @@ replay-cli)
 3|$tmp/out-config.pcapng: packet 1: the capture does not start with the brick's configuration|"$tmp/out-config.pcapng"
 5|cannot load the plug-in: $tmp/none.so: cannot open shared object file: No such file or directory|--plugin "$tmp/none.so" "$c"
 5|$VRN3_REFUSING_PLUGIN: the plug-in refused the brick configuration|--plugin "$VRN3_REFUSING_PLUGIN" "$c"
+5|cannot load the plug-in: $VRN3_UNRESOLVED_PLUGIN: undefined symbol: vrn3_test_defined_nowhere|--plugin "$VRN3_UNRESOLVED_PLUGIN" "$c"
 ROWS
     [ ! -e "$tmp/no" ] && [ "$(md5sum < "$c")" = "$sum" ] || fail "a folder was made, or the input was touched"
     [ -L "$tmp/link.pcapng" ] && [ "$(ls "$tmp/folder")" = "" ] || fail "the link or the folder was replaced"
