@@ -418,4 +418,38 @@ TEST(Capture, ListsAndTextsAreNeverMadeFromPlainBytes)
     }
 }
 
+// Damaged flattened blocks, each refused with what is wrong: a replay names the packet it came in.
+TEST(Capture, DamagedFlattenedBlocksAreRefusedSayingWhy)
+{
+    const std::string messageFields = U32(kCodeNMsg) + U32(11) + U32(kCodeWarn) + U32(12) + U32(2);
+    const struct {
+        uint32_t type;
+        CBlockWire::EForm form;
+        std::string bytes, why;
+    } cases[] = {
+        {kCodeNtfy, CBlockWire::kFormFlat, U32(kCodeEvt) + U32(2), "flattened record cut short at byte 8"},
+        {kCodeNtfy, CBlockWire::kFormFlat, U32(kCodeEvt) + U32(1) + U32(1) + U32(2) + U32(3) + Text("x"),
+         "a text of 1 bytes runs past the block's 24 bytes"},
+        {kCodeNtfy, CBlockWire::kFormFlat, U32(kCodeEvt) + U32(0) + "xyz",
+         "an event list with 3 bytes after its entries"},
+        {kCodeNtfy, CBlockWire::kFormFlat, messageFields + Text("") + Text("") + "ab",
+         "a message with 2 bytes after its texts"},
+        {kCodeNtfy, CBlockWire::kFormFlat, U32(kCodeTimR) + std::string(16, '\0'),
+         "a flattened ntfy block of code TimR, which no record flattens"},
+        {kCodeChun, CBlockWire::kFormBytes, std::string(300, 'c'),
+         "a Chun block of 300 bytes, more than a command record holds"},
+        {kCodeTag, CBlockWire::kFormFlat, std::string(32, 't'), "a flattened Tag  block, which no record flattens"},
+        {kCodeHdr3, CBlockWire::kFormBytes, std::string(sizeof(HDR_T), 'h'),
+         "a header of " + std::to_string(sizeof(HDR_T)) + " bytes carried as plain bytes"},
+    };
+    for (const auto& c : cases) {
+        try {
+            CWireBlock::Rebuild(c.type, c.form, std::vector<uint8_t>(c.bytes.begin(), c.bytes.end()));
+            ADD_FAILURE() << "made: " << c.why;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(e.what(), c.why);
+        }
+    }
+}
+
 } // namespace
