@@ -40,6 +40,15 @@ TEST(cStructBlock, ASharedBlockIsCopiedOnceOnWriteAndASoleOneNever)
     EXPECT_EQ(8u, b.Record().value);
 }
 
+// A record with more extra bytes than a block's 32-bit size holds is refused as out of memory,
+// before anything is allocated.
+TEST(cStructBlock, ExtraBytesBeyondABlocksSizeAreRefused)
+{
+    EXPECT_THROW(cCountedBlock<12>(UINT32_MAX), std::bad_alloc);
+    EXPECT_THROW(cCountedBlock<12>(UINT32_MAX - sizeof(TCounted<12>) + 1), std::bad_alloc);
+    EXPECT_EQ(0, TCounted<12>::constructed);
+}
+
 TEST(cStructBlock, ASharedEmptyBlockIsCopiedIntoANodeOfItsOwn)
 {
     const uint32_t defCount = cMemBlock::mDefNode.mRefCount;
