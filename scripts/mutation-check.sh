@@ -34,7 +34,7 @@ LINES_ONLY=""
 # The ctest names (a regular expression) of the tests that exercise the code of each folder:
 # GoogleTest cases are named Suite.Case, the other tests by their ctest name. A file's tests are
 # those of its two leading folders (tools/vrn3-play) when they have an entry, else of its first.
-BRICK_TESTS='^(SoundPlugin|ExtractParamStr|HeaderParameters|FrameRate|StreamNumber|Conservation|ThreadedStress)\.|^allocation_failure_sweep$'
+BRICK_TESTS='^(SoundPlugin|ExtractParamStr|HeaderParameters|FrameRate|StreamBase|StreamNumber|Conservation|ThreadedStress)\.|^allocation_failure_sweep$'
 HOST_TESTS='^(CBrick|CPipeline|CCriticalSection|cMemBlock|cStructBlock|cCommandBlock|SoundPlugin|Conservation|ThreadedStress)\.'
 declare -A TESTS_FOR=(
     [blocks]="$HOST_TESTS"
@@ -45,7 +45,7 @@ declare -A TESTS_FOR=(
     [tools/vrn3-play]='^WavFile\.|^tools_vrn3_play_(sample|long|streams|inputs|plugin|cli|summary|io|plan|modes|targets|unwritable|kept|commit|descriptors|signals)$|^tools_aliases_'
     [capture]='^Capture\.|^capture_'
     [tools/vrn3-replay]='^capture_(replay|fault|cut|replay-cli|replay-report|digests-.*)$'
-    [tools/common]='^WavFile\.|^tools_vrn3_play_|^tools_aliases_|^capture_(replay|fault|replay-cli|replay-report|failed-run|digests-.*)$'
+    [tools/common]='^(WavFile|JsonWriter)\.|^tools_vrn3_play_|^tools_aliases_|^capture_(replay|fault|replay-cli|replay-report|failed-run|digests-.*)$'
 )
 
 # file @@ text of the line as it is (its first occurrence is changed) @@ what it becomes
