@@ -21,6 +21,8 @@ TEST(cStructBlock, ASharedBlockIsCopiedOnceOnWriteAndASoleOneNever)
     a.Record().text = "owned text";
     EXPECT_EQ(first, a.GetData());
     cCountedBlock<11> b{cMemBlock(a)};
+    EXPECT_EQ(static_cast<const cMemBlock&>(a).GetData(), static_cast<const cMemBlock&>(b).GetData())
+        << "a read through the base handle copies nothing";
     const int made = TCounted<11>::constructed;
     TCounted<11>* mine = &b.Record();
     EXPECT_EQ(mine, &b.Record()) << "two writes in a row copy once";
