@@ -407,6 +407,29 @@ TEST(Capture, DamagedCapturesNameThePacket)
     }
 }
 
+// A capture that cannot be made records nothing and says why at Close; a stream that cannot be
+// read (a folder) is refused with the reason.
+TEST(Capture, ACaptureThatCannotBeWrittenOrReadSaysWhy)
+{
+    const std::string path = ::testing::TempDir() + "no-such-folder." + std::to_string(getpid()) + "/c.pcapng";
+    CCaptureRecorder recorder(path);
+    recorder.Configured(kit::Config("1"));
+    recorder.Sent(MakeTagBlock(kCodeTagS, 0, 1), false);
+    EXPECT_FALSE(recorder.Close());
+    EXPECT_EQ(path + ": No such file or directory", recorder.Error());
+    EXPECT_EQ(0u, recorder.Packets());
+    const Stream folder(std::fopen(::testing::TempDir().c_str(), "rb"), std::fclose);
+    ASSERT_TRUE(folder) << std::strerror(errno);
+    CCaptureReader reader(folder.get(), "folder");
+    CapturePacket packet;
+    try {
+        reader.Next(packet);
+        ADD_FAILURE() << "a folder was read";
+    } catch (const CaptureError& e) {
+        EXPECT_STREQ("folder: packet 1: cannot read: Is a directory", e.what());
+    }
+}
+
 // A record that holds pointers is only ever made from its flattened form, never from raw bytes.
 TEST(Capture, ListsAndTextsAreNeverMadeFromPlainBytes)
 {
