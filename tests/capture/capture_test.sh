@@ -156,6 +156,26 @@ replay-cli)
     c="$tmp/c.pcapng"
     cp "$c" "$tmp/out-config.pcapng"
     printf '\001' | dd of="$tmp/out-config.pcapng" bs=1 seek=101 conv=notrunc status=none # packet 1's direction
+    # Packet 2 (the header, delivered) put on the configuration's path; the first sound record
+    # delivered marked as flattened. Each edit is one byte of the capture header: path or form.
+    read -r second sound <<<"$(python3 - "$c" "$tmp" <<'PY'
+import struct, sys
+data, at, number, edits = open(sys.argv[1], "rb").read(), 0, 0, {}
+while at < len(data):
+    kind, length = struct.unpack_from("<II", data, at)
+    number += kind == 6
+    if kind == 6 and number == 2:
+        edits["two-configs"] = (number, at + 40, 3)
+    elif kind == 6 and data[at + 32:at + 36] == b"snd3" and "flat-sound" not in edits:
+        edits["flat-sound"] = (number, at + 42, 1)
+    at += length
+for name, (number, offset, value) in edits.items():
+    edited = bytearray(data)
+    edited[offset] = value
+    open(sys.argv[2] + "/" + name + ".pcapng", "wb").write(bytes(edited))
+print(edits["two-configs"][0], edits["flat-sound"][0])
+PY
+)"
     ln -s c.pcapng "$tmp/link.pcapng"
     ln "$c" "$tmp/hard.pcapng"
     mkdir "$tmp/folder"
@@ -187,6 +207,8 @@ replay-cli)
 4|cannot write the help: No space left on device|--help > "$full"
 3|$tmp/none.pcapng: No such file or directory|"$tmp/none.pcapng"
 3|$tmp/out-config.pcapng: packet 1: the capture does not start with the brick's configuration|"$tmp/out-config.pcapng"
+3|$tmp/two-configs.pcapng: packet $second: a second configuration; a capture records one brick|"$tmp/two-configs.pcapng"
+3|$tmp/flat-sound.pcapng: packet $sound: a flattened snd3 block, which no record flattens|"$tmp/flat-sound.pcapng"
 5|cannot load the plug-in: $tmp/none.so: cannot open shared object file: No such file or directory|--plugin "$tmp/none.so" "$c"
 5|$VRN3_REFUSING_PLUGIN: the plug-in refused the brick configuration|--plugin "$VRN3_REFUSING_PLUGIN" "$c"
 5|cannot load the plug-in: $VRN3_UNRESOLVED_PLUGIN: undefined symbol: vrn3_test_defined_nowhere|--plugin "$VRN3_UNRESOLVED_PLUGIN" "$c"
