@@ -45,7 +45,7 @@ declare -A TESTS_FOR=(
     [tools/vrn3-play]='^WavFile\.|^tools_vrn3_play_(sample|long|streams|inputs|plugin|cli|summary|io|plan|modes|targets|unwritable|kept|commit|descriptors|signals)$|^tools_aliases_'
     [capture]='^Capture\.|^capture_'
     [tools/vrn3-replay]='^capture_(replay|fault|cut|replay-cli|replay-report|digests-.*)$'
-    [tools/common]='^(WavFile|JsonWriter)\.|^tools_vrn3_play_|^tools_aliases_|^capture_(replay|fault|replay-cli|replay-report|failed-run|digests-.*)$'
+    [tools/common]='^(WavFile|JsonWriter|BlockText)\.|^tools_vrn3_play_|^tools_aliases_|^capture_(replay|fault|replay-cli|replay-report|failed-run|digests-.*)$'
 )
 
 # file @@ text of the line as it is (its first occurrence is changed) @@ what it becomes
