@@ -227,8 +227,9 @@ std::string Differences(std::string recorded, std::string expected)
 }
 
 // Each kind of record on each path and in both directions, recorded, against the bytes the format
-// gives them: the configuration as it is, plain records as their bytes, the header, an event list
-// and a message flattened with their texts after the fields, and the end record counting them.
+// gives them: the configuration as it is, plain records and a block of a type no record has as
+// their bytes, the header, an event list and a message flattened with their texts after the
+// fields, and the end record counting them.
 TEST(Capture, RecordsEveryPacketFieldByField)
 {
     const std::string path = ::testing::TempDir() + "capture_fields." + std::to_string(getpid()) + ".pcapng";
@@ -261,8 +262,9 @@ TEST(Capture, RecordsEveryPacketFieldByField)
         recorder.Sent(chunk, true);
         recorder.Delivered(CEventLists::Make({{1, 2, 7, "own"}, {3, 4, 9, "other"}}), false);
         recorder.Sent(message, false);
+        recorder.Delivered(kit::RawBlock(FourCC("Xyz1"), {1, 2, 3}), false);
         EXPECT_TRUE(recorder.Close()) << recorder.Error();
-        EXPECT_EQ(recorder.Packets(), 6u);
+        EXPECT_EQ(recorder.Packets(), 7u);
     }
     std::ifstream file(path, std::ios::binary);
     const std::string recorded{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
@@ -293,7 +295,8 @@ TEST(Capture, RecordsEveryPacketFieldByField)
                                  EnhancedPacket({4, kCodeChun, kPathControl, kDirectionOut, 0, chunkBytes}) +
                                  EnhancedPacket({5, kCodeNtfy, kPathNotify, kDirectionIn, 1, events}) +
                                  EnhancedPacket({6, kCodeNtfy, kPathNotify, kDirectionOut, 1, messageBytes}) +
-                                 EndRecord(6);
+                                 EnhancedPacket({7, FourCC("Xyz1"), kPathData, kDirectionIn, 0, "\x01\x02\x03"}) +
+                                 EndRecord(7);
     EXPECT_EQ(Differences(recorded, expected), "");
 }
 
