@@ -331,7 +331,7 @@ TEST(Capture, DamagedCapturesNameThePacket)
     const size_t tagAt = start.size() + config.size(), endAt = good.size() - 40;
     const std::string tagLength = std::to_string(tag.size());
     // What a capture's tail may hold besides packets: blocks of kinds the reader does not know,
-    // other tools' statistics (another option first, another interface, too short to be ours), a
+    // other tools' statistics (another option first, another link type's interface, too short to be ours), a
     // packet of a size not of words.
     const std::string optional = Block(0x00000BAD, "a custom block"), names = Block(4, "names");
     const std::string otherStatistics = Block(5, U32(0) + U32(0) + U32(0) + U32(2 | 8 << 16) + U32(0) + U32(0));
@@ -355,6 +355,12 @@ TEST(Capture, DamagedCapturesNameThePacket)
          "cap: packet 1: a block of 30 bytes: not a pcapng block length"},
         {"length beyond any block", with(good, 4, U32((16u << 20) + 4)),
          "cap: packet 1: a block of 16777220 bytes: not a pcapng block length"},
+        {"length below any block", with(good, 4, U32(8)),
+         "cap: packet 1: a block of 8 bytes: not a pcapng block length"},
+        {"section header without fields", Block(0x0A0D0D0A, ""),
+         "cap: packet 1: not a pcapng capture of version 1 (its section header is damaged)"},
+        {"section header without a version", Block(0x0A0D0D0A, U32(0x1A2B3C4D)),
+         "cap: packet 1: not a pcapng capture of version 1 (its section header is damaged)"},
         {"lengths disagree", with(good, 24, U32(32)), "cap: packet 1: a block whose two lengths disagree (28, 32)"},
         {"interface too short", Section() + Block(1, "abcd"),
          "cap: packet 1: an interface description of 16 bytes, too short"},
@@ -387,7 +393,8 @@ TEST(Capture, DamagedCapturesNameThePacket)
         {"optional blocks in the tail", start + config + names + tag + optional + EndRecord(2) + optional + names,
          "1: 2:Tag  whole"},
         {"other statistics before the end", start + config + tag + otherStatistics + EndRecord(2), "1: 2:Tag  whole"},
-        {"only other statistics", start + config + tag + otherStatistics + Block(5, U32(0)) + otherInterface,
+        {"only other statistics",
+         start + Interface(1) + config + tag + otherStatistics + Block(5, U32(0)) + otherInterface,
          "cap: cut short after packet 2 (the last whole one): no end record; the recording did not finish"},
         {"odd-sized packet last", start + config + odd + EndRecord(2), "1: 2:Tag  whole"},
         {"odd-sized packet cut in its padding", start + config + odd.substr(0, odd.size() - 6),
@@ -407,6 +414,31 @@ TEST(Capture, DamagedCapturesNameThePacket)
         ADD_FAILURE() << "a null stream was taken";
     } catch (const CaptureError& e) {
         EXPECT_STREQ(e.what(), "gone.pcapng: nothing to read: the file was not opened");
+    }
+}
+
+// Blocks shorter than their record, empty, or of the record type a fragment's block carries, are
+// made again as they were recorded: the same type, size and bytes reach the brick, which judges them.
+TEST(Capture, ShortAndEmptyBlocksAreMadeAgainAsRecorded)
+{
+    const struct {
+        uint32_t type;
+        std::string bytes;
+    } cases[] = {
+        {kCodeHdr3, std::string(16, 'h')},
+        {kCodeNtfy, U32(kCodeNMsg) + U32(1)},
+        {kCodeVid3Record, std::string(12, 'v')},
+        {kCodeSnd3, ""},
+        {kCodeChun, ""},
+        {kCodeTag, "tag"},
+    };
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+        const cMemBlock block = CWireBlock::Rebuild(c.type, CBlockWire::kFormBytes, bytes);
+        std::vector<uint8_t> again;
+        EXPECT_EQ(CBlockWire::kFormBytes, CBlockWire::Flatten(block, again)) << CodeText(c.type);
+        EXPECT_EQ(c.type, block.GetType());
+        EXPECT_EQ(bytes, again) << CodeText(c.type);
     }
 }
 
