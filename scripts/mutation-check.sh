@@ -7,9 +7,15 @@
 #   MUTATIONS='3 7' scripts/mutation-check.sh    only those mutations, by number
 #   TESTS='^WavFile\.' scripts/mutation-check.sh  run these tests (a ctest -R expression) for
 #                                                every mutation, instead of its folder's
+#   SAMPLE=12 scripts/mutation-check.sh          12 mutations drawn from the list by a seed it
+#                                                prints; SEED=n SAMPLE=12 draws the same 12 again
+#   scripts/mutation-check.sh --lines            only checks that every mutation's line is in its
+#                                                file (no build, no test; ctest runs it)
+# With neither MUTATIONS nor SAMPLE, the whole list runs, one mutation after another.
 # Prints "N killed, M survived" and names the survivors; exits non-zero when one survives, when a
 # mutation's line is not in its file, or when one does not build: each of those is a list that no
-# longer matches the code, and is mended here.
+# longer matches the code, and is mended here. Every mutation's line is looked for before anything
+# is built, the ones not chosen too, so that a sample fails as soon as any line of the list is gone.
 #
 # Before any mutation, the tests each chosen mutation will run are run on the unmutated tree: if
 # one of them fails there, every mutant would count as killed, so the script stops.
@@ -22,14 +28,13 @@
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD="$(cd "${1:-$ROOT/build/release}" && pwd)" || { echo "no build dir; run ./test.sh first" >&2; exit 2; }
-LOG="$BUILD/mutation-check"
-mkdir -p "$LOG"
+LINES_ONLY=""
+[ "${1:-}" != --lines ] || LINES_ONLY=1
 
 # The ctest names (a regular expression) of the tests that exercise the code of each folder:
 # GoogleTest cases are named Suite.Case, the other tests by their ctest name. A file's tests are
 # those of its two leading folders (tools/vrn3-play) when they have an entry, else of its first.
-BRICK_TESTS='^(SoundPlugin|ExtractParamStr|HeaderParameters|FrameRate|StreamNumber|Conservation|ThreadedStress)\.|^allocation_failure_sweep$'
+BRICK_TESTS='^(SoundPlugin|ExtractParamStr|HeaderParameters|FrameRate|StreamBase|StreamNumber|Conservation|ThreadedStress)\.|^allocation_failure_sweep$'
 HOST_TESTS='^(CBrick|CPipeline|CCriticalSection|cMemBlock|cStructBlock|cCommandBlock|SoundPlugin|Conservation|ThreadedStress)\.'
 declare -A TESTS_FOR=(
     [blocks]="$HOST_TESTS"
@@ -40,7 +45,7 @@ declare -A TESTS_FOR=(
     [tools/vrn3-play]='^WavFile\.|^tools_vrn3_play_(sample|long|streams|inputs|plugin|cli|summary|io|plan|modes|targets|unwritable|kept|commit|descriptors|signals)$|^tools_aliases_'
     [capture]='^Capture\.|^capture_'
     [tools/vrn3-replay]='^capture_(replay|fault|cut|replay-cli|replay-report|digests-.*)$'
-    [tools/common]='^WavFile\.|^tools_vrn3_play_|^tools_aliases_|^capture_(replay|fault|replay-cli|replay-report|failed-run|digests-.*)$'
+    [tools/common]='^(WavFile|JsonWriter|BlockText)\.|^tools_vrn3_play_|^tools_aliases_|^capture_(replay|fault|replay-cli|replay-report|failed-run|digests-.*)$'
 )
 
 # file @@ text of the line as it is (its first occurrence is changed) @@ what it becomes
@@ -141,13 +146,16 @@ sound/CVrn3StreamSound.cpp @@ if (cDataBlock::RecordOf(block).streamNumber != mS
 records/ControlRecords.h @@ return forward != 0; @@ return forward == 1;
 blocks/cStructBlockNode.h @@ if (mRefCount == 1) @@ if (mRefCount >= 1)
 blocks/cCommandBlock.h @@ return false; @@ return true;
+host/CPluginLibrary.cpp @@ RTLD_NOW | RTLD_LOCAL @@ RTLD_LAZY | RTLD_LOCAL
+tools/vrn3-replay/Replayer.cpp @@ a.direction == b.direction && a.form == b.form @@ a.direction == b.direction
+capture/CCaptureRecorder.cpp @@ if (mFile != nullptr && std::fclose(mFile) != 0 && mError.empty()) @@ if (mFile != nullptr && std::fclose(mFile) != 0 && false)
+capture/CCaptureReader.cpp @@ if (!ours || end.countCode != kOptionPacketsReceived) @@ if (!ours)
 EOF
 )
 
 mapfile -t LINES <<<"$MUTATIONS_LIST"
 
 CURRENT=""
-BACKUP="$LOG/original"
 restore() {
     if [ -n "$CURRENT" ]; then
         cp "$BACKUP" "$ROOT/$CURRENT" # a fresh mtime: the next build recompiles what the mutant built
@@ -168,6 +176,36 @@ tests_key() {
     two="$(cut -d/ -f1-2 <<<"$1")"
     if [ -n "${TESTS_FOR[$two]:-}" ]; then echo "$two"; else echo "${1%%/*}"; fi
 }
+
+# Every mutation's line must be in its file: a list that no longer matches the code fails here,
+# whichever mutations are chosen.
+missings=()
+n=0
+for line in "${LINES[@]}"; do
+    n=$((n + 1))
+    file="${line%% @@ *}"
+    rest="${line#* @@ }"
+    grep -qF -- "${rest%% @@ *}" "$ROOT/$file" 2>/dev/null || missings+=("#$n $file: '${rest%% @@ *}'")
+done
+for s in "${missings[@]}"; do echo "not found: $s"; done
+[ "${#missings[@]}" -eq 0 ] || { echo "mutation-check: ${#missings[@]} of $n lines not found; mend the list" >&2; exit 1; }
+if [ -n "$LINES_ONLY" ]; then
+    echo "mutation-check: the lines of all $n mutations are in their files"
+    exit 0
+fi
+
+BUILD="$(cd "${1:-$ROOT/build/release}" && pwd)" || { echo "no build dir; run ./test.sh first" >&2; exit 2; }
+LOG="$BUILD/mutation-check"
+BACKUP="$LOG/original"
+mkdir -p "$LOG"
+
+# A sample: SAMPLE numbers drawn without repeats by a seed, printed so that the run can be repeated.
+if [ -n "${SAMPLE:-}" ]; then
+    SEED="${SEED:-$(( $(date +%s%N) % 1000000 ))}"
+    MUTATIONS="$(python3 -c 'import random, sys; print(*sorted(random.Random(int(sys.argv[1])).sample(range(1, int(sys.argv[2]) + 1), int(sys.argv[3]))))' \
+        "$SEED" "$n" "$SAMPLE")"
+    echo "mutation-check: $SAMPLE of $n mutations, from seed $SEED (SEED=$SEED SAMPLE=$SAMPLE repeats them): $MUTATIONS"
+fi
 
 # The chosen mutations: number, file, from and to, split by the unit separator (code lines hold '|').
 SEP=$'\x1f'
@@ -197,17 +235,13 @@ for entry in "${chosen[@]}"; do
     fi
 done
 
-killed=0 survived=0 missing=0 unbuilt=0
-survivors=() missings=() unbuilts=()
+killed=0 survived=0 unbuilt=0
+survivors=() unbuilts=()
+started=$SECONDS
 for entry in "${chosen[@]}"; do
     IFS="$SEP" read -r n file from to <<<"$entry"
     label="#$n $file: '$from' -> '$to'"
-    at="$(grep -nF -- "$from" "$ROOT/$file" 2>/dev/null | head -n 1 | cut -d: -f1)"
-    if [ -z "$at" ]; then
-        echo "MISSING  $label (line not found)"
-        missings+=("$label"); missing=$((missing + 1))
-        continue
-    fi
+    at="$(grep -nF -- "$from" "$ROOT/$file" | head -n 1 | cut -d: -f1)"
     cp "$ROOT/$file" "$BACKUP"
     CURRENT="$file"
     awk -v n="$at" -v from="$from" -v to="$to" '
@@ -228,8 +262,7 @@ done
 build "$LOG/build.log" || true
 
 echo
-echo "$killed killed, $survived survived ($missing lines not found, $unbuilt did not build)"
+echo "$killed killed, $survived survived ($unbuilt did not build) in $((SECONDS - started)) s"
 for s in "${survivors[@]}"; do echo "  survived:  $s"; done
-for s in "${missings[@]}"; do echo "  not found: $s"; done
 for s in "${unbuilts[@]}"; do echo "  no build:  $s"; done
-[ "$survived" -eq 0 ] && [ "$missing" -eq 0 ] && [ "$unbuilt" -eq 0 ]
+[ "$survived" -eq 0 ] && [ "$unbuilt" -eq 0 ]

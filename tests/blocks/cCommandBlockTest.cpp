@@ -34,6 +34,8 @@ TEST(cCommandBlock, MarkVisitedAddsEachBrickOnceToTheOneListOfAllViews)
         EXPECT_EQ(FakeBrick(i), sent.Visited(i)) << "entries kept across growth";
     received.Record().value = 77;
     EXPECT_EQ(77u, sent.Record().value);
+    cMemBlock& base = received;
+    EXPECT_EQ(&sent.Record(), base.GetData()) << "a write through the base handle copies nothing either";
     EXPECT_EQ(made, TCounted<21>::constructed);
 }
 

@@ -21,6 +21,8 @@ TEST(cStructBlock, ASharedBlockIsCopiedOnceOnWriteAndASoleOneNever)
     a.Record().text = "owned text";
     EXPECT_EQ(first, a.GetData());
     cCountedBlock<11> b{cMemBlock(a)};
+    EXPECT_EQ(static_cast<const cMemBlock&>(a).GetData(), static_cast<const cMemBlock&>(b).GetData())
+        << "a read through the base handle copies nothing";
     const int made = TCounted<11>::constructed;
     TCounted<11>* mine = &b.Record();
     EXPECT_EQ(mine, &b.Record()) << "two writes in a row copy once";
@@ -38,6 +40,15 @@ TEST(cStructBlock, ASharedBlockIsCopiedOnceOnWriteAndASoleOneNever)
     cMemBlock passedOn(b); // shared again: the next write copies again
     EXPECT_NE(static_cast<void*>(mine), b.GetData());
     EXPECT_EQ(8u, b.Record().value);
+}
+
+// A record with more extra bytes than a block's 32-bit size holds is refused as out of memory,
+// before anything is allocated.
+TEST(cStructBlock, ExtraBytesBeyondABlocksSizeAreRefused)
+{
+    EXPECT_THROW(cCountedBlock<12>(UINT32_MAX), std::bad_alloc);
+    EXPECT_THROW(cCountedBlock<12>(UINT32_MAX - sizeof(TCounted<12>) + 1), std::bad_alloc);
+    EXPECT_EQ(0, TCounted<12>::constructed);
 }
 
 TEST(cStructBlock, ASharedEmptyBlockIsCopiedIntoANodeOfItsOwn)

@@ -227,8 +227,9 @@ std::string Differences(std::string recorded, std::string expected)
 }
 
 // Each kind of record on each path and in both directions, recorded, against the bytes the format
-// gives them: the configuration as it is, plain records as their bytes, the header, an event list
-// and a message flattened with their texts after the fields, and the end record counting them.
+// gives them: the configuration as it is, plain records and a block of a type no record has as
+// their bytes, the header, an event list and a message flattened with their texts after the
+// fields, and the end record counting them.
 TEST(Capture, RecordsEveryPacketFieldByField)
 {
     const std::string path = ::testing::TempDir() + "capture_fields." + std::to_string(getpid()) + ".pcapng";
@@ -261,8 +262,9 @@ TEST(Capture, RecordsEveryPacketFieldByField)
         recorder.Sent(chunk, true);
         recorder.Delivered(CEventLists::Make({{1, 2, 7, "own"}, {3, 4, 9, "other"}}), false);
         recorder.Sent(message, false);
+        recorder.Delivered(kit::RawBlock(FourCC("Xyz1"), {1, 2, 3}), false);
         EXPECT_TRUE(recorder.Close()) << recorder.Error();
-        EXPECT_EQ(recorder.Packets(), 6u);
+        EXPECT_EQ(recorder.Packets(), 7u);
     }
     std::ifstream file(path, std::ios::binary);
     const std::string recorded{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
@@ -293,7 +295,8 @@ TEST(Capture, RecordsEveryPacketFieldByField)
                                  EnhancedPacket({4, kCodeChun, kPathControl, kDirectionOut, 0, chunkBytes}) +
                                  EnhancedPacket({5, kCodeNtfy, kPathNotify, kDirectionIn, 1, events}) +
                                  EnhancedPacket({6, kCodeNtfy, kPathNotify, kDirectionOut, 1, messageBytes}) +
-                                 EndRecord(6);
+                                 EnhancedPacket({7, FourCC("Xyz1"), kPathData, kDirectionIn, 0, "\x01\x02\x03"}) +
+                                 EndRecord(7);
     EXPECT_EQ(Differences(recorded, expected), "");
 }
 
@@ -327,6 +330,14 @@ TEST(Capture, DamagedCapturesNameThePacket)
     };
     const size_t tagAt = start.size() + config.size(), endAt = good.size() - 40;
     const std::string tagLength = std::to_string(tag.size());
+    // What a capture's tail may hold besides packets: blocks of kinds the reader does not know,
+    // other tools' statistics (another option first, another link type's interface, too short to be ours), a
+    // packet of a size not of words.
+    const std::string optional = Block(0x00000BAD, "a custom block"), names = Block(4, "names");
+    const std::string otherStatistics = Block(5, U32(0) + U32(0) + U32(0) + U32(2 | 8 << 16) + U32(0) + U32(0));
+    const std::string odd = EnhancedPacket({2, kCodeTag, kPathData, kDirectionOut, 0, std::string(33, 't')});
+    std::string otherInterface = EndRecord(2);
+    otherInterface.replace(8, 4, U32(1));
     struct Case {
         const char* name;
         std::string bytes;
@@ -344,6 +355,12 @@ TEST(Capture, DamagedCapturesNameThePacket)
          "cap: packet 1: a block of 30 bytes: not a pcapng block length"},
         {"length beyond any block", with(good, 4, U32((16u << 20) + 4)),
          "cap: packet 1: a block of 16777220 bytes: not a pcapng block length"},
+        {"length below any block", with(good, 4, U32(8)),
+         "cap: packet 1: a block of 8 bytes: not a pcapng block length"},
+        {"section header without fields", Block(0x0A0D0D0A, ""),
+         "cap: packet 1: not a pcapng capture of version 1 (its section header is damaged)"},
+        {"section header without a version", Block(0x0A0D0D0A, U32(0x1A2B3C4D)),
+         "cap: packet 1: not a pcapng capture of version 1 (its section header is damaged)"},
         {"lengths disagree", with(good, 24, U32(32)), "cap: packet 1: a block whose two lengths disagree (28, 32)"},
         {"interface too short", Section() + Block(1, "abcd"),
          "cap: packet 1: an interface description of 16 bytes, too short"},
@@ -373,6 +390,19 @@ TEST(Capture, DamagedCapturesNameThePacket)
          "cap: cut short after packet 1 (the last whole one): a block's header is cut short"},
         {"packet cut", good.substr(0, tagAt + 20),
          "cap: cut short after packet 1 (the last whole one): a block of " + tagLength + " bytes, 20 of them there"},
+        {"optional blocks in the tail", start + config + names + tag + optional + EndRecord(2) + optional + names,
+         "1: 2:Tag  whole"},
+        {"other statistics before the end", start + config + tag + otherStatistics + EndRecord(2), "1: 2:Tag  whole"},
+        {"only other statistics",
+         start + Interface(1) + config + tag + otherStatistics + Block(5, U32(0)) + otherInterface,
+         "cap: cut short after packet 2 (the last whole one): no end record; the recording did not finish"},
+        {"odd-sized packet last", start + config + odd + EndRecord(2), "1: 2:Tag  whole"},
+        {"odd-sized packet cut in its padding", start + config + odd.substr(0, odd.size() - 6),
+         "cap: cut short after packet 1 (the last whole one): a block of 84 bytes, 78 of them there"},
+        {"packet after optional blocks after the end", good + optional + tag,
+         "cap: packet 3: a packet after the capture's end record"},
+        {"a new section forgets the interfaces", start + config + Section() + tag,
+         "cap: packet 2: a packet of interface 0, which no interface description names"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Read(c.bytes), c.outcome) << c.name;
@@ -387,6 +417,54 @@ TEST(Capture, DamagedCapturesNameThePacket)
     }
 }
 
+// Blocks shorter than their record, empty, or of the record type a fragment's block carries, are
+// made again as they were recorded: the same type, size and bytes reach the brick, which judges them.
+TEST(Capture, ShortAndEmptyBlocksAreMadeAgainAsRecorded)
+{
+    const struct {
+        uint32_t type;
+        std::string bytes;
+    } cases[] = {
+        {kCodeHdr3, std::string(16, 'h')},
+        {kCodeNtfy, U32(kCodeNMsg) + U32(1)},
+        {kCodeVid3Record, std::string(12, 'v')},
+        {kCodeSnd3, ""},
+        {kCodeChun, ""},
+        {kCodeTag, "tag"},
+    };
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+        const cMemBlock block = CWireBlock::Rebuild(c.type, CBlockWire::kFormBytes, bytes);
+        std::vector<uint8_t> again;
+        EXPECT_EQ(CBlockWire::kFormBytes, CBlockWire::Flatten(block, again)) << CodeText(c.type);
+        EXPECT_EQ(c.type, block.GetType());
+        EXPECT_EQ(bytes, again) << CodeText(c.type);
+    }
+}
+
+// A capture that cannot be made records nothing and says why at Close; a stream that cannot be
+// read (a folder) is refused with the reason.
+TEST(Capture, ACaptureThatCannotBeWrittenOrReadSaysWhy)
+{
+    const std::string path = ::testing::TempDir() + "no-such-folder." + std::to_string(getpid()) + "/c.pcapng";
+    CCaptureRecorder recorder(path);
+    recorder.Configured(kit::Config("1"));
+    recorder.Sent(MakeTagBlock(kCodeTagS, 0, 1), false);
+    EXPECT_FALSE(recorder.Close());
+    EXPECT_EQ(path + ": No such file or directory", recorder.Error());
+    EXPECT_EQ(0u, recorder.Packets());
+    const Stream folder(std::fopen(::testing::TempDir().c_str(), "rb"), std::fclose);
+    ASSERT_TRUE(folder) << std::strerror(errno);
+    CCaptureReader reader(folder.get(), "folder");
+    CapturePacket packet;
+    try {
+        reader.Next(packet);
+        ADD_FAILURE() << "a folder was read";
+    } catch (const CaptureError& e) {
+        EXPECT_STREQ("folder: packet 1: cannot read: Is a directory", e.what());
+    }
+}
+
 // A record that holds pointers is only ever made from its flattened form, never from raw bytes.
 TEST(Capture, ListsAndTextsAreNeverMadeFromPlainBytes)
 {
@@ -395,6 +473,40 @@ TEST(Capture, ListsAndTextsAreNeverMadeFromPlainBytes)
         std::memcpy(bytes.data(), &code, sizeof code);
         EXPECT_THROW(CWireBlock::Rebuild(kCodeNtfy, CBlockWire::kFormBytes, bytes), std::runtime_error)
             << CodeText(code);
+    }
+}
+
+// Damaged flattened blocks, each refused with what is wrong: a replay names the packet it came in.
+TEST(Capture, DamagedFlattenedBlocksAreRefusedSayingWhy)
+{
+    const std::string messageFields = U32(kCodeNMsg) + U32(11) + U32(kCodeWarn) + U32(12) + U32(2);
+    const struct {
+        uint32_t type;
+        CBlockWire::EForm form;
+        std::string bytes, why;
+    } cases[] = {
+        {kCodeNtfy, CBlockWire::kFormFlat, U32(kCodeEvt) + U32(2), "flattened record cut short at byte 8"},
+        {kCodeNtfy, CBlockWire::kFormFlat, U32(kCodeEvt) + U32(1) + U32(1) + U32(2) + U32(3) + Text("x"),
+         "a text of 1 bytes runs past the block's 24 bytes"},
+        {kCodeNtfy, CBlockWire::kFormFlat, U32(kCodeEvt) + U32(0) + "xyz",
+         "an event list with 3 bytes after its entries"},
+        {kCodeNtfy, CBlockWire::kFormFlat, messageFields + Text("") + Text("") + "ab",
+         "a message with 2 bytes after its texts"},
+        {kCodeNtfy, CBlockWire::kFormFlat, U32(kCodeTimR) + std::string(16, '\0'),
+         "a flattened ntfy block of code TimR, which no record flattens"},
+        {kCodeChun, CBlockWire::kFormBytes, std::string(300, 'c'),
+         "a Chun block of 300 bytes, more than a command record holds"},
+        {kCodeTag, CBlockWire::kFormFlat, std::string(32, 't'), "a flattened Tag  block, which no record flattens"},
+        {kCodeHdr3, CBlockWire::kFormBytes, std::string(sizeof(HDR_T), 'h'),
+         "a header of " + std::to_string(sizeof(HDR_T)) + " bytes carried as plain bytes"},
+    };
+    for (const auto& c : cases) {
+        try {
+            CWireBlock::Rebuild(c.type, c.form, std::vector<uint8_t>(c.bytes.begin(), c.bytes.end()));
+            ADD_FAILURE() << "made: " << c.why;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(e.what(), c.why);
+        }
     }
 }
 

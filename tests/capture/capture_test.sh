@@ -4,8 +4,9 @@
 # reports against the capture's own figures, --digests against the golden files, the golden
 # captures of an earlier recorder, and the Wireshark dissector.
 #   capture_test.sh CASE VRN3_PLAY VRN3_REPLAY PLUGIN FLIPPED_PLUGIN SAMPLE GOLDEN_DIR [TSHARK DISSECTOR CAPTURE]
-# i386 programs start through $VRN3_I386_EMULATOR when it is set; $VRN3_NOFACTORY_PLUGIN and
-# $VRN3_REFUSING_PLUGIN are plug-ins that fail on purpose.
+# i386 programs start through $VRN3_I386_EMULATOR when it is set; $VRN3_NOFACTORY_PLUGIN,
+# $VRN3_REFUSING_PLUGIN and $VRN3_UNRESOLVED_PLUGIN are plug-ins that fail on purpose;
+# $VRN3_FAILING_IO, when set, a library to preload that fails one chosen I/O call.
 set -euo pipefail
 case="$1" play="$2" replay="$3" plugin="$4" flipped="$5" sample="$6" golden="$7"
 . "$(dirname "${BASH_SOURCE[0]}")/../kit/script.sh"
@@ -126,6 +127,23 @@ failed-run)
 3|$tmp/cut.wav|
 6|$sample|--stream 2
 ROWS
+    # The capture's close failing (the disk full as its last bytes go out), at each fclose in turn:
+    # a run that fails says so, naming the capture (exit 4), and its capture is cut short (the
+    # replay's exit 3); a run that succeeds leaves a whole one. Not in a sanitizer build, whose
+    # runtime must precede any preloaded library.
+    if [ -n "${VRN3_FAILING_IO:-}" ]; then
+        failed=0
+        for call in 1 2 3 4 5 6; do
+            rc=0; VRN3_FAIL="fclose:$call:28" LD_PRELOAD="$VRN3_FAILING_IO" run_i386 "$play" -q "$sample" \
+                -o "$tmp/o.wav" --capture - > "$tmp/c.pcapng" 2> "$tmp/stderr" || rc=$?
+            replayed=0; run_i386 "$replay" --plugin "$plugin" "$tmp/c.pcapng" > /dev/null 2>&1 || replayed=$?
+            [ "$rc:$replayed" = 0:0 ] ||
+                { [ "$rc:$replayed" = 4:3 ] && grep -q "cannot write the capture: No space left on device" "$tmp/stderr"; } ||
+                fail "fclose call $call failing: vrn3-play exit $rc, vrn3-replay exit $replayed, $(cat "$tmp/stderr")"
+            [ "$rc" = 0 ] || failed=$((failed + 1))
+        done
+        [ "$failed" -gt 0 ] || fail "no failing fclose reached the capture"
+    fi
     ;;
 replay-cli)
     # vrn3-replay's own words and outputs: every failure one line prefixed with its name and the
@@ -134,6 +152,26 @@ replay-cli)
     c="$tmp/c.pcapng"
     cp "$c" "$tmp/out-config.pcapng"
     printf '\001' | dd of="$tmp/out-config.pcapng" bs=1 seek=101 conv=notrunc status=none # packet 1's direction
+    # Packet 2 (the header, delivered) put on the configuration's path; the first sound record
+    # delivered marked as flattened. Each edit is one byte of the capture header: path or form.
+    read -r second sound <<<"$(python3 - "$c" "$tmp" <<'PY'
+import struct, sys
+data, at, number, edits = open(sys.argv[1], "rb").read(), 0, 0, {}
+while at < len(data):
+    kind, length = struct.unpack_from("<II", data, at)
+    number += kind == 6
+    if kind == 6 and number == 2:
+        edits["two-configs"] = (number, at + 40, 3)
+    elif kind == 6 and data[at + 32:at + 36] == b"snd3" and "flat-sound" not in edits:
+        edits["flat-sound"] = (number, at + 42, 1)
+    at += length
+for name, (number, offset, value) in edits.items():
+    edited = bytearray(data)
+    edited[offset] = value
+    open(sys.argv[2] + "/" + name + ".pcapng", "wb").write(bytes(edited))
+print(edits["two-configs"][0], edits["flat-sound"][0])
+PY
+)"
     ln -s c.pcapng "$tmp/link.pcapng"
     ln "$c" "$tmp/hard.pcapng"
     mkdir "$tmp/folder"
@@ -165,8 +203,11 @@ replay-cli)
 4|cannot write the help: No space left on device|--help > "$full"
 3|$tmp/none.pcapng: No such file or directory|"$tmp/none.pcapng"
 3|$tmp/out-config.pcapng: packet 1: the capture does not start with the brick's configuration|"$tmp/out-config.pcapng"
+3|$tmp/two-configs.pcapng: packet $second: a second configuration; a capture records one brick|"$tmp/two-configs.pcapng"
+3|$tmp/flat-sound.pcapng: packet $sound: a flattened snd3 block, which no record flattens|"$tmp/flat-sound.pcapng"
 5|cannot load the plug-in: $tmp/none.so: cannot open shared object file: No such file or directory|--plugin "$tmp/none.so" "$c"
 5|$VRN3_REFUSING_PLUGIN: the plug-in refused the brick configuration|--plugin "$VRN3_REFUSING_PLUGIN" "$c"
+5|cannot load the plug-in: $VRN3_UNRESOLVED_PLUGIN: undefined symbol: vrn3_test_defined_nowhere|--plugin "$VRN3_UNRESOLVED_PLUGIN" "$c"
 ROWS
     [ ! -e "$tmp/no" ] && [ "$(md5sum < "$c")" = "$sum" ] || fail "a folder was made, or the input was touched"
     [ -L "$tmp/link.pcapng" ] && [ "$(ls "$tmp/folder")" = "" ] || fail "the link or the folder was replaced"
@@ -240,6 +281,25 @@ PY
     [ "$(sed -n 6p "$tmp/lost.out")" = "  replayed  $(sed -n 5p "$tmp/gained.out" | sed 's/^  captured  packet [0-9]*  //')" ] &&
         [ "$(sed -n 3,4p "$tmp/lost.out")" = "$(sed -n 2,3p "$tmp/gained.out")" ] &&
         [ "$(wc -l < "$tmp/lost.out")" = 6 ] || fail "lost: $(cat "$tmp/lost.out" "$tmp/gained.out")"
+    # Every field of a block told apart: the last output with one field changed (its type, its path,
+    # its form, a byte of its data) differs there, though all else is the same.
+    python3 - "$c" "$tmp" <<'PY'
+import struct, sys
+data, at, last = open(sys.argv[1], "rb").read(), 0, 0
+while at < len(data):
+    kind, length = struct.unpack_from("<II", data, at)
+    last = at if kind == 6 and data[at + 41] == 1 else last
+    at += length
+for name, offset, change in (("type", 32, 0x20), ("path", 40, 2), ("form", 42, 1), ("data", 44, 0xFF)):
+    changed = bytearray(data)
+    changed[last + offset] ^= change
+    open(sys.argv[2] + "/" + name + ".pcapng", "wb").write(bytes(changed))
+PY
+    for field in type path form data; do
+        code=0; run_i386 "$replay" --plugin "$plugin" "$tmp/$field.pcapng" > "$tmp/$field.out" || code=$?
+        [ "$code" = 9 ] && grep -q "differs at output block $((outs - 1)) (after $ins blocks in)" "$tmp/$field.out" ||
+            fail "the last output's $field changed: exit $code, $(cat "$tmp/$field.out")"
+    done
     read -r ins outs packets <<<"$(figures "$tmp/lost.pcapng")"
     [ "$(head -1 "$tmp/lost.out")" = "vrn3-replay: $tmp/lost.pcapng: differs at output block $outs (after $ins blocks in)" ] ||
         fail "lost: $(head -1 "$tmp/lost.out")"

@@ -165,8 +165,9 @@ TEST(CPluginLibrary, RefusesAnotherMachineAnotherQtOrADamagedFileNamingBothSides
 
 // A plug-in that does not resolve fails at its step with the loader's own words: a missing file,
 // a file that is no ELF file, a bare name (a file in the working folder, never one the loader
-// searches its path for: there is no libc.so.6 here), a library without the factory. One with
-// the factory loads, and its factory is the one called.
+// searches its path for: there is no libc.so.6 here), a library with a symbol nothing defines
+// (refused as it is opened, every symbol bound then), a library without the factory. One with the
+// factory loads, and its factory is the one called.
 TEST(CPluginLibrary, APluginThatDoesNotResolveFailsAtItsStepWithTheLoadersWords)
 {
     using Step = CPluginLibrary::Error::EStep;
@@ -181,6 +182,7 @@ TEST(CPluginLibrary, APluginThatDoesNotResolveFailsAtItsStepWithTheLoadersWords)
          missing + ": cannot open shared object file: No such file or directory"},
         {text, CPluginLibrary::Error::kOpen, text + ": invalid ELF header"},
         {"libc.so.6", CPluginLibrary::Error::kOpen, "./libc.so.6: cannot open shared object file"},
+        {VRN3_TEST_UNRESOLVED_PLUGIN, CPluginLibrary::Error::kOpen, "undefined symbol: vrn3_test_defined_nowhere"},
         {VRN3_TEST_NOFACTORY_PLUGIN, CPluginLibrary::Error::kFactory, "undefined symbol: CreateBrick"},
     };
     for (const auto& c : cases) {

@@ -101,12 +101,22 @@ TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDie
     EXPECT_EQ("B data 2, A ctrl 3, ", log) << "no onCreate without Create";
     EXPECT_TRUE(first->DisconnectFrom(second));
     EXPECT_FALSE(first->HasNextBrick() || second->HasPreviousBrick() || first->SendData(Numbered(4)));
+    EXPECT_FALSE(first->ConnectOwned(nullptr) || first->ConnectOwned(first));
     first->ConnectOwned(second);
     first->ConnectOwned(kept);
+    // Outside a pipeline a handler's failure reaches the caller of DoData; a brick that dies
+    // leaves its neighbours unconnected.
+    RelayBrick* head = new RelayBrick("H");
+    ASSERT_TRUE(kept->ConnectAfter(head));
+    head->failOn = 5;
+    head->enqueueData(Numbered(5));
+    EXPECT_THROW(head->DoData(), std::runtime_error);
+    delete head;
+    EXPECT_FALSE(kept->HasPreviousBrick());
     EXPECT_TRUE(first->DisconnectOwned(kept));
     EXPECT_FALSE(first->DisconnectOwned(kept));
     delete first;
-    EXPECT_EQ(destroyed + 2, RelayBrick::destroyed);
+    EXPECT_EQ(destroyed + 3, RelayBrick::destroyed);
     delete kept;
 }
 
@@ -196,8 +206,8 @@ TEST(CPipeline, TheFirstHandlerFailureReachesTheOwnerInBothModesAndTheCountsStay
         b->failOn = 2;
         for (uint32_t n : {1u, 2u, 3u})
             a->enqueueData(Numbered(n));
-        if (threaded)
-            pipeline.Start();
+        for (int start = 0; threaded && start < 2; ++start)
+            pipeline.Start(); // the second start finds the threads running and leaves them
         std::vector<std::string> seen;
         for (int run = 0; run < 3; ++run) {
             try {

@@ -1,6 +1,7 @@
 // The stream brick base's frame-rate arithmetic, which leaves little trace in a brick's output.
 // Reassembly is checked through the sound brick's output, by the property test's model; the
 // parameter texts in tests/params. A minimal concrete brick opens the protected members.
+#include "../../records/DataPathBlocks.h"
 #include "../../stream/CVRN3Stream.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +67,16 @@ TEST(FrameRate, SharesOfTheBaseRatePresetAndDivisor)
     const float rate = none.FrameRate();
     EXPECT_EQ(0u, none.FrameRateScales());
     EXPECT_EQ(0, std::memcmp(&nan, &rate, sizeof rate));
+}
+
+// A stream brick that reads no header refuses one (onData's false reaches the host), drops a
+// header too short to hold its record, and takes any other data block without looking.
+TEST(StreamBase, AHeaderIsRefusedUnlessTheBrickReadsIt)
+{
+    Probe p;
+    EXPECT_FALSE(p.onData(MakeHeaderBlock()));
+    EXPECT_TRUE(p.onData(cTagBlock(0, kCodeHdr3)));
+    EXPECT_TRUE(p.onData(MakeTagBlock(kCodeTagS, 0, 1)));
 }
 
 } // namespace

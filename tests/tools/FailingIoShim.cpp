@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <stdio_ext.h>
 #include <sys/types.h>
 
 namespace {
@@ -50,8 +51,22 @@ VRN3_FAILING(int, linkat, -1, (int fromDir, const char* from, int toDir, const c
 VRN3_FAILING(size_t, fwrite, 0, (const void* data, size_t size, size_t n, FILE* file), (data, size, n, file))
 VRN3_FAILING(size_t, fread, 0, (void* data, size_t size, size_t n, FILE* file), (data, size, n, file))
 VRN3_FAILING(int, fflush, EOF, (FILE * file), (file))
-VRN3_FAILING(int, fclose, EOF, (FILE * file), (file))
 VRN3_FAILING(int, fseeko64, -1, (FILE * file, off64_t offset, int whence), (file, offset, whence))
+
+// A failing fclose closes the stream all the same, as the C library's does when the last write
+// fails (a full disk): what was still in the stream's buffer is lost, and the stream is gone.
+extern "C" __attribute__((visibility("default"))) int fclose(FILE* file)
+{
+    static std::atomic<unsigned> calls{0};
+    const bool fails = Fails("fclose", ++calls);
+    const int error = errno;
+    static const auto next = reinterpret_cast<int (*)(FILE*)>(dlsym(RTLD_NEXT, "fclose"));
+    if (fails)
+        __fpurge(file);
+    const int done = next(file);
+    errno = fails ? error : errno;
+    return fails ? EOF : done;
+}
 
 extern "C" __attribute__((visibility("default"))) int renameat(int fromDir, const char* from, int toDir, const char* to)
 {

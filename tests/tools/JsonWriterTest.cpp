@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,47 @@ TEST(JsonWriter, ObjectsOnOneLineOrAFieldALine)
     EXPECT_EQ(json.Lines(),
               "{\n  \"flavour\": \"amd64\",\n  \"emulated\": false,\n  \"value\": 0.5,\n  \"list\": [1]\n}");
     EXPECT_EQ(JsonWriter().Text(), "{}");
+}
+
+// A name's bytes as a JSON string a strict UTF-8 reader takes: valid characters as they are, every
+// other byte as the code point of its value, whether the text ends on a whole character or in the
+// middle of an escape or of a character's bytes.
+TEST(JsonWriter, NamesOfAnyBytesQuoteAsStrictUtf8)
+{
+    const struct {
+        std::string text, quoted;
+    } cases[] = {
+        {"", "\"\""},
+        {"a\"b\\", "\"a\\\"b\\\\\""},
+        {"name\\", "\"name\\\\\""},
+        {std::string("a\0b", 3), "\"a\\u0000b\""},
+        {"\x1f\x7f", "\"\\u001f\\u007f\""},
+        {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
+        {"\xe2\x82\xac\xf0\x9f\x8e\xb5", "\"\xe2\x82\xac\xf0\x9f\x8e\xb5\""},
+        {"end\xc3", "\"end\\u00c3\""},
+        {"end\xe2\x82", "\"end\\u00e2\\u0082\""},
+        {"end\xf0\x9f\x8e", "\"end\\u00f0\\u009f\\u008e\""},
+        {"\xc3\xc3\xa9", "\"\\u00c3\xc3\xa9\""},
+        {"\xc3(", "\"\\u00c3(\""},
+        {"\xc0\xaf", "\"\\u00c0\\u00af\""},
+        {"\xe0\x80\xaf", "\"\\u00e0\\u0080\\u00af\""},
+        {"\xf0\x80\x80\xaf", "\"\\u00f0\\u0080\\u0080\\u00af\""},
+        {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},
+        {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},
+        {"\xf5\xff\x80", "\"\\u00f5\\u00ff\\u0080\""},
+        {"\xf4\x8f\xbf\xbf", "\"\xf4\x8f\xbf\xbf\""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(JsonWriter::Quoted(c.text), c.quoted) << c.quoted;
+}
+
+TEST(JsonWriter, NumbersThatJsonCannotHoldAreNull)
+{
+    EXPECT_EQ(JsonWriter::Number(std::numeric_limits<double>::infinity(), "%.1f"), "null");
+    EXPECT_EQ(JsonWriter::Number(std::numeric_limits<double>::quiet_NaN(), "%.1f"), "null");
+    EXPECT_EQ(JsonWriter::Number(2.25, "%.1f"), "2.2");
+    EXPECT_EQ(JsonWriter().Integer("n", -3).Unsigned("u", 18446744073709551615u).Text(),
+              "{\"n\": -3, \"u\": 18446744073709551615}");
 }
 
 } // namespace

@@ -142,6 +142,15 @@ inputs)
         poke "$W/short.wav" 4 $((size + 52)) && poke "$W/short.wav" 48 $((size * 2 - 7)) && poke "$W/short.wav" 56 "$size"
         roundtrip "$W/short.wav"
     done
+    # A RIFF size below the WAVE header's, a data chunk shorter than one block's header, a second
+    # format after the data: each refused with what is wrong.
+    cp "$SAMPLE" "$W/riff.wav" && poke "$W/riff.wav" 4 3
+    refuse 3 "riff.wav: the RIFF size 3 is too small for a WAVE file" "$W/riff.wav" -o "$W/out/x.wav"
+    head -c 63 "$SAMPLE" > "$W/tiny.wav" && poke "$W/tiny.wav" 4 55 && poke "$W/tiny.wav" 56 3
+    refuse 3 "tiny.wav: the last block is cut short (3 bytes)" "$W/tiny.wav" -o "$W/out/x.wav"
+    cp "$SAMPLE" "$W/fmt.wav" && printf 'fmt \020\000\000\000' >> "$W/fmt.wav" && head -c 36 "$SAMPLE" | tail -c 16 >> "$W/fmt.wav"
+    poke "$W/fmt.wav" 4 $(($(stat -c %s "$W/fmt.wav") - 8))
+    refuse 3 "fmt.wav: a second fmt chunk after the data" "$W/fmt.wav" -o "$W/out/x.wav"
     head -c 20000 "$SAMPLE" | refuse 3 "standard input: truncated (the data chunk promises 24576 bytes, the stream ended after 19940)" - -o "$W/out/x.wav"
     # Chunk memory has a bound; a sparse input costs requests only where it has sound.
     "$SOX" -V1 -n -r 48000 -c 1 -e ima-adpcm "$W/fast.wav" synth 400 sine 440 && poke "$W/fast.wav" 24 2147483647

@@ -34,12 +34,13 @@ TBrickConfig ConfigOf(const CapturePacket& packet, const std::string& capture)
 
 ReplayBlock BlockOf(const CapturePacket& packet)
 {
-    return ReplayBlock{packet.number, packet.header.type, packet.header.path, packet.header.direction, packet.data};
+    return ReplayBlock{packet.number,           packet.header.type, packet.header.path,
+                       packet.header.direction, packet.header.form, packet.data};
 }
 
 bool Same(const ReplayBlock& a, const ReplayBlock& b)
 {
-    return a.type == b.type && a.path == b.path && a.direction == b.direction && a.data == b.data;
+    return a.type == b.type && a.path == b.path && a.direction == b.direction && a.form == b.form && a.data == b.data;
 }
 
 // A captured input made again and put on its path; its problem, if any, named by its packet.
@@ -216,7 +217,7 @@ void Replayer::Sent(const cMemBlock& block, bool command)
     sent.type = block.GetType();
     sent.path = CapturePathOf(block.GetType(), command);
     sent.direction = kDirectionOut;
-    CBlockWire::Flatten(block, sent.data);
+    sent.form = CBlockWire::Flatten(block, sent.data);
     if (mDigests != nullptr && !command)
         std::fprintf(mDigests, "%s\n", BlockDigest::Line(mDigestIndex++, sent.type, sent.data).c_str());
     mSent.push_back(std::move(sent));

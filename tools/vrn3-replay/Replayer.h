@@ -6,8 +6,10 @@
 // path and delivered, one at a time, before the next: the brick handles blocks one at a time
 // whatever host recorded them, so the order of its sends is a function of the order of its
 // inputs. What the brick sends is compared, in order, with the capture's output packets: path,
-// direction, type, size and data. The replay stops at the first difference and keeps it with
-// the kContext pairs of blocks before it. Memory holds those and the sends of one input.
+// direction, type, form, size and data, every field of a block as the capture header carries it
+// (the sequence number and the reserved byte are the capture's, not the block's). The replay
+// stops at the first difference and keeps it with the kContext pairs of blocks before it. Memory
+// holds those and the sends of one input.
 //
 // A capture cut short (no end record) is refused, or, when asked, replayed up to its last whole
 // packet and the result marked partial.
@@ -40,6 +42,7 @@ struct ReplayBlock {
     uint32_t type = 0;
     uint8_t path = 0;
     uint8_t direction = 0;
+    uint8_t form = 0; // CBlockWire::EForm: how `data` is laid out
     std::vector<uint8_t> data;
 };
 
