@@ -50,7 +50,7 @@ declare -A TESTS_FOR=(
 
 # file @@ text of the line as it is (its first occurrence is changed) @@ what it becomes
 MUTATIONS_LIST=$(cat <<'EOF'
-host/CBrick.cpp @@ else if (block.GetType() == kCodeNtfy) @@ else if (block.GetType() == kCodeEvt)
+host/CBrick.cpp @@ if (block.GetType() == kCodeNtfy) @@ if (block.GetType() == kCodeEvt)
 host/CBrick.cpp @@ if (d->stopped) @@ if (false)
 host/CBrick.cpp @@ if (previous == nullptr || previous == this) @@ if (previous == nullptr)
 host/CBrick.cpp @@ return d->created && std::memcmp(&input, &d->config.input, sizeof input) == 0; @@ return std::memcmp(&input, &d->config.input, sizeof input) == 0;
