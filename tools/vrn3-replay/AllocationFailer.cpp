@@ -8,7 +8,6 @@
 #include <execinfo.h>
 #include <link.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -22,8 +21,11 @@ struct Range {
 };
 Range gPlugin[8]; // the plug-in's loaded segments
 int gSegments = 0;
-std::atomic<bool> gArmed{false};
-std::atomic<uint64_t> gCount{0};
+// Read and counted with the compiler's atomic built-ins rather than std::atomic: the replaced
+// allocator runs before a sanitizer's shadow memory is there, and a std::atomic member that is
+// not inlined into it would be instrumented.
+bool gArmed = false;
+uint64_t gCount = 0;
 uint64_t gFailAt = 0;
 void* gFrames[kFrames];
 int gFrameCount = 0;
@@ -40,9 +42,9 @@ ALLOCATOR bool FromPlugin(const void* site)
 // Whether the allocation asked for at `site` is the one to fail; its stack is then kept.
 ALLOCATOR bool Fails(const void* site)
 {
-    if (!gArmed.load(std::memory_order_relaxed) || !FromPlugin(site))
+    if (!__atomic_load_n(&gArmed, __ATOMIC_RELAXED) || !FromPlugin(site))
         return false;
-    if (gCount.fetch_add(1) + 1 != gFailAt)
+    if (__atomic_add_fetch(&gCount, 1, __ATOMIC_RELAXED) != gFailAt)
         return false;
     gFrameCount = backtrace(gFrames, kFrames);
     return true;
@@ -94,6 +96,33 @@ ALLOCATOR void* operator new[](size_t size)
     return p != nullptr ? p : throw std::bad_alloc();
 }
 
+// The rest of the family, so that every block made by these is given back the same way (a
+// sanitizer checks that a block is freed by the family that made it).
+void* operator new(size_t size, const std::nothrow_t&) noexcept
+{
+    return malloc(size);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept
+{
+    return malloc(size);
+}
+void operator delete(void* p) noexcept
+{
+    REAL(free)(p);
+}
+void operator delete[](void* p) noexcept
+{
+    REAL(free)(p);
+}
+void operator delete(void* p, size_t) noexcept
+{
+    REAL(free)(p);
+}
+void operator delete[](void* p, size_t) noexcept
+{
+    REAL(free)(p);
+}
+
 void AllocationFailer::Aim(const void* address)
 {
     Dl_info info{};
@@ -106,30 +135,30 @@ void AllocationFailer::Aim(const void* address)
 
 void AllocationFailer::Arm(uint64_t failAt)
 {
-    gCount = 0;
+    __atomic_store_n(&gCount, 0, __ATOMIC_RELAXED);
     gFailAt = failAt;
     gFrameCount = 0;
-    gArmed = true;
+    __atomic_store_n(&gArmed, true, __ATOMIC_SEQ_CST);
 }
 
 uint64_t AllocationFailer::Disarm()
 {
-    gArmed = false;
-    return gCount;
+    __atomic_store_n(&gArmed, false, __ATOMIC_SEQ_CST);
+    return __atomic_load_n(&gCount, __ATOMIC_RELAXED);
 }
 
 std::vector<std::string> AllocationFailer::Backtrace()
 {
-    Dl_info own{};
-    dladdr(reinterpret_cast<void*>(&Fails), &own);
+    // The trace begins at the plug-in's call: the frames before it are the allocator's (this
+    // program's, and a sanitizer's when one is built in).
+    int first = 0;
+    while (first < gFrameCount && !FromPlugin(gFrames[first]))
+        ++first;
     std::vector<std::string> frames;
-    bool allocator = true; // the first frames are this program's allocator's
-    for (int i = 0; i < gFrameCount; ++i) {
+    for (int i = first; i < gFrameCount; ++i) {
         Dl_info info{};
         const bool known = dladdr(gFrames[i], &info) != 0 && info.dli_fname != nullptr;
-        allocator = allocator && known && info.dli_fbase == own.dli_fbase;
-        if (!allocator)
-            frames.push_back(known ? Frame(gFrames[i], info) : "?");
+        frames.push_back(known ? Frame(gFrames[i], info) : "?");
     }
     return frames;
 }
