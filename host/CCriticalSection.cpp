@@ -140,7 +140,9 @@ bool CCriticalSection::Unlock()
 // (CBrickMonitor::Lock), which a program that interposes on Lock and Unlock forwards to. A member
 // function takes its object as its first argument, as these do, on i386 and amd64 alike.
 #pragma GCC diagnostic push
+#if !defined(__clang__) // GCC warns that an alias's type differs from its target's; clang has no such warning
 #pragma GCC diagnostic ignored "-Wattribute-alias"
+#endif
 bool HostLock(CCriticalSection* lock, unsigned long timeout)
     __attribute__((alias("_ZN16CCriticalSection4LockEm"), visibility("hidden")));
 bool HostUnlock(CCriticalSection* lock) __attribute__((alias("_ZN16CCriticalSection6UnlockEv"), visibility("hidden")));
