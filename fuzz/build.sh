@@ -38,7 +38,8 @@ FLAGS=("${ARCH[@]}" -D_GLIBCXX_USE_CXX11_ABI=0 -std=c++17 -g -O1 -fPIC -fno-omit
        -fsanitize=address,undefined -fno-sanitize=alignment,vptr -fno-sanitize-recover=all
        -Wall -Wextra -Werror -I"$ROOT" -I"$ROOT/tests" -isystem "$QTINC" -isystem "$QTINC/QtCore")
 SOURCES=(host/CBrick.cpp host/CCriticalSection.cpp host/CPipeline.cpp host/cMemBlock.cpp
-         host/CBrickTap.cpp capture/CBlockWire.cpp capture/CCaptureRecorder.cpp
+         host/CBrickTap.cpp host/CBrickMonitorPrivate.cpp host/CBlockWatch.cpp host/CLockWatch.cpp
+         host/MonitorRules.cpp capture/CBlockWire.cpp capture/CCaptureRecorder.cpp
          capture/CCaptureReader.cpp capture/CWireBlock.cpp
          stream/CVRN3Stream.cpp sound/CVrn3StreamSound.cpp sound/VRN3SoundStream.cpp)
 
