@@ -103,7 +103,7 @@ if(VRN3_QT_FLAVOUR EQUAL 4)
     get_filename_component(_vrn3_qt4_real "${VRN3_QT4_DIR}" REALPATH)
     list(APPEND _vrn3_prefix_maps "-ffile-prefix-map=${VRN3_QT4_DIR}/=" "-ffile-prefix-map=${_vrn3_qt4_real}/=")
 endif()
-foreach(_vrn3_target vrn3host vrn3capture vrn3capturereader vrn3stream VRN3SoundStream vrn3tools vrn3play
+foreach(_vrn3_target vrn3host vrn3monitor vrn3capture vrn3capturereader vrn3stream VRN3SoundStream vrn3tools vrn3play
         vrn3taps vrn3-play vrn3-replay)
     if(TARGET ${_vrn3_target})
         target_compile_options(${_vrn3_target} PRIVATE ${_vrn3_prefix_maps})
