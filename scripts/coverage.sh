@@ -15,7 +15,8 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD="$(cd "${1:-$ROOT/build/coverage-64}" && pwd)"
+BUILD="${1:-$ROOT/build/coverage-64}"
+mkdir -p "$BUILD" && BUILD="$(cd "$BUILD" && pwd)"
 
 # The floors, lines and branches in percent, of each folder the table judges. Each is what the
 # suite holds now, set a point or so under the last measure (the threaded tests take a branch or
