@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # End-to-end cases of vrn3-play through the real plug-in, one per ctest test:
-#   vrn3_play_test.sh CASE PLAY SAMPLE NOFACTORY_LIB REFUSING_LIB SOX FAILING_IO_LIB
+#   vrn3_play_test.sh CASE PLAY SAMPLE NOFACTORY_LIB REFUSING_LIB SOX FAILING_IO_LIB FAULTY_DIR
+# (FAULTY_DIR holds the sound bricks with a planted fault, FaultyBrickPlugin.cpp's.)
 # Sound is compared as decoded PCM (sox), never by timing. vrn3-play starts through
 # $VRN3_I386_EMULATOR where the build runs i386 programs in an emulator (empty: natively).
 set -euo pipefail
 
-CASE=$1 PLAY=$2 SAMPLE=$3 NOFACTORY=$4 REFUSING=$5 SOX=$6 FAILING_IO=$7
+CASE=$1 PLAY=$2 SAMPLE=$3 NOFACTORY=$4 REFUSING=$5 SOX=$6 FAILING_IO=$7 FAULTY=$8
 W="$(mktemp -d)"
 # Only this shell removes the work folder: a child forked from it (a background job killed before
 # it has exec'd) is still a copy of this shell, with this trap, and must not run it.
@@ -575,6 +576,22 @@ memory)
         done
         [[ "$codes" == *8* ]] || fail "never out of memory:$codes"
     fi
+    ;;
+protocol)
+    # A plug-in that breaks the stream's protocol is refused with what it did, and nothing is written.
+    "$SOX" -V1 -n -r 8000 -c 1 -e ima-adpcm "$W/ten.wav" synth 10 sine 440
+    while IFS='|' read -r fault code pattern; do
+        refuse "$code" "$pattern" "$W/ten.wav" --plugin "$FAULTY/libvrn3-test-faulty-$fault.so" -o "$W/out/x.wav"
+    done <<'ROWS'
+rate-zero|6|stream 1: the plug-in announced sample rate 0$
+unanswered|7|the plug-in stopped answering after 2 chunk requests (the last at time 3000)
+sound-beyond-end|7|broke the protocol: sound arrived in the chunk beyond the archive's edge
+end-unmarked|7|broke the protocol: the chunk beyond the archive's end did not open with an end-of-stream tag
+record-cut|7|the plug-in sent a sound record of 2 bytes, which is no block of the input's (256 bytes)
+record-long|7|the plug-in sent a sound record of 260 bytes, which is no block of the input's (256 bytes)
+time-repeated|7|the plug-in sent records of two chunks for one time (0)
+no-sound|6|stream 1: no sound records extracted; nothing written
+ROWS
     ;;
 *)
     fail "unknown case"
