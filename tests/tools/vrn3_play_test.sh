@@ -577,6 +577,23 @@ memory)
         [[ "$codes" == *8* ]] || fail "never out of memory:$codes"
     fi
     ;;
+progress)
+    # On a terminal the run shows its progress on stderr, of the whole when the input's length is
+    # known, and writes what it writes without it; on a pipe of unknown length the seconds alone.
+    head -c 60 "$SAMPLE" > "$W/unknown.wav" && tail -c +61 "$SAMPLE" >> "$W/unknown.wav" && poke "$W/unknown.wav" 56 0
+    # shown | input | options
+    while IFS='|' read -r shown input options; do
+        rm -f "$W/x.wav"
+        script -qec "${VRN3_I386_EMULATOR:+$VRN3_I386_EMULATOR }$PLAY $input -o $W/x.wav $options" /dev/null \
+            > "$W/tty" || fail "exit $? on a terminal for $input $options: $(cat "$W/tty")"
+        grep -q "$shown" "$W/tty" && grep -q "writing 0.0 MB of sound" "$W/tty" && same_pcm "$SAMPLE" "$W/x.wav" ||
+            fail "on a terminal, $input $options: $(cat "$W/tty")"
+    done <<ROWS
+vrn3-play: 3 of 3 s played|$SAMPLE|
+vrn3-play: 3 of 3 s played|$SAMPLE|--reverse
+vrn3-play: 3 s played|- < $W/unknown.wav|
+ROWS
+    ;;
 protocol)
     # A plug-in that breaks the stream's protocol is refused with what it did, and nothing is written.
     "$SOX" -V1 -n -r 8000 -c 1 -e ima-adpcm "$W/ten.wav" synth 10 sine 440
