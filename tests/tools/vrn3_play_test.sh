@@ -284,6 +284,12 @@ io)
         "$SOX" -V1 -t raw -r 11025 -e signed -b 16 -c 1 - -t wav -e ima-adpcm - | tee "$W/sent.wav" |
         play - -o "$W/sox.wav" -q --threaded && same_pcm "$W/sent.wav" "$W/sox.wav" || fail "a WAV sox wrote to a pipe"
     cat "$SAMPLE" | refuse 3 "standard input: playing backward needs a file" - --reverse -o "$W/out/x.wav"
+    # Standard input without -o goes to standard output, the summary to stderr; a WAV without a
+    # fact chunk (the sample's, cut out) is said to have none.
+    head -c 40 "$SAMPLE" > "$W/nofact.wav" && tail -c +53 "$SAMPLE" >> "$W/nofact.wav" && poke "$W/nofact.wav" 4 24616
+    cat "$W/nofact.wav" | play - -v > "$W/std.wav" 2> "$W/stderr" && same_pcm "$SAMPLE" "$W/std.wav" &&
+        grep -q "^vrn3-play: - -> -$" "$W/stderr" && grep -q "^  input       stream, .*, no fact chunk$" "$W/stderr" ||
+        fail "standard input to standard output: $(cat "$W/stderr")"
     mkfifo "$W/fifo"
     play "$SAMPLE" -o "$W/fifo" -q & cat "$W/fifo" > "$W/fromfifo.wav"; wait $! || fail "writing a FIFO"
     [ -p "$W/fifo" ] || fail "the FIFO was replaced"
@@ -581,17 +587,17 @@ progress)
     # On a terminal the run shows its progress on stderr, of the whole when the input's length is
     # known, and writes what it writes without it; on a pipe of unknown length the seconds alone.
     head -c 60 "$SAMPLE" > "$W/unknown.wav" && tail -c +61 "$SAMPLE" >> "$W/unknown.wav" && poke "$W/unknown.wav" 56 0
-    # shown | input | options
-    while IFS='|' read -r shown input options; do
+    run="${VRN3_I386_EMULATOR:+$VRN3_I386_EMULATOR }$PLAY"
+    # shown | command line (script(1) reads its own standard input: the rows come on another descriptor)
+    while IFS='|' read -r -u 3 shown line; do
         rm -f "$W/x.wav"
-        script -qec "${VRN3_I386_EMULATOR:+$VRN3_I386_EMULATOR }$PLAY $input -o $W/x.wav $options" /dev/null \
-            > "$W/tty" || fail "exit $? on a terminal for $input $options: $(cat "$W/tty")"
+        script -qec "$line -o $W/x.wav" /dev/null < /dev/null > "$W/tty" || fail "exit $? on a terminal for $line: $(cat "$W/tty")"
         grep -q "$shown" "$W/tty" && grep -q "writing 0.0 MB of sound" "$W/tty" && same_pcm "$SAMPLE" "$W/x.wav" ||
-            fail "on a terminal, $input $options: $(cat "$W/tty")"
-    done <<ROWS
-vrn3-play: 3 of 3 s played|$SAMPLE|
-vrn3-play: 3 of 3 s played|$SAMPLE|--reverse
-vrn3-play: 3 s played|- < $W/unknown.wav|
+            fail "on a terminal, $line: $(cat "$W/tty")"
+    done 3<<ROWS
+vrn3-play: 6 of 6 s played|$run "$SAMPLE"
+vrn3-play: 6 of 6 s played|$run "$SAMPLE" --reverse
+vrn3-play: 3 s played |cat "$W/unknown.wav" | $run -
 ROWS
     ;;
 protocol)
