@@ -48,6 +48,7 @@ enum EFault {
     kRecordLong,            // sends the first record 4 bytes longer
     kTimeRepeated,          // sends the first record again in the second chunk
     kNoSound,               // sends no record at all
+    kShortBlocks,           // sends, before its configuration, blocks too short for their records
 };
 constexpr EFault kFault = static_cast<EFault>(VRN3_FAULT);
 
@@ -156,6 +157,8 @@ private:
         mOpenings += opening ? 1 : 0;
         if (firstSound)
             mFirstSound = block;
+        if (kFault == kShortBlocks && type == kCodeNtfy && mShortSent++ == 0)
+            SendShortBlocks();
         if (kFault == kRateZero && type == kCodeNtfy && cNotifyBlock(block).Record().notifyCode == kCodeSCfg) {
             cSoundCfgBlock cfg;
             cfg.Record() = cSoundCfgBlock(block).Record();
@@ -175,6 +178,22 @@ private:
         if ((kFault == kSoundBeyondEnd && end) || (kFault == kTimeRepeated && opening && mOpenings == 2))
             CVrn3StreamSound::SendData(mFirstSound);
         return sent;
+    }
+
+    // A notification, a tag and a sound block of 2 bytes, and a configuration and a time range
+    // of nothing but their notification code.
+    void SendShortBlocks()
+    {
+        struct TTwoBytes {
+            uint16_t value = 0;
+        };
+        for (uint32_t type : {kCodeNtfy, kCodeTag, kCodeSCDA})
+            CVrn3StreamSound::SendData(cStructBlock<TTwoBytes, kCodeNtfy>(0, type));
+        for (uint32_t code : {kCodeSCfg, kCodeTimR}) {
+            cNotifyBlock notify;
+            notify.Record().notifyCode = code;
+            CVrn3StreamSound::SendData(notify);
+        }
     }
 
     // A copy of `sound` whose payload is `size` bytes: its own, cut or zero-padded.
@@ -220,7 +239,7 @@ private:
         }
     }
 
-    int mTags = 0, mRequests = 0, mSounds = 0, mFragments = 0, mVideo = 0, mOpenings = 0, mClosings = 0;
+    int mTags = 0, mRequests = 0, mSounds = 0, mFragments = 0, mVideo = 0, mOpenings = 0, mClosings = 0, mShortSent = 0;
     cMemBlock mFirstSound; // the first record sent, for the faults that send it again
     cMemBlock::node* mReleased = nullptr;
     cMemBlock mKept; // a block kept to be changed later

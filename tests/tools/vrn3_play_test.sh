@@ -615,6 +615,9 @@ record-long|7|the plug-in sent a sound record of 260 bytes, which is no block of
 time-repeated|7|the plug-in sent records of two chunks for one time (0)
 no-sound|6|stream 1: no sound records extracted; nothing written
 ROWS
+    # Blocks too short for what their type or code announces are passed over.
+    play -q "$W/ten.wav" --plugin "$FAULTY/libvrn3-test-faulty-short-blocks.so" -o "$W/short.wav" &&
+        play -q "$W/ten.wav" -o "$W/whole.wav" && cmp -s "$W/short.wav" "$W/whole.wav" || fail "blocks too short to read"
     ;;
 *)
     fail "unknown case"
