@@ -284,6 +284,11 @@ io)
         "$SOX" -V1 -t raw -r 11025 -e signed -b 16 -c 1 - -t wav -e ima-adpcm - | tee "$W/sent.wav" |
         play - -o "$W/sox.wav" -q --threaded && same_pcm "$W/sent.wav" "$W/sox.wav" || fail "a WAV sox wrote to a pipe"
     cat "$SAMPLE" | refuse 3 "standard input: playing backward needs a file" - --reverse -o "$W/out/x.wav"
+    # An empty or unset TMPDIR spools in the system's temporary folder.
+    for way in "TMPDIR=" "-u TMPDIR"; do
+        env $way ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$PLAY" -q "$SAMPLE" -o "$W/tmp.wav" &&
+            same_pcm "$SAMPLE" "$W/tmp.wav" || fail "spooling with env $way"
+    done
     # Standard input without -o goes to standard output, the summary to stderr; a WAV without a
     # fact chunk (the sample's, cut out) is said to have none.
     head -c 40 "$SAMPLE" > "$W/nofact.wav" && tail -c +53 "$SAMPLE" >> "$W/nofact.wav" && poke "$W/nofact.wav" 4 24616
