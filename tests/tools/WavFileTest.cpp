@@ -146,7 +146,7 @@ TEST(WavFile, RefusesEveryMalformedUnsupportedOrCutShortFileWithItsOwnMessage)
         {[](WavBytes& w) { w.riffSize = 0xFFFFFFFF; }, "promises 4294967303 bytes, the file has 660"},
         {[](WavBytes& w) { w.riffSize = 4; }, "no fmt chunk"},
         {[](WavBytes& w) { w.riffSize = 7; }, "truncated (a chunk header is cut short)"},
-        {[](WavBytes& w) { w.before = WavBytes::Chunk("\001BC ", {}, 5000); }, "'?BC ' chunk"},
+        {[](WavBytes& w) { w.before = WavBytes::Chunk("\001BC\177", {}, 5000); }, "'?BC?' chunk"},
         {[](WavBytes& w) { w.data.resize(258), w.dataExtra = 0xFFFFFFFF - 258; }, "'data' chunk promises 4294967295"},
     };
     // What a pipe says where it differs: it learns a size only by reading on, and takes the sizes
