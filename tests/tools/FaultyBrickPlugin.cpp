@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <thread>
@@ -40,6 +41,7 @@ enum EFault {
     kResetPassed,           // answers a reset but passes it on too
     kResetNotEchoed,        // answers a reset with other values
     kSilentAfterFailure,    // stops answering requests once an allocation failed
+    kSilentAfterRefusal,    // stops answering once an allocation without exceptions is refused
     kRateZero,              // announces the sound at 0 Hz
     kUnanswered,            // never closes the second chunk it is asked for
     kSoundBeyondEnd,        // sends a record in the empty chunk after the archive's end
@@ -62,6 +64,10 @@ uint8_t* Bytes(const cMemBlock& block)
 }
 
 CCriticalSection gFirst, gSecond; // two locks of the brick's own, for the inversion
+
+struct Scratch {
+    ~Scratch() {} // a destructor of its own: an array of these is given back with its size
+};
 
 class CFaultySound : public CVrn3StreamSound {
 public:
@@ -91,7 +97,7 @@ public:
             mReleased->mLock.Unlock();
             mReleased = nullptr;
         }
-        if (kFault == kSilentAfterFailure)
+        if (kFault == kSilentAfterFailure || kFault == kSilentAfterRefusal)
             return mGivenUp || GiveUpOnFailure([&] { return CVrn3StreamSound::onData(block); });
         const bool taken = CVrn3StreamSound::onData(block);
         Strike(block, type, firstTag);
@@ -100,7 +106,7 @@ public:
 
     bool onCtrl(cMemBlock& block) override
     {
-        if (kFault == kSilentAfterFailure)
+        if (kFault == kSilentAfterFailure || kFault == kSilentAfterRefusal)
             return mGivenUp || GiveUpOnFailure([&] { return CVrn3StreamSound::onCtrl(block); });
         const bool taken = CVrn3StreamSound::onCtrl(block);
         if (kFault == kVisitedList && block.GetType() == kCodeChun && mRequests++ == 0) {
@@ -210,6 +216,12 @@ private:
     template <class Handle>
     bool GiveUpOnFailure(Handle handle)
     {
+        if (kFault == kSilentAfterRefusal) {
+            mScratch.reset(new (std::nothrow) Scratch[2]);
+            mCount.reset(new (std::nothrow) int(0));
+            mGivenUp = !mScratch || !mCount;
+            return mGivenUp || handle();
+        }
         try {
             return handle();
         } catch (const std::bad_alloc&) {
@@ -244,6 +256,8 @@ private:
     cMemBlock::node* mReleased = nullptr;
     cMemBlock mKept; // a block kept to be changed later
     bool mGivenUp = false;
+    std::unique_ptr<Scratch[]> mScratch; // asked for again at each block, without exceptions
+    std::unique_ptr<int> mCount;
 };
 
 } // namespace

@@ -151,6 +151,13 @@ PY
         "$tmp/c.pcapng")" || code=$?
     [ "$code" = 10 ] && [[ "$out" == *" failing, at packet "*": the brick sent nothing afterwards"* ]] ||
         fail "a brick silent after a failure, exit $code: $out"
+    # So does one that stops once an allocation asked for without exceptions is refused: those
+    # allocations are the plug-in's too, and fail in turn (a seeded sample of them).
+    code=0
+    out="$(ASAN_OPTIONS="$leaky" run_i386 "$replay" --fail-alloc --fail-points 20 \
+        --plugin "$faulty/libvrn3-test-faulty-silent-after-refusal.so" "$tmp/c.pcapng")" || code=$?
+    [ "$code" = 10 ] && [[ "$out" == *" failing, at packet "*": the brick sent nothing afterwards"* ]] ||
+        fail "a brick silent after a refusal, exit $code: $out"
     # The sweep reads the capture again and again: standard input is refused.
     code=0
     run_i386 "$replay" --fail-alloc --plugin "$plugin" - < "$tmp/c.pcapng" 2> "$tmp/err" || code=$?
