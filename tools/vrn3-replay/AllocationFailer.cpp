@@ -163,8 +163,10 @@ std::vector<std::string> AllocationFailer::Backtrace()
     std::vector<std::string> frames;
     for (int i = first; i < gFrameCount; ++i) {
         Dl_info info{};
-        const bool known = dladdr(gFrames[i], &info) != 0 && info.dli_fname != nullptr;
-        frames.push_back(known ? Frame(gFrames[i], info) : "?");
+        if (dladdr(gFrames[i], &info) != 0 && info.dli_fname != nullptr)
+            frames.push_back(Frame(gFrames[i], info));
+        else
+            frames.push_back("?");
     }
     return frames;
 }
