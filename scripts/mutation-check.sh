@@ -83,7 +83,7 @@ tools/vrn3-replay/Replayer.cpp @@ if (!reader.Partial()) @@ if (false)
 tools/vrn3-replay/Replayer.cpp @@ result.replayedMissing = mSent.empty(); @@ result.replayedMissing = false;
 tools/vrn3-replay/main.cpp @@ std::to_string(result.outputs) + " blocks out" @@ std::to_string(result.inputs) + " blocks out"
 tools/vrn3-replay/main.cpp @@ .Unsigned("last_packet", result.lastPacket); @@ .Unsigned("last_packet", result.inputs);
-tools/vrn3-replay/main.cpp @@ .Raw("captured", result.capturedMissing ? "null" : JsonWriter::Quoted(Line(result.captured))) @@ .Raw("captured", JsonWriter::Quoted(Line(result.captured)))
+tools/vrn3-replay/main.cpp @@ .Raw("captured", JsonLine(result.capturedMissing, result.captured)) @@ .Raw("captured", JsonLine(false, result.captured))
 tools/vrn3-replay/main.cpp @@ return kExitInput; @@ return kExitOutput;
 tools/common/OutputFile.cpp @@ if (fchmod(mFd, known ? info.st_mode & 07777 : 0666 & ~mask) != 0) @@ if (fchmod(mFd, known ? info.st_mode & 07777 : 0666 & mask) != 0)
 tools/common/OutputFile.cpp @@ const bool known = mIdentity.name.empty() && fstatat(mFolder, mName.c_str(), &info, 0) == 0; @@ const bool known = !mIdentity.name.empty() && fstatat(mFolder, mName.c_str(), &info, 0) == 0;

@@ -152,6 +152,20 @@ replay-cli)
     c="$tmp/c.pcapng"
     cp "$c" "$tmp/out-config.pcapng"
     printf '\001' | dd of="$tmp/out-config.pcapng" bs=1 seek=101 conv=notrunc status=none # packet 1's direction
+    cp "$c" "$tmp/config-path.pcapng"
+    printf '\002' | dd of="$tmp/config-path.pcapng" bs=1 seek=100 conv=notrunc status=none # packet 1's path
+    python3 - "$c" "$tmp/config-size.pcapng" <<'PY' # packet 1's configuration 4 bytes short
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+at, length = 60, struct.unpack_from("<I", data, 64)[0]
+short = data[at:at + length - 8] + data[at + length - 4:at + length]
+for offset in (4, 20, 24, 36, length - 8):
+    struct.pack_into("<I", short, offset, struct.unpack_from("<I", short, offset)[0] - 4)
+open(sys.argv[2], "wb").write(data[:at] + short + data[at + length:])
+PY
+    # A verdict longer than the output's buffer, on a descriptor open for reading only.
+    long="$(printf './%.0s' {1..2000})c.pcapng"
+    : > "$tmp/read-only"
     # Packet 2 (the header, delivered) put on the configuration's path; the first sound record
     # delivered marked as flattened. Each edit is one byte of the capture header: path or form.
     read -r second sound <<<"$(python3 - "$c" "$tmp" <<'PY'
@@ -203,6 +217,9 @@ PY
 4|cannot write the help: No space left on device|--help > "$full"
 3|$tmp/none.pcapng: No such file or directory|"$tmp/none.pcapng"
 3|$tmp/out-config.pcapng: packet 1: the capture does not start with the brick's configuration|"$tmp/out-config.pcapng"
+3|$tmp/config-path.pcapng: packet 1: the capture does not start with the brick's configuration|"$tmp/config-path.pcapng"
+3|$tmp/config-size.pcapng: packet 1: the capture does not start with the brick's configuration|"$tmp/config-size.pcapng"
+4|cannot write the verdict: Bad file descriptor|--plugin "$flipped" "$long" 1< read-only
 3|$tmp/two-configs.pcapng: packet $second: a second configuration; a capture records one brick|"$tmp/two-configs.pcapng"
 3|$tmp/flat-sound.pcapng: packet $sound: a flattened snd3 block, which no record flattens|"$tmp/flat-sound.pcapng"
 5|cannot load the plug-in: $tmp/none.so: cannot open shared object file: No such file or directory|--plugin "$tmp/none.so" "$c"
@@ -319,6 +336,13 @@ ins, outs, packets = map(int, sys.argv[3:6])
 expected = {"capture": name, "identical": False, "inputs": ins, "outputs": outs, "partial": False,
             "last_packet": packets, "difference": {"index": outs, "captured": None, "replayed": text[5][12:]}}
 assert doc == expected, (doc, expected)
+PY
+    # The gained block: captured, never replayed.
+    code=0; run_i386 "$replay" --plugin "$plugin" --json "$tmp/gained.pcapng" > "$tmp/json" || code=$?
+    python3 - "$tmp/json" "$tmp/gained.out" <<'PY' && [ "$code" = 9 ] || fail "--json of the gained block, exit $code: $(cat "$tmp/json")"
+import json, sys
+difference, text = json.load(open(sys.argv[1]))["difference"], open(sys.argv[2]).read().splitlines()
+assert difference["replayed"] is None and text[-2].endswith("  " + difference["captured"]), (difference, text)
 PY
     head -c 700 "$c" > "$tmp/cut.pcapng" # the configuration and a part of the next packet
     run_i386 "$replay" --plugin "$plugin" --json --partial "$tmp/cut.pcapng" > "$tmp/json" || fail "--json --partial"

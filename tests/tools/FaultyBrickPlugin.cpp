@@ -1,16 +1,22 @@
 // The sound brick with one broken framework rule, chosen at build time by VRN3_FAULT (the index
 // of its rule in the list tests/tools/CMakeLists.txt builds), for vrn3-replay --validate's tests:
 // each plug-in must be caught by exactly its rule's monitor, naming the block that broke it.
+// The last faults break no framework rule but the stream's protocol as vrn3-play checks it (what
+// it announces and sends downstream), for vrn3-play's refusals.
 // Built from the same brick sources as the real plug-in; every fault strikes a chosen block
 // (the first tag, header, fragment, request or time range) and leaves the rest as it was.
 #include "../../records/BlockTypes.h"
 #include "../../records/Codes.h"
+#include "../../records/DataPathBlocks.h"
 #include "../../sound/CVrn3StreamSound.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -35,6 +41,16 @@ enum EFault {
     kResetPassed,           // answers a reset but passes it on too
     kResetNotEchoed,        // answers a reset with other values
     kSilentAfterFailure,    // stops answering requests once an allocation failed
+    kSilentAfterRefusal,    // stops answering once an allocation without exceptions is refused
+    kRateZero,              // announces the sound at 0 Hz
+    kUnanswered,            // never closes the second chunk it is asked for
+    kSoundBeyondEnd,        // sends a record in the empty chunk after the archive's end
+    kEndUnmarked,           // opens the chunk after the archive's end with a plain tag
+    kRecordCut,             // sends the first record cut to 2 bytes
+    kRecordLong,            // sends the first record 4 bytes longer
+    kTimeRepeated,          // sends the first record again in the second chunk
+    kNoSound,               // sends no record at all
+    kShortBlocks,           // sends, before its configuration, blocks too short for their records
 };
 constexpr EFault kFault = static_cast<EFault>(VRN3_FAULT);
 
@@ -48,6 +64,10 @@ uint8_t* Bytes(const cMemBlock& block)
 }
 
 CCriticalSection gFirst, gSecond; // two locks of the brick's own, for the inversion
+
+struct Scratch {
+    ~Scratch() {} // a destructor of its own: an array of these is given back with its size
+};
 
 class CFaultySound : public CVrn3StreamSound {
 public:
@@ -77,7 +97,7 @@ public:
             mReleased->mLock.Unlock();
             mReleased = nullptr;
         }
-        if (kFault == kSilentAfterFailure)
+        if (kFault == kSilentAfterFailure || kFault == kSilentAfterRefusal)
             return mGivenUp || GiveUpOnFailure([&] { return CVrn3StreamSound::onData(block); });
         const bool taken = CVrn3StreamSound::onData(block);
         Strike(block, type, firstTag);
@@ -86,7 +106,7 @@ public:
 
     bool onCtrl(cMemBlock& block) override
     {
-        if (kFault == kSilentAfterFailure)
+        if (kFault == kSilentAfterFailure || kFault == kSilentAfterRefusal)
             return mGivenUp || GiveUpOnFailure([&] { return CVrn3StreamSound::onCtrl(block); });
         const bool taken = CVrn3StreamSound::onCtrl(block);
         if (kFault == kVisitedList && block.GetType() == kCodeChun && mRequests++ == 0) {
@@ -115,6 +135,8 @@ public:
 
     bool SendData(const cMemBlock& block) override
     {
+        if (kFault >= kRateZero)
+            return SendSpoiled(block);
         const bool sent = CVrn3StreamSound::SendData(block);
         if (kFault == kSentModified && block.GetType() == kCodeSCDA && mSounds++ == 0)
             Bytes(block)[0] ^= 0xFF;
@@ -130,10 +152,76 @@ public:
     }
 
 private:
+    // The protocol faults: `block` sent changed, dropped, or followed by the first record again.
+    bool SendSpoiled(const cMemBlock& block)
+    {
+        const uint32_t type = block.GetType();
+        const bool firstSound = type == kCodeSCDA && mSounds++ == 0;
+        const TStreamTag* tag = type == kCodeTag ? &cTagBlock::RecordOf(block) : nullptr;
+        const bool opening = tag != nullptr && tag->code == kCodeTagS;
+        const bool end = opening && tag->kind == kEndOfStreamTagKind;
+        mOpenings += opening ? 1 : 0;
+        if (firstSound)
+            mFirstSound = block;
+        if (kFault == kShortBlocks && type == kCodeNtfy && mShortSent++ == 0)
+            SendShortBlocks();
+        if (kFault == kRateZero && type == kCodeNtfy && cNotifyBlock(block).Record().notifyCode == kCodeSCfg) {
+            cSoundCfgBlock cfg;
+            cfg.Record() = cSoundCfgBlock(block).Record();
+            cfg.Record().sampleRate = 0;
+            return CVrn3StreamSound::SendData(cfg);
+        }
+        if ((kFault == kUnanswered && tag != nullptr && tag->code == kCodeTagF && ++mClosings == 2) ||
+            (kFault == kNoSound && type == kCodeSCDA))
+            return true;
+        if (kFault == kEndUnmarked && end)
+            return CVrn3StreamSound::SendData(MakeTagBlock(kCodeTagS, tag->time, tag->streamNumber));
+        if ((kFault == kRecordCut || kFault == kRecordLong) && firstSound) {
+            const cSoundBlock sound(block);
+            return CVrn3StreamSound::SendData(Resized(sound, kFault == kRecordCut ? 2 : sound.GetExtraSize() + 4));
+        }
+        const bool sent = CVrn3StreamSound::SendData(block);
+        if ((kFault == kSoundBeyondEnd && end) || (kFault == kTimeRepeated && opening && mOpenings == 2))
+            CVrn3StreamSound::SendData(mFirstSound);
+        return sent;
+    }
+
+    // A notification, a tag and a sound block of 2 bytes, and a configuration and a time range
+    // of nothing but their notification code.
+    void SendShortBlocks()
+    {
+        struct TTwoBytes {
+            uint16_t value = 0;
+        };
+        for (uint32_t type : {kCodeNtfy, kCodeTag, kCodeSCDA})
+            CVrn3StreamSound::SendData(cStructBlock<TTwoBytes, kCodeNtfy>(0, type));
+        for (uint32_t code : {kCodeSCfg, kCodeTimR}) {
+            cNotifyBlock notify;
+            notify.Record().notifyCode = code;
+            CVrn3StreamSound::SendData(notify);
+        }
+    }
+
+    // A copy of `sound` whose payload is `size` bytes: its own, cut or zero-padded.
+    static cSoundBlock Resized(const cSoundBlock& sound, uint32_t size)
+    {
+        std::vector<uint8_t> payload(size);
+        std::memcpy(payload.data(), sound.Extra(), std::min(size, sound.GetExtraSize()));
+        cSoundBlock copy(size, kCodeSCDA, payload.data());
+        copy.SoleRecord() = sound.Record();
+        return copy;
+    }
+
     // Blocks handled until the first allocation failure, none after it.
     template <class Handle>
     bool GiveUpOnFailure(Handle handle)
     {
+        if (kFault == kSilentAfterRefusal) {
+            mScratch.reset(new (std::nothrow) Scratch[2]);
+            mCount.reset(new (std::nothrow) int(0));
+            mGivenUp = !mScratch || !mCount;
+            return mGivenUp || handle();
+        }
         try {
             return handle();
         } catch (const std::bad_alloc&) {
@@ -163,10 +251,13 @@ private:
         }
     }
 
-    int mTags = 0, mRequests = 0, mSounds = 0, mFragments = 0, mVideo = 0;
+    int mTags = 0, mRequests = 0, mSounds = 0, mFragments = 0, mVideo = 0, mOpenings = 0, mClosings = 0, mShortSent = 0;
+    cMemBlock mFirstSound; // the first record sent, for the faults that send it again
     cMemBlock::node* mReleased = nullptr;
     cMemBlock mKept; // a block kept to be changed later
     bool mGivenUp = false;
+    std::unique_ptr<Scratch[]> mScratch; // asked for again at each block, without exceptions
+    std::unique_ptr<int> mCount;
 };
 
 } // namespace

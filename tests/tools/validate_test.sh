@@ -102,6 +102,34 @@ fail-alloc)
     out="$(ASAN_OPTIONS="$leaky" run_i386 "$replay" --fail-alloc --fail-points 3 --seed 7 --plugin "$plugin" "$tmp/c.pcapng")" ||
         fail "exit $?: $out"
     [[ "$out" == *" allocations of the plug-in, 3 failed in turn: 0 runs "* ]] || fail "the sample: $out"
+    # A sample larger than the allocations fails each of them once.
+    out="$(ASAN_OPTIONS="$leaky" run_i386 "$replay" --fail-alloc --fail-points 1000000 --plugin "$plugin" "$tmp/c.pcapng")" ||
+        fail "exit $?: $out"
+    [[ "$(head -1 <<< "$out")" =~ :\ ([1-9][0-9]*)\ allocations\ of\ the\ plug-in,\ ([0-9]+)\ failed ]] &&
+        [ "${BASH_REMATCH[1]}" = "${BASH_REMATCH[2]}" ] || fail "a sample beyond the allocations: $out"
+    # A capture of the configuration alone: nothing to fail, no first failure to trace; a brick that
+    # sends from its destructor is still caught, with no packet or type to name.
+    python3 - "$tmp/c.pcapng" "$tmp/config.pcapng" <<'PY'
+import struct, sys
+data, blocks, at = open(sys.argv[1], "rb").read(), [], 0
+while at < len(data):
+    blocks.append(data[at:at + struct.unpack_from("<I", data, at + 4)[0]])
+    at += len(blocks[-1])
+first = next(i for i, b in enumerate(blocks) if b[0] == 6)
+end = bytearray(blocks[-1])
+struct.pack_into("<Q", end, 24, 1)
+open(sys.argv[2], "wb").write(b"".join(blocks[:first + 1]) + bytes(end))
+PY
+    sweep="vrn3-replay: $tmp/config.pcapng: fail-alloc: 0 allocations of the plug-in, 0 failed in turn: 0 runs broke a rule or went silent"
+    while IFS='|' read -r code brick more; do
+        rc=0
+        out="$(ASAN_OPTIONS="$leaky" run_i386 "$replay" --fail-alloc --plugin "$brick" "$tmp/config.pcapng")" || rc=$?
+        [ "$rc" = "$code" ] && [ "$out" = "$sweep${more:+$'\n'vrn3-replay: $tmp/config.pcapng: $more}" ] ||
+            fail "the configuration alone, $brick: exit $rc: $out"
+    done <<ROWS
+0|$plugin|
+10|$faulty/libvrn3-test-faulty-sent-outside.so|without a failure: host called from a thread not running the brick's handler: SendData outside any handler call
+ROWS
     code=0
     out="$(ASAN_OPTIONS="$leaky" run_i386 "$replay" --fail-alloc --plugin "$faulty/libvrn3-test-faulty-block-leaked.so" "$tmp/c.pcapng")" ||
         code=$?
@@ -123,6 +151,13 @@ PY
         "$tmp/c.pcapng")" || code=$?
     [ "$code" = 10 ] && [[ "$out" == *" failing, at packet "*": the brick sent nothing afterwards"* ]] ||
         fail "a brick silent after a failure, exit $code: $out"
+    # So does one that stops once an allocation asked for without exceptions is refused: those
+    # allocations are the plug-in's too, and fail in turn (a seeded sample of them).
+    code=0
+    out="$(ASAN_OPTIONS="$leaky" run_i386 "$replay" --fail-alloc --fail-points 20 \
+        --plugin "$faulty/libvrn3-test-faulty-silent-after-refusal.so" "$tmp/c.pcapng")" || code=$?
+    [ "$code" = 10 ] && [[ "$out" == *" failing, at packet "*": the brick sent nothing afterwards"* ]] ||
+        fail "a brick silent after a refusal, exit $code: $out"
     # The sweep reads the capture again and again: standard input is refused.
     code=0
     run_i386 "$replay" --fail-alloc --plugin "$plugin" - < "$tmp/c.pcapng" 2> "$tmp/err" || code=$?

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # End-to-end cases of vrn3-play through the real plug-in, one per ctest test:
-#   vrn3_play_test.sh CASE PLAY SAMPLE NOFACTORY_LIB REFUSING_LIB SOX FAILING_IO_LIB
+#   vrn3_play_test.sh CASE PLAY SAMPLE NOFACTORY_LIB REFUSING_LIB SOX FAILING_IO_LIB FAULTY_DIR
+# (FAULTY_DIR holds the sound bricks with a planted fault, FaultyBrickPlugin.cpp's.)
 # Sound is compared as decoded PCM (sox), never by timing. vrn3-play starts through
 # $VRN3_I386_EMULATOR where the build runs i386 programs in an emulator (empty: natively).
 set -euo pipefail
 
-CASE=$1 PLAY=$2 SAMPLE=$3 NOFACTORY=$4 REFUSING=$5 SOX=$6 FAILING_IO=$7
+CASE=$1 PLAY=$2 SAMPLE=$3 NOFACTORY=$4 REFUSING=$5 SOX=$6 FAILING_IO=$7 FAULTY=$8
 W="$(mktemp -d)"
 # Only this shell removes the work folder: a child forked from it (a background job killed before
 # it has exec'd) is still a copy of this shell, with this trap, and must not run it.
@@ -283,6 +284,17 @@ io)
         "$SOX" -V1 -t raw -r 11025 -e signed -b 16 -c 1 - -t wav -e ima-adpcm - | tee "$W/sent.wav" |
         play - -o "$W/sox.wav" -q --threaded && same_pcm "$W/sent.wav" "$W/sox.wav" || fail "a WAV sox wrote to a pipe"
     cat "$SAMPLE" | refuse 3 "standard input: playing backward needs a file" - --reverse -o "$W/out/x.wav"
+    # An empty or unset TMPDIR spools in the system's temporary folder.
+    for way in "TMPDIR=" "-u TMPDIR"; do
+        env $way ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$PLAY" -q "$SAMPLE" -o "$W/tmp.wav" &&
+            same_pcm "$SAMPLE" "$W/tmp.wav" || fail "spooling with env $way"
+    done
+    # Standard input without -o goes to standard output, the summary to stderr; a WAV without a
+    # fact chunk (the sample's, cut out) is said to have none.
+    head -c 40 "$SAMPLE" > "$W/nofact.wav" && tail -c +53 "$SAMPLE" >> "$W/nofact.wav" && poke "$W/nofact.wav" 4 24616
+    cat "$W/nofact.wav" | play - -v > "$W/std.wav" 2> "$W/stderr" && same_pcm "$SAMPLE" "$W/std.wav" &&
+        grep -q "^vrn3-play: - -> -$" "$W/stderr" && grep -q "^  input       stream, .*, no fact chunk$" "$W/stderr" ||
+        fail "standard input to standard output: $(cat "$W/stderr")"
     mkfifo "$W/fifo"
     play "$SAMPLE" -o "$W/fifo" -q & cat "$W/fifo" > "$W/fromfifo.wav"; wait $! || fail "writing a FIFO"
     [ -p "$W/fifo" ] || fail "the FIFO was replaced"
@@ -575,6 +587,51 @@ memory)
         done
         [[ "$codes" == *8* ]] || fail "never out of memory:$codes"
     fi
+    ;;
+progress)
+    # On a terminal the run shows its progress on stderr, of the whole when the input's length is
+    # known, and writes what it writes without it; on a pipe of unknown length the seconds alone.
+    head -c 60 "$SAMPLE" > "$W/unknown.wav" && tail -c +61 "$SAMPLE" >> "$W/unknown.wav" && poke "$W/unknown.wav" 56 0
+    run="${VRN3_I386_EMULATOR:+$VRN3_I386_EMULATOR }$PLAY"
+    # shown | command line (script(1) reads its own standard input: the rows come on another descriptor)
+    while IFS='|' read -r -u 3 shown line; do
+        rm -f "$W/x.wav"
+        script -qec "$line -o $W/x.wav" /dev/null < /dev/null > "$W/tty" || fail "exit $? on a terminal for $line: $(cat "$W/tty")"
+        grep -q "$shown" "$W/tty" && grep -q "writing 0.0 MB of sound" "$W/tty" && same_pcm "$SAMPLE" "$W/x.wav" ||
+            fail "on a terminal, $line: $(cat "$W/tty")"
+    done 3<<ROWS
+vrn3-play: 6 of 6 s played|$run "$SAMPLE"
+vrn3-play: 6 of 6 s played|$run "$SAMPLE" --reverse
+vrn3-play: 3 s played |cat "$W/unknown.wav" | $run -
+ROWS
+    ;;
+protocol)
+    # A plug-in that breaks the stream's protocol is refused with what it did, and nothing is written.
+    "$SOX" -V1 -n -r 8000 -c 1 -e ima-adpcm "$W/ten.wav" synth 10 sine 440
+    while IFS='|' read -r fault code pattern; do
+        refuse "$code" "$pattern" "$W/ten.wav" --plugin "$FAULTY/libvrn3-test-faulty-$fault.so" -o "$W/out/x.wav"
+    done <<'ROWS'
+rate-zero|6|stream 1: the plug-in announced sample rate 0$
+unanswered|7|the plug-in stopped answering after 2 chunk requests (the last at time 3000)
+sound-beyond-end|7|broke the protocol: sound arrived in the chunk beyond the archive's edge
+end-unmarked|7|broke the protocol: the chunk beyond the archive's end did not open with an end-of-stream tag
+record-cut|7|the plug-in sent a sound record of 2 bytes, which is no block of the input's (256 bytes)
+record-long|7|the plug-in sent a sound record of 260 bytes, which is no block of the input's (256 bytes)
+time-repeated|7|the plug-in sent records of two chunks for one time (0)
+no-sound|6|stream 1: no sound records extracted; nothing written
+ROWS
+    # A handler that throws ends the run with its message, or, throwing what is no std::exception,
+    # as an internal error; either way exit 7 and nothing written. (What the brick held when it
+    # threw is its own: in a sanitizer build the leak check stays out of these runs.)
+    for mode in "" --threaded; do
+        ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" refuse 7 "^vrn3-play: a planted failure$" \
+            "$W/ten.wav" --plugin "$FAULTY/libvrn3-test-faulty-handler-threw.so" -o "$W/out/x.wav" $mode
+        ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" refuse 7 "internal error: an exception left a thread" \
+            "$W/ten.wav" --plugin "$FAULTY/libvrn3-test-faulty-handler-threw-other.so" -o "$W/out/x.wav" $mode
+    done
+    # Blocks too short for what their type or code announces are passed over.
+    play -q "$W/ten.wav" --plugin "$FAULTY/libvrn3-test-faulty-short-blocks.so" -o "$W/short.wav" &&
+        play -q "$W/ten.wav" -o "$W/whole.wav" && cmp -s "$W/short.wav" "$W/whole.wav" || fail "blocks too short to read"
     ;;
 *)
     fail "unknown case"

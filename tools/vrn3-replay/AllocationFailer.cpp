@@ -97,14 +97,15 @@ ALLOCATOR void* operator new[](size_t size)
 }
 
 // The rest of the family, so that every block made by these is given back the same way (a
-// sanitizer checks that a block is freed by the family that made it).
-void* operator new(size_t size, const std::nothrow_t&) noexcept
+// sanitizer checks that a block is freed by the family that made it). The forms without
+// exceptions judge their own caller: through malloc, the caller would be this file.
+ALLOCATOR void* operator new(size_t size, const std::nothrow_t&) noexcept
 {
-    return malloc(size);
+    return Fails(__builtin_return_address(0)) ? nullptr : REAL(malloc)(size);
 }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept
+ALLOCATOR void* operator new[](size_t size, const std::nothrow_t&) noexcept
 {
-    return malloc(size);
+    return Fails(__builtin_return_address(0)) ? nullptr : REAL(malloc)(size);
 }
 void operator delete(void* p) noexcept
 {
@@ -141,6 +142,11 @@ void AllocationFailer::Arm(uint64_t failAt)
     __atomic_store_n(&gArmed, true, __ATOMIC_SEQ_CST);
 }
 
+bool AllocationFailer::Failed()
+{
+    return gFailAt != 0 && __atomic_load_n(&gCount, __ATOMIC_RELAXED) >= gFailAt;
+}
+
 uint64_t AllocationFailer::Disarm()
 {
     __atomic_store_n(&gArmed, false, __ATOMIC_SEQ_CST);
@@ -157,8 +163,10 @@ std::vector<std::string> AllocationFailer::Backtrace()
     std::vector<std::string> frames;
     for (int i = first; i < gFrameCount; ++i) {
         Dl_info info{};
-        const bool known = dladdr(gFrames[i], &info) != 0 && info.dli_fname != nullptr;
-        frames.push_back(known ? Frame(gFrames[i], info) : "?");
+        if (dladdr(gFrames[i], &info) != 0 && info.dli_fname != nullptr)
+            frames.push_back(Frame(gFrames[i], info));
+        else
+            frames.push_back("?");
     }
     return frames;
 }

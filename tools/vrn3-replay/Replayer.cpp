@@ -156,12 +156,18 @@ void Replayer::FeedFailing(CCaptureReader& reader, CPipeline& pipeline, CBrick* 
             continue;
         }
         monitor.Feeding(packet.number);
+        bool threw = false;
         try {
             Deliver(brick, packet, mCapture);
             ++result.inputs;
             pipeline.RunUntilIdle();
             fedAfter = result.failedPacket != 0;
         } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        // A failure the brick kept to itself (a null from malloc or from new without exceptions)
+        // counts from its packet as one thrown out of the handler does.
+        if (result.failedPacket == 0 && (threw || AllocationFailer::Failed())) {
             result.failedPacket = packet.number;
             result.backtrace = AllocationFailer::Backtrace(); // while the plug-in is loaded
             sentBefore = mSentCount;

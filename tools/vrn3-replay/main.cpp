@@ -77,9 +77,12 @@ std::string Line(const ReplayBlock& block)
 // "received block modified in place: packet 41, snd3, bytes 12-15 changed during onData"
 std::string Violation(const CBrickViolation& violation)
 {
-    const std::string packet = violation.block != 0 ? "packet " + std::to_string(violation.block) + ", " : "";
-    const std::string type = violation.type != 0 ? CodeText(violation.type) + ", " : "";
-    return violation.title + ": " + packet + type + violation.seen;
+    std::string text = violation.title + ": ";
+    if (violation.block != 0)
+        text += "packet " + std::to_string(violation.block) + ", ";
+    if (violation.type != 0)
+        text += CodeText(violation.type) + ", ";
+    return text + violation.seen;
 }
 
 std::string Violations(const std::string& capture, const ReplayResult& result)
@@ -90,22 +93,29 @@ std::string Violations(const std::string& capture, const ReplayResult& result)
     return text;
 }
 
+// A replay stops at the first difference, before any cut it would reach: only an identical one is
+// partial.
 std::string Comparison(const std::string& capture, const ReplayResult& result)
 {
-    const std::string cut = result.partial ? "; partial: the capture is cut short after packet " +
-                                                 std::to_string(result.lastPacket) + ", replayed as far as it goes"
-                                           : "";
-    if (result.identical)
-        return "vrn3-replay: " + capture + ": identical: " + std::to_string(result.inputs) + " blocks in, " +
-               std::to_string(result.outputs) + " blocks out" + cut + "\n";
+    if (result.identical) {
+        std::string text = "vrn3-replay: " + capture + ": identical: " + std::to_string(result.inputs) +
+                           " blocks in, " + std::to_string(result.outputs) + " blocks out";
+        if (result.partial)
+            text += "; partial: the capture is cut short after packet " + std::to_string(result.lastPacket) +
+                    ", replayed as far as it goes";
+        return text + "\n";
+    }
     std::string text = "vrn3-replay: " + capture + ": differs at output block " + std::to_string(result.difference) +
-                       " (after " + std::to_string(result.inputs) + " blocks in)" + cut + "\n";
+                       " (after " + std::to_string(result.inputs) + " blocks in)\n";
     for (const ReplayBlock& block : result.before)
         text += "  same      packet " + std::to_string(block.packet) + "  " + Line(block) + "\n";
-    text += result.capturedMissing
-                ? "  captured  (nothing)\n"
-                : "  captured  packet " + std::to_string(result.captured.packet) + "  " + Line(result.captured) + "\n";
-    return text + "  replayed  " + (result.replayedMissing ? "(nothing)" : Line(result.replayed)) + "\n";
+    if (result.capturedMissing)
+        text += "  captured  (nothing)\n";
+    else
+        text += "  captured  packet " + std::to_string(result.captured.packet) + "  " + Line(result.captured) + "\n";
+    if (result.replayedMissing)
+        return text + "  replayed  (nothing)\n";
+    return text + "  replayed  " + Line(result.replayed) + "\n";
 }
 
 std::string Verdict(const std::string& capture, const ReplayResult& result)
@@ -165,6 +175,14 @@ std::string SweepJson(const std::string& capture, const SweepResult& sweep)
     return json.Text() + "\n";
 }
 
+// One side of the difference as JSON: its block's line, or null where that side has none.
+std::string JsonLine(bool missing, const ReplayBlock& block)
+{
+    if (missing)
+        return "null";
+    return JsonWriter::Quoted(Line(block));
+}
+
 // The outcome as JSON; with validation, the violations too.
 std::string Json(const std::string& capture, const ReplayResult& result, bool validated)
 {
@@ -178,8 +196,8 @@ std::string Json(const std::string& capture, const ReplayResult& result, bool va
     if (!result.identical) {
         JsonWriter difference;
         difference.Unsigned("index", result.difference)
-            .Raw("captured", result.capturedMissing ? "null" : JsonWriter::Quoted(Line(result.captured)))
-            .Raw("replayed", result.replayedMissing ? "null" : JsonWriter::Quoted(Line(result.replayed)));
+            .Raw("captured", JsonLine(result.capturedMissing, result.captured))
+            .Raw("replayed", JsonLine(result.replayedMissing, result.replayed));
         json.Raw("difference", difference.Text());
     }
     if (!validated)
