@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# vrn3-play's outputs refused, at the plan and again just before they replace their targets, one
-# case per ctest test:
+# vrn3-play's outputs refused, at the plan and again just before they replace their targets, and
+# a run that signals do not end, one case per ctest test:
 #   outputs_test.sh CASE PLAY SAMPLE FAILING_IO_LIB
 #   plan      targets refused before the play: the exit code and the one line that says why, and
 #             nothing written
 #   changed   targets that became another file while the run played (the input held in a FIFO):
 #             nothing replaced, and no hidden file left
+#   ignored   signals ignored by whoever started the run stay ignored: the run ends whole
 # Every file a run may touch is one this script made in its own temporary folder.
 set -euo pipefail
 
@@ -16,6 +17,23 @@ fail() { echo "FAIL ($CASE): $*" >&2; exit 1; }
 play() { ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$PLAY" "$@"; }
 cd "$W"
 cp "$SAMPLE" in.wav
+mkfifo fifo
+# held OUTPUTS...: starts vrn3-play on the input FIFO with -o x.wav and OUTPUTS, and returns
+# once the plan is over, with the start of the input written: the output files are named ones
+# (the preloaded library refuses unnamed ones), and their appearing says so.
+held() {
+    rm -f x.wav d.txt out.txt .vrn3-* && : > out.txt
+    (TMPDIR="$W" VRN3_NO_TMPFILE=95 LD_PRELOAD="$FAILING_IO" exec ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} \
+        "$PLAY" -q fifo -o x.wav "$@" > out.txt 2> stderr) & pid=$!
+    exec 3<> fifo
+    head -c 4096 "$SAMPLE" >&3 # the header, and the start of the sound
+    local deadline=$((SECONDS + 60))
+    until [ "$(ls -A | grep -c '^\.vrn3-')" = "$(($# / 2 + 1))" ]; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "no output file after 60 s"
+        sleep 0.05
+    done
+}
+finish() { tail -c +4097 "$SAMPLE" >&3 && exec 3>&- && rc=0 && wait "$pid" || rc=$?; }
 
 case $CASE in
 plan)
@@ -45,25 +63,20 @@ plan)
 4|standard output: a file written from its middle or appended to, which this output would empty first; name the file instead|in.wav -o x.wav --capture - >> out.txt
 ROWS
     ;;
+ignored)
+    # A signal ignored by whoever started the program stays ignored: the run goes on to the end.
+    trap '' INT TERM HUP
+    held
+    kill -s INT "$pid" && kill -s TERM "$pid" && kill -s HUP "$pid"
+    finish
+    [ "$rc" = 0 ] && cmp -s x.wav <(play -q "$SAMPLE" -o -) || fail "exit $rc with ignored signals: $(cat stderr)"
+    ;;
 changed)
-    mkfifo fifo
     # what the target became | the line that says so | the outputs besides -o x.wav
     while IFS='|' read -r change said outputs; do
-        rm -f x.wav d.txt out.txt .vrn3-* && : > out.txt
-        # The output files are named ones (the preloaded library refuses unnamed ones), so that
-        # their appearing says the plan is over.
-        (TMPDIR="$W" VRN3_NO_TMPFILE=95 LD_PRELOAD="$FAILING_IO" exec ${VRN3_I386_EMULATOR:+"$VRN3_I386_EMULATOR"} "$PLAY" -q fifo \
-            -o x.wav $outputs > out.txt 2> stderr) & pid=$!
-        exec 3<> fifo
-        head -c 4096 "$SAMPLE" >&3 # the header, and the start of the sound
-        deadline=$((SECONDS + 60))
-        until [ "$(ls -A | grep -c '^\.vrn3-')" = "$(($(wc -w <<< "$outputs") / 2 + 1))" ]; do
-            [ "$SECONDS" -lt "$deadline" ] || fail "no output file after 60 s"
-            sleep 0.05
-        done
+        held $outputs
         eval "$change"
-        tail -c +4097 "$SAMPLE" >&3 && exec 3>&-
-        rc=0; wait "$pid" || rc=$?
+        finish
         [ "$rc" = 4 ] && [ "$(head -1 stderr)" = "vrn3-play: $said" ] || fail "$change: exit $rc, $(cat stderr)"
         [ -z "$(ls -A | grep '^\.vrn3-')" ] && [ ! -s out.txt ] || fail "$change: left $(ls -A)"
     done <<ROWS
