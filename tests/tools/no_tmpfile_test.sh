@@ -71,7 +71,7 @@ fails() {
 4|VRN3_FAIL=fsync:1:5|"$SAMPLE" "\${OUTPUTS[@]}"
 4|VRN3_FAIL=fsync:3:5|"$SAMPLE" "\${OUTPUTS[@]}"
 4|VRN3_FAIL=renameat:1:5|"$SAMPLE" "\${OUTPUTS[@]}"
-4|VRN3_FAIL=renameat:3:5|"$SAMPLE" "\${OUTPUTS[@]}"
+4|VRN3_FAIL=renameat:3:5|"$SAMPLE" "\${OUTPUTS[@]}" --json
 ROWS
 }
 
