@@ -2,14 +2,19 @@
 // exit-code rule: with VRN3_FAIL=<function>:<n>:<errno> the n-th call of <function> made through
 // the program's own calls fails with <errno>; every other call goes to the C library. With
 // VRN3_SIGNAL_AFTER_RENAME=<signal>, the program sends itself that signal right after each rename
-// that succeeded: a signal that arrives while the outputs are being put in place.
+// that succeeded: a signal that arrives while the outputs are being put in place. With
+// VRN3_NO_TMPFILE=<errno>, every openat of an unnamed file (O_TMPFILE) fails with <errno>, as on a
+// file system that has none (EOPNOTSUPP, or EISDIR from an older kernel); VRN3_FAIL counts openat
+// calls (by either name) too.
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdarg>
 #include <dlfcn.h>
+#include <linux/fcntl.h>
 #include <stdio_ext.h>
 #include <sys/types.h>
 
@@ -81,3 +86,31 @@ extern "C" __attribute__((visibility("default"))) int renameat(int fromDir, cons
         std::raise(std::atoi(signal));
     return done;
 }
+
+// Both names of openat (openat64 is the one a program built with 64-bit offsets calls), counted
+// together as openat.
+namespace {
+std::atomic<unsigned> gOpenAtCalls{0};
+}
+
+#define VRN3_NO_TMPFILE(name)                                                                                          \
+    extern "C" __attribute__((visibility("default"))) int name(int dir, const char* path, int flags, ...)              \
+    {                                                                                                                  \
+        va_list args;                                                                                                  \
+        va_start(args, flags);                                                                                         \
+        const bool modeGiven = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;                             \
+        const unsigned mode = modeGiven ? va_arg(args, unsigned) : 0;                                                  \
+        va_end(args);                                                                                                  \
+        if (Fails("openat", ++gOpenAtCalls))                                                                           \
+            return -1;                                                                                                 \
+        const char* error = std::getenv("VRN3_NO_TMPFILE");                                                            \
+        if (error != nullptr && (flags & O_TMPFILE) == O_TMPFILE) {                                                    \
+            errno = std::atoi(error);                                                                                  \
+            return -1;                                                                                                 \
+        }                                                                                                              \
+        static const auto next = reinterpret_cast<int (*)(int, const char*, int, ...)>(dlsym(RTLD_NEXT, #name));       \
+        return next(dir, path, flags, mode);                                                                           \
+    }
+
+VRN3_NO_TMPFILE(openat)
+VRN3_NO_TMPFILE(openat64)

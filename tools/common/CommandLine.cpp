@@ -79,10 +79,7 @@ std::string CommandLine::Reworded(const CLI::ParseError& error) const
         return "unexpected argument: " + Extras(rest);
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr)
         return text.find("At Most") != std::string::npos ? name + " given more than once" : name + " needs a value";
-    if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr ||
-        dynamic_cast<const CLI::ConversionError*>(&error) != nullptr)
-        return text;
-    return text;
+    return text; // a refused value: the validator's words after the option's name
 }
 
 CLI::Validator CommandLine::NonEmpty()

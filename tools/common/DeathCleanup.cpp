@@ -33,11 +33,13 @@ sigset_t DeadlySignals()
     return set;
 }
 
+// GCOVR_EXCL_START: runs only as the process dies of the signal, which writes no coverage counters
 void OnDeadlySignal(int signal)
 {
     DeathCleanup::RemoveNow();
     raise(signal); // the handler was reset: once this returns, the default action ends the program
 }
+// GCOVR_EXCL_STOP
 
 } // namespace
 
@@ -97,11 +99,13 @@ void DeathCleanup::Remove(int slot)
     Forget(slot);
 }
 
+// GCOVR_EXCL_START: runs only before a death by signal or vrn3-play's _exit: neither writes counters
 void DeathCleanup::RemoveNow()
 {
     for (int slot = 0; slot < kMaxNames; ++slot)
         Remove(slot);
 }
+// GCOVR_EXCL_STOP
 
 void DeathCleanup::HoldForGood()
 {

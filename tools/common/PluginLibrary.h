@@ -16,7 +16,8 @@ public:
     PluginLibrary& operator=(const PluginLibrary&) = delete;
 
     // The plug-in beside the running program: where an installed program has it, else where a
-    // build tree has it (the first that exists; the installed place when neither does).
+    // build tree has it (the first that exists; the installed place when neither does). Empty when
+    // the program's own file is not known (no /proc, and the name it was started by is gone).
     static std::string BesideProgram();
 
     // Where an installed program has the plug-in, relative to the program's folder: below the
