@@ -95,6 +95,9 @@ refused)
     rc=0; run 95 VRN3_FAIL=linkat:1:5 -- "$SAMPLE" "${OUTPUTS[@]}" 2> "$W/stderr" || rc=$?
     [ "$rc" = 4 ] && [ "$(cat "$W/out/"* | sort -u)" = old ] || fail "a failed linkat: exit $rc, $(cat "$W/stderr")"
     no_leftovers "a failed linkat"
+    # An output that cannot be finished fails the run before its report: no summary of a good run.
+    rc=0; run 95 VRN3_FAIL=fsync:2:28 -- "$SAMPLE" "${OUTPUTS[@]}" --json > "$W/stdout" 2> "$W/stderr" || rc=$?
+    [ "$rc" = 4 ] && [ ! -s "$W/stdout" ] || fail "a failed fsync: exit $rc, printed $(cat "$W/stdout")"
     # A refusal that does not say the file system lacks unnamed files is a failure to write.
     old_targets 644
     rc=0; run 28 -- "$SAMPLE" "${OUTPUTS[@]}" 2> "$W/stderr" || rc=$?

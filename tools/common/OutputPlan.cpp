@@ -5,6 +5,7 @@
 #include "Failure.h"
 #include "StandardStream.h"
 
+#include <cassert>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -146,12 +147,18 @@ void OutputPlan::CheckAgain() const
     }
 }
 
-void OutputPlan::Commit()
+void OutputPlan::Prepare()
 {
     for (const std::unique_ptr<OutputFile>& file : mFiles) {
         if (file)
             file->Prepare();
     }
+    mPrepared = true;
+}
+
+void OutputPlan::Commit()
+{
+    assert(mPrepared && "the outputs are finished and synced before they are put in place");
     DeathCleanup::HoldForGood();
     CheckAgain();
     try {

@@ -9,9 +9,9 @@
 // name; standard output or standard error being a file the run reads (when the run writes there);
 // an output that is the file standard output or standard error goes to under another name; two
 // outputs that are one file; and standard output taken by two things. The null device takes any
-// number of outputs. Open then opens every output (exit 4 before the play). Commit puts them all
-// in place when the run has succeeded, all or nothing: each is finished and synced first, the
-// signals are held back for good (DeathCleanup::HoldForGood), every target is checked again by
+// number of outputs. Open then opens every output (exit 4 before the play). Prepare finishes and
+// syncs each of them when the run has succeeded, before the program prints its report; Commit then
+// puts them all in place, all or nothing: the signals are held back for good (DeathCleanup::HoldForGood), every target is checked again by
 // what it is now, each old target is kept under a hidden name in its folder, each new file takes
 // its target's place, and only then are the old ones dropped; a step that fails puts every old
 // target back, so a non-zero exit never comes with a target replaced. A run that fails leaves
@@ -62,7 +62,11 @@ public:
     void Open();
     // The output of index `index`, once checked.
     OutputFile& File(size_t index) { return *mFiles.at(index); }
-    // Puts every output in place, or none. Throws Failure(kExitOutput).
+    // Finishes every output and syncs it to disk, under its hidden name where it has one: what
+    // can fail of a good run fails here, before the program reports the run. Throws
+    // Failure(kExitOutput), with every target as it was.
+    void Prepare();
+    // Puts every prepared output in place, or none. Throws Failure(kExitOutput).
     void Commit();
     // The outputs written straight into their targets so far (", "-separated), for the line of
     // a failed run; empty when none.
@@ -91,4 +95,5 @@ private:
     std::vector<Entry> mOutputs;
     std::string mStandardErrorUser;
     std::vector<std::unique_ptr<OutputFile>> mFiles;
+    bool mPrepared = false; // Prepare has run: Commit may put the outputs in place
 };

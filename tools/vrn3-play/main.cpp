@@ -5,10 +5,11 @@
 // before any work; the run itself is Player's. Every failure prints one line on stderr and exits
 // with the code ExitCodes.h names (and, where an output went straight to standard output, a
 // device or a FIFO, a second line saying so); success prints a summary (on stderr when an output
-// goes to standard output). The exit code tells the truth: the outputs take their targets' places
-// only after the summary is written, and with the signals held back, so a non-zero code means
-// every target is as it was, and 0 that everything asked for was written. Nothing of the build
-// tree is compiled in: the plug-in is found beside the program, as installed or as built.
+// goes to standard output). The exit code tells the truth: the summary is written only once every
+// output is finished and on disk, and the outputs take their targets' places only after it, with
+// the signals held back, so a non-zero code means every target is as it was, and 0 that
+// everything asked for was written. Nothing of the build tree is compiled in: the plug-in is
+// found beside the program, as installed or as built.
 #include "../common/CommandLine.h"
 #include "../common/DeathCleanup.h"
 #include "../common/Failure.h"
@@ -227,8 +228,9 @@ int main(int argc, char** argv)
     code = Guarded([&] {
         Player player(options, *input, plan);
         const PlayReport report = player.Run();
-        PrintSummary(settings, report, plan.OutputOnStandardOutput());
         player.Finish();
+        plan.Prepare();
+        PrintSummary(settings, report, plan.OutputOnStandardOutput());
         plan.Commit();
     });
     const std::string direct = plan.WrittenDirect();

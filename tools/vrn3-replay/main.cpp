@@ -277,6 +277,7 @@ int Replay(Settings& settings)
     const std::string name = StandardStream::InputName(settings.capture);
     const ReplayResult result =
         Replayer(capture.get(), name, settings.plugin, digests, settings.partial, settings.validate).Run();
+    plan.Prepare();
     std::FILE* out = !settings.json && plan.OutputOnStandardOutput() ? stderr : stdout;
     Print(settings.json ? Json(name, result, settings.validate) : Verdict(name, result), out);
     plan.Commit();
