@@ -3,6 +3,7 @@
 // one call at a time per brick, a handler's exception, and destruction with the pipeline.
 #include "../kit/Blocks.h"
 
+#include "../../host/CBrickMonitor.h"
 #include "../../host/CPipeline.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -101,6 +103,7 @@ TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDie
     EXPECT_EQ("B data 2, A ctrl 3, ", log) << "no onCreate without Create";
     EXPECT_TRUE(first->DisconnectFrom(second));
     EXPECT_FALSE(first->HasNextBrick() || second->HasPreviousBrick() || first->SendData(Numbered(4)));
+    EXPECT_FALSE(first->DisconnectFrom(second) || first->DisconnectFrom(nullptr));
     EXPECT_FALSE(first->ConnectOwned(nullptr) || first->ConnectOwned(first));
     first->ConnectOwned(second);
     first->ConnectOwned(kept);
@@ -118,6 +121,8 @@ TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDie
     delete first;
     EXPECT_EQ(destroyed + 3, RelayBrick::destroyed);
     delete kept;
+    CBrick plain; // the base handlers: created without complaint, each block declined but delivered
+    EXPECT_TRUE(plain.Create(TBrickConfig{}) && plain.enqueueData(Numbered(6)) && plain.DoData() && !plain.DoData());
 }
 
 // Create only stores; onCreate runs before a brick's first block, notifications go to onNotify,
@@ -226,6 +231,36 @@ TEST(CPipeline, TheFirstHandlerFailureReachesTheOwnerInBothModesAndTheCountsStay
     }
     EXPECT_EQ(destroyed + 4, RelayBrick::destroyed);
     EXPECT_EQ(1u, Peek::Count(queued)) << "the queues let go of the block";
+}
+
+struct FailingCreateBrick : CBrick {
+    bool onCreate(const TBrickConfig&) override { throw std::runtime_error("onCreate fails"); }
+    bool onData(const cMemBlock&) override { return ++data > 0; }
+    int data = 0;
+};
+
+// An onCreate that throws on the brick's own thread: the failure reaches WaitIdle, and the
+// brick's blocks are still delivered.
+TEST(CPipeline, AnOnCreateFailureOnABricksThreadReachesWaitIdle)
+{
+    CPipeline pipeline;
+    auto* brick = static_cast<FailingCreateBrick*>(pipeline.Add(new FailingCreateBrick));
+    brick->Create(TBrickConfig{});
+    brick->enqueueData(Numbered(1));
+    pipeline.Start();
+    EXPECT_THROW(pipeline.WaitIdle(), std::runtime_error);
+    pipeline.Stop();
+    EXPECT_EQ(1, brick->data);
+}
+
+// One monitor watches at a time: a second is refused while the first lives, and may watch after.
+TEST(CBrickMonitor, ASecondMonitorIsRefusedWhileOneWatches)
+{
+    CBrick brick;
+    std::unique_ptr<CBrickMonitor> first(new CBrickMonitor(&brick, CBrickRules{}));
+    EXPECT_THROW(CBrickMonitor second(&brick, CBrickRules{}), std::logic_error);
+    first.reset();
+    EXPECT_NO_THROW(CBrickMonitor later(&brick, CBrickRules{}));
 }
 
 } // namespace

@@ -35,6 +35,7 @@ enum EFault {
     kResetPassed,           // answers a reset but passes it on too
     kResetNotEchoed,        // answers a reset with other values
     kSilentAfterFailure,    // stops answering requests once an allocation failed
+    kReceivedResized,       // cuts a received block's size
 };
 constexpr EFault kFault = static_cast<EFault>(VRN3_FAULT);
 
@@ -147,6 +148,8 @@ private:
     {
         if (kFault == kReceivedModified && type == kCodeSnd3 && mFragments++ == 0)
             std::memset(Bytes(block) + 12, 0xA5, 4);
+        if (kFault == kReceivedResized && type == kCodeSnd3 && mFragments++ == 0)
+            --Peek::NodeOf(block)->mSize;
         if (kFault == kBlockLeaked && firstTag)
             new cMemBlock(block);
         if (kFault == kReceivedModifiedLater && firstTag)
