@@ -95,7 +95,7 @@ TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDie
     RelayBrick *first = new RelayBrick("A", &log), *second = new RelayBrick("B", &log), *kept = new RelayBrick("C");
     EXPECT_EQ(3u, (std::set<uint32_t>{first->GetSignature(), second->GetSignature(), kept->GetSignature()}.size()));
     EXPECT_FALSE(first->SendData(Numbered(1)) || second->SendCmd(Chunk(1))) << "no neighbour";
-    EXPECT_FALSE(second->ConnectAfter(second));
+    EXPECT_FALSE(second->ConnectAfter(second) || second->ConnectAfter(nullptr));
     ASSERT_TRUE(second->ConnectAfter(first));
     EXPECT_TRUE(first->HasNextBrick() && second->HasPreviousBrick() && !first->HasPreviousBrick());
     EXPECT_TRUE(first->SendData(Numbered(2)) && second->SendCmd(Chunk(3)));
@@ -123,6 +123,10 @@ TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDie
     delete kept;
     CBrick plain; // the base handlers: created without complaint, each block declined but delivered
     EXPECT_TRUE(plain.Create(TBrickConfig{}) && plain.enqueueData(Numbered(6)) && plain.DoData() && !plain.DoData());
+    // Connections made over others: each side lets go only of what still points back at it.
+    CBrick a, b, c;
+    b.ConnectAfter(&a), c.ConnectAfter(&a), c.ConnectAfter(&b);
+    EXPECT_TRUE(b.DisconnectFrom(&a) && a.DisconnectFrom(&c) && c.HasPreviousBrick() && b.HasNextBrick());
 }
 
 // Create only stores; onCreate runs before a brick's first block, notifications go to onNotify,
@@ -249,6 +253,8 @@ TEST(CPipeline, AnOnCreateFailureOnABricksThreadReachesWaitIdle)
     brick->enqueueData(Numbered(1));
     pipeline.Start();
     EXPECT_THROW(pipeline.WaitIdle(), std::runtime_error);
+    brick->SetStopped(true);
+    EXPECT_FALSE(brick->enqueueData(Numbered(2))) << "a stopped brick takes nothing";
     pipeline.Stop();
     EXPECT_EQ(1, brick->data);
 }
@@ -259,6 +265,7 @@ TEST(CBrickMonitor, ASecondMonitorIsRefusedWhileOneWatches)
     CBrick brick;
     std::unique_ptr<CBrickMonitor> first(new CBrickMonitor(&brick, CBrickRules{}));
     EXPECT_THROW(CBrickMonitor second(&brick, CBrickRules{}), std::logic_error);
+    EXPECT_FALSE(CBrick().SendData(Numbered(7))) << "an unwatched brick sends, unseen and unconnected";
     first.reset();
     EXPECT_NO_THROW(CBrickMonitor later(&brick, CBrickRules{}));
 }
