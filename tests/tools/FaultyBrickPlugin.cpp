@@ -36,6 +36,7 @@ enum EFault {
     kResetNotEchoed,        // answers a reset with other values
     kSilentAfterFailure,    // stops answering requests once an allocation failed
     kReceivedResized,       // cuts a received block's size
+    kResetAnsweredTwice,    // sends a data block and another notification during a reset, then a second answer
 };
 constexpr EFault kFault = static_cast<EFault>(VRN3_FAULT);
 
@@ -108,6 +109,11 @@ public:
         }
         if (kFault == kResetPassed && code == kCodeRset)
             SendData(block);
+        if (kFault == kResetAnsweredTwice && code == kCodeRset) {
+            SendData(cMemBlock());
+            SendData(cMessageBlock());
+            return CVrn3StreamSound::onNotify(block) && SendData(cReadyBlock());
+        }
         const bool taken = CVrn3StreamSound::onNotify(block);
         if (kFault == kPassedTwice && code == kCodeTimR)
             SendData(block);
