@@ -138,11 +138,11 @@ TEST(CPipeline, RunUntilIdleDeliversEverythingInOrderAlongTheChain)
     RelayBrick* bricks[3];
     for (int i = 0; i < 3; ++i) {
         bricks[i] = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick(std::string(1, char('A' + i)), &log)));
-        EXPECT_FALSE(bricks[i]->IsKnownInput(TContentDescriptor{})) << "nothing is known before Create";
+        EXPECT_FALSE(bricks[i]->IsKnownInput({}) || bricks[i]->IsKnownOutput({})) << "nothing is known before Create";
         bricks[i]->Create(Config(std::to_string(i + 1).c_str()));
     }
     EXPECT_TRUE(bricks[0]->IsKnownInput({kCodeSnd3, kCodeDat3}) && bricks[0]->IsKnownOutput({kCodeIma1, kCodeSCDA}));
-    EXPECT_FALSE(bricks[0]->IsKnownInput({kCodeIma1, kCodeSCDA}));
+    EXPECT_FALSE(bricks[0]->IsKnownInput({kCodeIma1, kCodeSCDA}) || bricks[0]->IsKnownOutput({kCodeSnd3, kCodeDat3}));
     bricks[2]->answerEvery = 2;
     for (const cMemBlock& b : {Numbered(1), Numbered(2, kCodeNtfy), Numbered(3)})
         bricks[0]->enqueueData(b);
@@ -155,6 +155,9 @@ TEST(CPipeline, RunUntilIdleDeliversEverythingInOrderAlongTheChain)
               log);
     bricks[0]->SetStopped(true);
     EXPECT_FALSE(bricks[0]->enqueueData(Numbered(1)) || bricks[0]->enqueueControl(Chunk(1)));
+    EXPECT_FALSE(bricks[1]->SendCmd(Chunk(1))) << "a send to a stopped neighbour fails";
+    bricks[2]->SetStopped(true);
+    EXPECT_FALSE(bricks[1]->SendData(Numbered(1)));
 }
 
 TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDelivered)
