@@ -116,6 +116,16 @@ TEST(CPluginLibrary, RefusesAnotherMachineAnotherQtOrADamagedFileNamingBothSides
          {"not loaded: the plug-in is built for " +
               CPluginImage::Machine(kOtherClass, ELFDATA2LSB, CPluginImage::kHostMachine),
           "this host for " + host}},
+        // the likeliest mistake: a plug-in built for the other x86
+        {"the other x86",
+         {},
+         [](HandMadeElf& e) {
+             e.header.e_ident[EI_CLASS] = kOtherClass;
+             e.header.e_machine = CPluginImage::kHostMachine == EM_386 ? EM_X86_64 : EM_386;
+         },
+         SIZE_MAX,
+         {CPluginImage::kHostMachine == EM_386 ? "built for 64-bit little-endian x86-64"
+                                               : "built for 32-bit little-endian i386"}},
         {"another machine",
          {},
          [](HandMadeElf& e) { e.header.e_machine = EM_AARCH64; },
