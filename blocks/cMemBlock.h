@@ -53,7 +53,7 @@ public:
             const uint32_t left = --mRefCount;
             mLock.Unlock();
             if (left == 0)
-                delete[] this;
+                delete[] this; // GCOVR_EXCL_BR_LINE: delete[]'s null test; never null here
         }
 
         uint32_t mRefCount;     // handles and other holders that share the node

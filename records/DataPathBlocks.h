@@ -14,13 +14,14 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 // A header ("Hdr3") with every stream entry empty; fill in the entries the brick reads.
 inline cHeaderBlock MakeHeaderBlock()
 {
     cHeaderBlock block(0, kCodeHdr3);
-    HDR_T& header = block.Record();
+    HDR_T& header = block.SoleRecord(); // made here, not yet shared
     header.reserved0 = header.reserved4 = 0;
     for (STREAM_T& stream : header.streams)
         stream.reserved0 = stream.kind = 0;
@@ -36,7 +37,7 @@ inline cDataBlock MakeSoundFragment(uint8_t streamNumber, EFragmentKind kind, co
     assert((kind == kFragmentWhole || kind == kFragmentFirst || size <= UINT16_MAX) &&
            "a continuation's length field names its size");
     cDataBlock block(size, kCodeSnd3, payload);
-    DATA_T& fragment = block.Record();
+    DATA_T& fragment = block.SoleRecord(); // made here, not yet shared
     fragment.length = static_cast<uint16_t>(size);
     fragment.flags = FragmentFlags(kind);
     fragment.streamNumber = streamNumber;
@@ -69,7 +70,7 @@ inline std::vector<cDataBlock> CutSoundRecord(uint8_t streamNumber, const uint8_
 inline cVideoBlock MakeVideoFragment(EFragmentKind kind, uint16_t frameTime, const void* frame, uint32_t size)
 {
     cVideoBlock block(size, kCodeVid3, frame);
-    DATA_T_VIDEO& fragment = block.Record();
+    DATA_T_VIDEO& fragment = block.SoleRecord(); // made here, not yet shared
     fragment = DATA_T_VIDEO{};
     fragment.flags = FragmentFlags(kind);
     fragment.frameTime = frameTime;
@@ -80,9 +81,9 @@ inline cVideoBlock MakeVideoFragment(EFragmentKind kind, uint16_t frameTime, con
 inline cTagBlock MakeTagBlock(uint32_t code, uint64_t time, uint32_t streamNumber)
 {
     cTagBlock block(0, kCodeTag);
-    TStreamTag& tag = block.Record();
+    TStreamTag& tag = block.SoleRecord(); // made here, not yet shared
     tag.time = time;
-    std::fill(tag.reserved8, tag.reserved8 + sizeof tag.reserved8, 0);
+    std::memset(tag.reserved8, 0, sizeof tag.reserved8);
     tag.code = code;
     tag.kind = 0;
     tag.streamNumber = streamNumber;

@@ -172,7 +172,8 @@ TEST(CCriticalSection, TryingFailsWhileHeldAndASleepingWaiterGetsTheLockWhenGive
     {
         CSingleLock later(&lock, false);
         EXPECT_TRUE(later.Lock() && !TryFromAnotherThread(lock) && later.Unlock());
-        lock.Lock(); // held directly now; the scope's end must not give it back
+        lock.Lock(); // held directly now; neither the scope's end nor Unlock() may give it back
+        EXPECT_TRUE(later.Unlock());
     }
     EXPECT_FALSE(TryFromAnotherThread(lock));
     lock.Unlock();

@@ -68,6 +68,23 @@ TEST(cMemBlock, TheLastHandleReleasesToTheNodesPool)
     EXPECT_EQ(xNode, Pooled<cRecBlock>().front());
 }
 
+// A generic block: a node header with room for its data, made as an array with new[], as a host
+// makes one. Its last handle frees the array whole (a leak or a mismatched free is the sanitizer's).
+struct GenericBlock : cMemBlock {
+    GenericBlock() : cMemBlock(new node[2], AdoptTag()) {}
+};
+
+TEST(cMemBlock, TheLastHandleFreesAGenericBlockAsItsArray)
+{
+    cMemBlock held;
+    {
+        const GenericBlock made;
+        held = made;
+        EXPECT_EQ(2u, Peek::Count(held));
+    }
+    EXPECT_TRUE(Peek::Count(held) == 1 && held.IsEmpty());
+}
+
 // Threads copy shared blocks into their own handles and write into those (copies of their own
 // when shared) at once: each holder keeps seeing what it wrote last, and afterwards
 // every count balances, every record is gone and no node is pooled twice.

@@ -63,6 +63,8 @@ TEST(cStructBlock, ASharedEmptyBlockIsCopiedIntoANodeOfItsOwn)
     EXPECT_EQ("fits", view.Record().text);
     Peek::Node(view)->mType = kCodeSnd3; // empty is size 0, whatever the type
     EXPECT_TRUE(view.IsEmpty() && !cCountedBlock<12>().IsEmpty());
+    cCountedBlock<12> shared(view); // an empty block shared is copied on write too, into an empty node
+    EXPECT_TRUE(&shared.Record() != &rec && shared.IsEmpty() && view.Record().text == "fits");
 }
 
 // Last in, first out; only the front is looked at, and it is measured by the size it last held:
@@ -77,6 +79,8 @@ TEST(cStructBlock, ThePoolReusesTheLastReleasedStorageWhenItsLastSizeFits)
         large = Peek::Node(b);
     } // b goes first, then a
     EXPECT_EQ((std::vector<const void*>{small, large}), Pooled<Block>());
+    auto walk = Block::node::mChain.begin(); // walked by hand, as a host walks it
+    EXPECT_TRUE(*walk++ == small && *walk == large && ++walk == Block::node::mChain.end());
     EXPECT_EQ(small, Peek::Node(Block(16)));
     Block g(32); // does not fit the front: it is freed, although the entry behind could hold 32
     EXPECT_NE(small, Peek::Node(g));

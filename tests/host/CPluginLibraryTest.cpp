@@ -116,6 +116,16 @@ TEST(CPluginLibrary, RefusesAnotherMachineAnotherQtOrADamagedFileNamingBothSides
          {"not loaded: the plug-in is built for " +
               CPluginImage::Machine(kOtherClass, ELFDATA2LSB, CPluginImage::kHostMachine),
           "this host for " + host}},
+        // the likeliest mistake: a plug-in built for the other x86
+        {"the other x86",
+         {},
+         [](HandMadeElf& e) {
+             e.header.e_ident[EI_CLASS] = kOtherClass;
+             e.header.e_machine = CPluginImage::kHostMachine == EM_386 ? EM_X86_64 : EM_386;
+         },
+         SIZE_MAX,
+         {CPluginImage::kHostMachine == EM_386 ? "built for 64-bit little-endian x86-64"
+                                               : "built for 32-bit little-endian i386"}},
         {"another machine",
          {},
          [](HandMadeElf& e) { e.header.e_machine = EM_AARCH64; },
@@ -142,6 +152,40 @@ TEST(CPluginLibrary, RefusesAnotherMachineAnotherQtOrADamagedFileNamingBothSides
         {"string table past the end", qt, nullptr, 0, damaged},
         {"name past its table", qt, [](HandMadeElf& e) { e.dynamic[1].d_un.d_val = 0x4000; }, SIZE_MAX, damaged},
         {"name without its end", qt, [](HandMadeElf& e) { e.dynamic[3].d_un.d_val -= 1; }, SIZE_MAX, damaged},
+        {"program header entries of another size", qt, [](HandMadeElf& e) { e.header.e_phentsize = 1; }, SIZE_MAX,
+         damaged},
+        {"program header count kept elsewhere", qt, [](HandMadeElf& e) { e.header.e_phnum = PN_XNUM; }, SIZE_MAX,
+         damaged},
+        {"5000 dynamic entries", qt, [](HandMadeElf& e) { e.dyn.p_filesz = 5000 * sizeof(ElfW(Dyn)); }, SIZE_MAX,
+         damaged},
+        {"empty string table", qt, [](HandMadeElf& e) { e.dynamic[3].d_un.d_val = 0; }, SIZE_MAX, damaged},
+        {"string table of 1 GiB", qt, [](HandMadeElf& e) { e.dynamic[3].d_un.d_val = 1u << 30; }, SIZE_MAX, damaged},
+        {"string table longer than its segment", qt, [](HandMadeElf& e) { e.dynamic[3].d_un.d_val += 64; }, SIZE_MAX,
+         damaged},
+        {"string table below its segment", qt, [](HandMadeElf& e) { e.load.p_vaddr += 0x10000; }, SIZE_MAX, damaged},
+        // read to the end of the section, or past entries it does not know: the other Qt is still found
+        {"dynamic section without its end",
+         qt,
+         [](HandMadeElf& e) { e.dyn.p_filesz -= sizeof(ElfW(Dyn)); },
+         SIZE_MAX,
+         {"built on " + kOtherQt}},
+        {"other entries and near-Qt names",
+         {"libc.so.6", "libQt", "libQt5Gui.so.5", kOtherQt},
+         [](HandMadeElf& e) { e.dynamic[0].d_tag = DT_SONAME; },
+         SIZE_MAX,
+         {"built on " + kOtherQt + ", this host"}},
+        {"unknown class and byte order",
+         {},
+         [](HandMadeElf& e) { e.header.e_ident[EI_CLASS] = e.header.e_ident[EI_DATA] = 0; },
+         SIZE_MAX,
+         {"built for unknown-class unknown-order "}},
+        // files the host's checks pass on to the loader, which refuses them
+        {"no needed library, an executable",
+         {},
+         [](HandMadeElf& e) { e.header.e_type = ET_EXEC; },
+         SIZE_MAX,
+         {"cannot dynamically load executable"}},
+        {"shorter than an ELF header's start", {}, nullptr, 10, {"file too short"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -181,6 +225,7 @@ TEST(CPluginLibrary, APluginThatDoesNotResolveFailsAtItsStepWithTheLoadersWords)
         {missing, CPluginLibrary::Error::kOpen,
          missing + ": cannot open shared object file: No such file or directory"},
         {text, CPluginLibrary::Error::kOpen, text + ": invalid ELF header"},
+        {::testing::TempDir(), CPluginLibrary::Error::kOpen, "Is a directory"},
         {"libc.so.6", CPluginLibrary::Error::kOpen, "./libc.so.6: cannot open shared object file"},
         {VRN3_TEST_UNRESOLVED_PLUGIN, CPluginLibrary::Error::kOpen, "undefined symbol: vrn3_test_defined_nowhere"},
         {VRN3_TEST_NOFACTORY_PLUGIN, CPluginLibrary::Error::kFactory, "undefined symbol: CreateBrick"},

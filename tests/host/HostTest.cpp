@@ -3,6 +3,7 @@
 // one call at a time per brick, a handler's exception, and destruction with the pipeline.
 #include "../kit/Blocks.h"
 
+#include "../../host/CBrickMonitor.h"
 #include "../../host/CPipeline.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -93,7 +95,7 @@ TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDie
     RelayBrick *first = new RelayBrick("A", &log), *second = new RelayBrick("B", &log), *kept = new RelayBrick("C");
     EXPECT_EQ(3u, (std::set<uint32_t>{first->GetSignature(), second->GetSignature(), kept->GetSignature()}.size()));
     EXPECT_FALSE(first->SendData(Numbered(1)) || second->SendCmd(Chunk(1))) << "no neighbour";
-    EXPECT_FALSE(second->ConnectAfter(second));
+    EXPECT_FALSE(second->ConnectAfter(second) || second->ConnectAfter(nullptr));
     ASSERT_TRUE(second->ConnectAfter(first));
     EXPECT_TRUE(first->HasNextBrick() && second->HasPreviousBrick() && !first->HasPreviousBrick());
     EXPECT_TRUE(first->SendData(Numbered(2)) && second->SendCmd(Chunk(3)));
@@ -101,6 +103,7 @@ TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDie
     EXPECT_EQ("B data 2, A ctrl 3, ", log) << "no onCreate without Create";
     EXPECT_TRUE(first->DisconnectFrom(second));
     EXPECT_FALSE(first->HasNextBrick() || second->HasPreviousBrick() || first->SendData(Numbered(4)));
+    EXPECT_FALSE(first->DisconnectFrom(second) || first->DisconnectFrom(nullptr));
     EXPECT_FALSE(first->ConnectOwned(nullptr) || first->ConnectOwned(first));
     first->ConnectOwned(second);
     first->ConnectOwned(kept);
@@ -118,6 +121,12 @@ TEST(CBrick, ConnectedBricksSendDownstreamDataAndUpstreamCommandsAndOwnedOnesDie
     delete first;
     EXPECT_EQ(destroyed + 3, RelayBrick::destroyed);
     delete kept;
+    CBrick plain; // the base handlers: created without complaint, each block declined but delivered
+    EXPECT_TRUE(plain.Create(TBrickConfig{}) && plain.enqueueData(Numbered(6)) && plain.DoData() && !plain.DoData());
+    // Connections made over others: each side lets go only of what still points back at it.
+    CBrick a, b, c;
+    b.ConnectAfter(&a), c.ConnectAfter(&a), c.ConnectAfter(&b);
+    EXPECT_TRUE(b.DisconnectFrom(&a) && a.DisconnectFrom(&c) && c.HasPreviousBrick() && b.HasNextBrick());
 }
 
 // Create only stores; onCreate runs before a brick's first block, notifications go to onNotify,
@@ -129,11 +138,11 @@ TEST(CPipeline, RunUntilIdleDeliversEverythingInOrderAlongTheChain)
     RelayBrick* bricks[3];
     for (int i = 0; i < 3; ++i) {
         bricks[i] = static_cast<RelayBrick*>(pipeline.Add(new RelayBrick(std::string(1, char('A' + i)), &log)));
-        EXPECT_FALSE(bricks[i]->IsKnownInput(TContentDescriptor{})) << "nothing is known before Create";
+        EXPECT_FALSE(bricks[i]->IsKnownInput({}) || bricks[i]->IsKnownOutput({})) << "nothing is known before Create";
         bricks[i]->Create(Config(std::to_string(i + 1).c_str()));
     }
     EXPECT_TRUE(bricks[0]->IsKnownInput({kCodeSnd3, kCodeDat3}) && bricks[0]->IsKnownOutput({kCodeIma1, kCodeSCDA}));
-    EXPECT_FALSE(bricks[0]->IsKnownInput({kCodeIma1, kCodeSCDA}));
+    EXPECT_FALSE(bricks[0]->IsKnownInput({kCodeIma1, kCodeSCDA}) || bricks[0]->IsKnownOutput({kCodeSnd3, kCodeDat3}));
     bricks[2]->answerEvery = 2;
     for (const cMemBlock& b : {Numbered(1), Numbered(2, kCodeNtfy), Numbered(3)})
         bricks[0]->enqueueData(b);
@@ -146,6 +155,9 @@ TEST(CPipeline, RunUntilIdleDeliversEverythingInOrderAlongTheChain)
               log);
     bricks[0]->SetStopped(true);
     EXPECT_FALSE(bricks[0]->enqueueData(Numbered(1)) || bricks[0]->enqueueControl(Chunk(1)));
+    EXPECT_FALSE(bricks[1]->SendCmd(Chunk(1))) << "a send to a stopped neighbour fails";
+    bricks[2]->SetStopped(true);
+    EXPECT_FALSE(bricks[1]->SendData(Numbered(1)));
 }
 
 TEST(CPipeline, ThreadedBricksTakeOneCallAtATimeAndWaitIdleSeesEverythingDelivered)
@@ -226,6 +238,39 @@ TEST(CPipeline, TheFirstHandlerFailureReachesTheOwnerInBothModesAndTheCountsStay
     }
     EXPECT_EQ(destroyed + 4, RelayBrick::destroyed);
     EXPECT_EQ(1u, Peek::Count(queued)) << "the queues let go of the block";
+}
+
+struct FailingCreateBrick : CBrick {
+    bool onCreate(const TBrickConfig&) override { throw std::runtime_error("onCreate fails"); }
+    bool onData(const cMemBlock&) override { return ++data > 0; }
+    int data = 0;
+};
+
+// An onCreate that throws on the brick's own thread: the failure reaches WaitIdle, and the
+// brick's blocks are still delivered.
+TEST(CPipeline, AnOnCreateFailureOnABricksThreadReachesWaitIdle)
+{
+    CPipeline pipeline;
+    auto* brick = static_cast<FailingCreateBrick*>(pipeline.Add(new FailingCreateBrick));
+    brick->Create(TBrickConfig{});
+    brick->enqueueData(Numbered(1));
+    pipeline.Start();
+    EXPECT_THROW(pipeline.WaitIdle(), std::runtime_error);
+    brick->SetStopped(true);
+    EXPECT_FALSE(brick->enqueueData(Numbered(2))) << "a stopped brick takes nothing";
+    pipeline.Stop();
+    EXPECT_EQ(1, brick->data);
+}
+
+// One monitor watches at a time: a second is refused while the first lives, and may watch after.
+TEST(CBrickMonitor, ASecondMonitorIsRefusedWhileOneWatches)
+{
+    CBrick brick;
+    std::unique_ptr<CBrickMonitor> first(new CBrickMonitor(&brick, CBrickRules{}));
+    EXPECT_THROW(CBrickMonitor second(&brick, CBrickRules{}), std::logic_error);
+    EXPECT_FALSE(CBrick().SendData(Numbered(7))) << "an unwatched brick sends, unseen and unconnected";
+    first.reset();
+    EXPECT_NO_THROW(CBrickMonitor later(&brick, CBrickRules{}));
 }
 
 } // namespace

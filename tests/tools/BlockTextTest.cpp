@@ -37,6 +37,7 @@ TEST(BlockText, EachRecordShowsItsFieldsAndAShortOneItsSizeAlone)
         {BlockText::Describe(kCodeNtfy, Bytes("ab")), "ntfy size 2"},
         {BlockText::Describe(kCodeTag, Bytes("tag")), "Tag  size 3"},
         {BlockText::Describe(FourCC("Xyz1"), Bytes("xyz")), "Xyz1 size 3"},
+        {BlockText::Describe(FourCC("a\001\177b"), Bytes("")), "a..b size 0"}, // unprintable bytes as dots
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.described, c.expected);

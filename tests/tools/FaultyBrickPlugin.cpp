@@ -42,6 +42,8 @@ enum EFault {
     kResetNotEchoed,        // answers a reset with other values
     kSilentAfterFailure,    // stops answering requests once an allocation failed
     kSilentAfterRefusal,    // stops answering once an allocation without exceptions is refused
+    kReceivedResized,       // cuts a received block's size
+    kResetAnsweredTwice,    // sends a data block and another notification during a reset, then a second answer
     kRateZero,              // announces the sound at 0 Hz
     kUnanswered,            // never closes the second chunk it is asked for
     kSoundBeyondEnd,        // sends a record in the empty chunk after the archive's end
@@ -127,6 +129,11 @@ public:
         }
         if (kFault == kResetPassed && code == kCodeRset)
             SendData(block);
+        if (kFault == kResetAnsweredTwice && code == kCodeRset) {
+            SendData(cMemBlock());
+            SendData(cMessageBlock());
+            return CVrn3StreamSound::onNotify(block) && SendData(cReadyBlock());
+        }
         const bool taken = CVrn3StreamSound::onNotify(block);
         if (kFault == kPassedTwice && code == kCodeTimR)
             SendData(block);
@@ -135,7 +142,7 @@ public:
 
     bool SendData(const cMemBlock& block) override
     {
-        if (kFault >= kRateZero)
+        if (kFault >= kRateZero) // the protocol faults, the last of the list
             return SendSpoiled(block);
         const bool sent = CVrn3StreamSound::SendData(block);
         if (kFault == kSentModified && block.GetType() == kCodeSCDA && mSounds++ == 0)
@@ -235,6 +242,8 @@ private:
     {
         if (kFault == kReceivedModified && type == kCodeSnd3 && mFragments++ == 0)
             std::memset(Bytes(block) + 12, 0xA5, 4);
+        if (kFault == kReceivedResized && type == kCodeSnd3 && mFragments++ == 0)
+            --Peek::NodeOf(block)->mSize;
         if (kFault == kBlockLeaked && firstTag)
             new cMemBlock(block);
         if (kFault == kReceivedModifiedLater && firstTag)

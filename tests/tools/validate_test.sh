@@ -84,6 +84,8 @@ handler-threw-other|c|handler threw an exception other than running out of memor
 sent-outside|c|host called from a thread not running the brick's handler: packet 696, SendData outside any handler call
 reset-passed|reset|reset not answered as a stream brick must: packet 6, ntfy, the reset was passed on
 reset-not-echoed|reset|reset not answered as a stream brick must: packet 6, ntfy, the ready notification does not echo the reset's values
+received-resized|c|received block modified in place: packet 11, snd3, size 104 became 103 during onData
+reset-answered-twice|reset|reset not answered as a stream brick must: packet 6, ntfy, answered by 2 ready notifications, not 1
 TABLE
     # The text verdict: each violation a line before the comparison's.
     code=0
