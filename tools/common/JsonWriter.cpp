@@ -60,11 +60,17 @@ std::string JsonWriter::Number(double value, const char* format)
 
 std::string JsonWriter::Array(const std::vector<std::string>& values, const char* indent)
 {
-    const std::string line = indent == nullptr ? "" : "\n" + std::string(indent) + "  ";
     std::string array = "[";
-    for (size_t i = 0; i < values.size(); ++i)
-        array += (i == 0 ? line : indent == nullptr ? ", " : "," + line) + values[i];
-    return array + (indent == nullptr ? "" : "\n" + std::string(indent)) + "]";
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            array += indent == nullptr ? ", " : ",";
+        if (indent != nullptr)
+            array.append("\n").append(indent).append("  ");
+        array += values[i];
+    }
+    if (indent != nullptr)
+        array.append("\n").append(indent);
+    return array + "]";
 }
 
 JsonWriter& JsonWriter::Raw(const char* name, const std::string& json)

@@ -22,10 +22,12 @@ double RecordsPerSecond(const PlayReport& report)
 
 std::string Summary::StreamLine() const
 {
-    return std::to_string(mOptions.stream) + ", " + (mOptions.reverse ? "backward" : "forward") + ", " +
-           (mOptions.fragment == 0 ? std::string("whole records")
-                                   : "fragments of " + std::to_string(mOptions.fragment) + " bytes") +
-           ", " + (mOptions.threaded ? "threaded" : "synchronous");
+    std::string line = std::to_string(mOptions.stream) + (mOptions.reverse ? ", backward, " : ", forward, ");
+    if (mOptions.fragment == 0)
+        line += "whole records";
+    else
+        line += "fragments of " + std::to_string(mOptions.fragment) + " bytes";
+    return line + (mOptions.threaded ? ", threaded" : ", synchronous");
 }
 
 void Summary::PrintText(std::FILE* out, bool verbose) const
