@@ -18,18 +18,17 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${1:-$ROOT/build/coverage-64}"
 mkdir -p "$BUILD" && BUILD="$(cd "$BUILD" && pwd)"
 
-# The floors, lines and branches in percent, of each folder the table judges. Each is what the
-# suite holds now, set a point or so under the last measure (the threaded tests take a branch or
-# two by chance), so that no folder falls unseen; they are raised as tests are added, toward the
-# aims: the product's folders every line and 98% of the branches, the stand-in host and the
-# capture library 98% and 92%, the tools 95% and 90%.
-FLOORS="blocks 97 76
-records 100 81
-stream 100 97
-sound 100 96
-host 97 83
+# The floors, lines and branches in percent, of each folder the table judges: the product's
+# folders every line and 98% of the branches, the stand-in host and the capture library 98% and
+# 92%, the tools 95% and 90%. A folder below its floor fails the run; what no input can reach is
+# marked where it stands, with its reason, and the markers are counted in the table.
+FLOORS="blocks 100 98
+records 100 98
+stream 100 98
+sound 100 98
+host 98 92
 capture 98 92
-tools 93 80"
+tools 95 90"
 # The rows printed below each judged folder, for reading (not judged on their own).
 SUBFOLDERS="tools/common tools/taps tools/vrn3-play tools/vrn3-replay"
 
